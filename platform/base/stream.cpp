@@ -1,0 +1,57 @@
+#include "platform/base/stream.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/base/exception.hpp"
+
+namespace platform {
+
+TFileStream::TFileStream(const std::string& AFileName)
+{
+    FHandle = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FHandle < 0)
+        throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(errno));
+}
+
+TFileStream::~TFileStream()
+{
+    if (FHandle >= 0)
+        ::close(FHandle);
+}
+
+int64_t TFileStream::Size() const
+{
+    struct stat st {};
+    if (::fstat(FHandle, &st) != 0)
+        throw Exception(std::strerror(errno));
+    return static_cast<int64_t>(st.st_size);
+}
+
+size_t TFileStream::Read(void* ABuffer, size_t ACount)
+{
+    for (;;) {
+        ssize_t n = ::pread(FHandle, ABuffer, ACount, static_cast<off_t>(FPosition));
+        if (n >= 0) {
+            FPosition += n;
+            return static_cast<size_t>(n);
+        }
+        if (errno != EINTR)
+            throw Exception(std::strerror(errno));
+    }
+}
+
+size_t TStringStream::Read(void* ABuffer, size_t ACount)
+{
+    if (FPosition < 0 || FPosition >= Size())
+        return 0;
+    size_t n = std::min(ACount, FData.size() - static_cast<size_t>(FPosition));
+    std::memcpy(ABuffer, FData.data() + FPosition, n);
+    FPosition += static_cast<int64_t>(n);
+    return n;
+}
+
+} // namespace platform

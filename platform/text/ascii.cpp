@@ -1,0 +1,42 @@
+#include "platform/text/ascii.hpp"
+
+namespace platform {
+
+namespace {
+inline char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+}
+
+bool AsciiSameText(std::string_view A, std::string_view B) noexcept
+{
+    if (A.size() != B.size())
+        return false;
+    for (size_t i = 0; i < A.size(); ++i)
+        if (Lower(A[i]) != Lower(B[i]))
+            return false;
+    return true;
+}
+
+bool AsciiStartsWithText(std::string_view AText, std::string_view APrefix) noexcept
+{
+    return AText.size() >= APrefix.size() && AsciiSameText(AText.substr(0, APrefix.size()), APrefix);
+}
+
+std::string AsciiLower(std::string_view AText)
+{
+    std::string r(AText);
+    for (auto& c : r)
+        c = Lower(c);
+    return r;
+}
+
+std::string_view TrimControl(std::string_view AText) noexcept
+{
+    size_t b = 0, e = AText.size();
+    while (b < e && static_cast<unsigned char>(AText[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(AText[e - 1]) <= 32)
+        --e;
+    return AText.substr(b, e - b);
+}
+
+} // namespace platform
