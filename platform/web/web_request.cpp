@@ -2,6 +2,8 @@
 
 #include "platform/text/ascii.hpp"
 #include "platform/text/utf8.hpp"
+#include "platform/web/form_fields.hpp"
+#include "platform/web/multipart.hpp"
 
 namespace platform {
 
@@ -51,31 +53,77 @@ std::string TWebRequest::GetFieldByName(std::string_view AName) const
     return {};
 }
 
+namespace {
+
+// Fills the form's field lines and files from an urlencoded or multipart/form-data body; any
+// other body has neither. A multipart body that breaks the format gives neither (see
+// multipart.hpp).
+void ReadForm(std::string_view AContentType, std::string_view ABody, TStrings& AFields,
+              std::vector<TWebFile>& AFiles)
+{
+    if (IsMediaType(AContentType, "application/x-www-form-urlencoded")) {
+        ExtractUrlEncodedFields(ABody, AFields);
+    } else if (IsMediaType(AContentType, "multipart/form-data")) {
+        TMultipartForm form = ParseMultipartFormData(ABody, MultipartBoundary(AContentType));
+        AFields = std::move(form.Fields);
+        AFiles = std::move(form.Files);
+    }
+}
+
+} // namespace
+
 const TStrings& TWebRequest::QueryFields() const
 {
-    if (!FQueryFields)
-        FQueryFields = std::make_unique<TStrings>();
+    if (!FQueryFields) {
+        auto lines = std::make_unique<TStrings>();
+        ExtractUrlEncodedFields(FQuery, *lines);
+        FQueryFields = std::move(lines);
+    }
     return *FQueryFields;
 }
 
 const TStrings& TWebRequest::CookieFields() const
 {
-    if (!FCookieFields)
-        FCookieFields = std::make_unique<TStrings>();
+    if (!FCookieFields) {
+        auto lines = std::make_unique<TStrings>();
+        // Every Cookie header counts: HTTP/2 peers and some proxies split the list over several.
+        for (const auto& [name, value] : FHeaderFields) {
+            if (!AsciiSameText(name, "Cookie"))
+                continue;
+            std::string_view list = value;
+            size_t start = 0;
+            while (start <= list.size()) {
+                size_t semi = list.find(';', start);
+                if (semi == std::string_view::npos)
+                    semi = list.size();
+                std::string_view piece = TrimControl(list.substr(start, semi - start));
+                if (!piece.empty())
+                    lines->push_back(Utf8Sanitize(piece));
+                start = semi + 1;
+            }
+        }
+        FCookieFields = std::move(lines);
+    }
     return *FCookieFields;
 }
 
 const TStrings& TWebRequest::ContentFields() const
 {
-    if (!FContentFields)
-        FContentFields = std::make_unique<TStrings>();
+    if (!FContentFields) {
+        auto fields = std::make_unique<TStrings>();
+        auto files = std::make_unique<std::vector<TWebFile>>();
+        ReadForm(FContentType, FRawContent, *fields, *files);
+        FContentFields = std::move(fields);
+        if (!FFiles)
+            FFiles = std::move(files);
+    }
     return *FContentFields;
 }
 
 const std::vector<TWebFile>& TWebRequest::Files() const
 {
     if (!FFiles)
-        FFiles = std::make_unique<std::vector<TWebFile>>();
+        TWebRequest::ContentFields();  // one read of the body fills both
     return *FFiles;
 }
 

@@ -1,0 +1,93 @@
+#include "platform/web/form_fields.hpp"
+
+#include "platform/text/ascii.hpp"
+#include "platform/text/utf8.hpp"
+#include "platform/web/header_params.hpp"
+
+namespace platform {
+
+namespace {
+
+int HexValue(char c) noexcept
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string FormDecode(std::string_view AText)
+{
+    std::string bytes;
+    bytes.reserve(AText.size());
+    bool plain = true;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        char c = AText[i];
+        if (c == '+') {
+            bytes += ' ';
+        } else if (c == '%' && i + 2 < AText.size() && HexValue(AText[i + 1]) >= 0 && HexValue(AText[i + 2]) >= 0) {
+            bytes += static_cast<char>(HexValue(AText[i + 1]) * 16 + HexValue(AText[i + 2]));
+            i += 2;
+            plain = false;
+        } else {
+            bytes += c;
+            if (static_cast<unsigned char>(c) >= 0x80)
+                plain = false;
+        }
+    }
+    return plain ? bytes : Utf8Sanitize(bytes);
+}
+
+void ExtractUrlEncodedFields(std::string_view AText, std::vector<std::string>& ALines)
+{
+    size_t start = 0;
+    while (start <= AText.size()) {
+        size_t amp = AText.find('&', start);
+        if (amp == std::string_view::npos)
+            amp = AText.size();
+        std::string_view piece = AText.substr(start, amp - start);
+        if (!piece.empty()) {
+            size_t eq = piece.find('=');
+            if (eq == std::string_view::npos)
+                ALines.push_back(FormDecode(piece));
+            else
+                ALines.push_back(FormDecode(piece.substr(0, eq)) + "=" + FormDecode(piece.substr(eq + 1)));
+        }
+        start = amp + 1;
+    }
+}
+
+std::string_view MediaTypeOf(std::string_view AContentType) noexcept
+{
+    size_t semi = AContentType.find(';');
+    std::string_view type = AContentType.substr(0, semi);
+    size_t b = 0, e = type.size();
+    while (b < e && (type[b] == ' ' || type[b] == '\t'))
+        ++b;
+    while (e > b && (type[e - 1] == ' ' || type[e - 1] == '\t'))
+        --e;
+    return type.substr(b, e - b);
+}
+
+bool IsMediaType(std::string_view AContentType, std::string_view AMediaType) noexcept
+{
+    return AsciiSameText(MediaTypeOf(AContentType), AMediaType);
+}
+
+std::optional<std::string> ContentTypeParameter(std::string_view AContentType, std::string_view AName)
+{
+    size_t semi = AContentType.find(';');
+    if (semi == std::string_view::npos)
+        return std::nullopt;
+    THeaderParams params;
+    if (!ParseHeaderParams(AContentType.substr(semi + 1), params))
+        return std::nullopt;
+    for (const auto& [name, value] : params)
+        if (AsciiSameText(name, AName))
+            return value;
+    return std::nullopt;
+}
+
+} // namespace platform
