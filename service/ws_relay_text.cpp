@@ -1,0 +1,106 @@
+// The two text functions every product route shares.
+#include <memory>
+#include <mutex>
+
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+#include <unicode/utypes.h>
+
+#include "platform/base/exception.hpp"
+#include "service/ws_relay.hpp"
+
+namespace service {
+
+std::string TWsRelay::somentenumero(const std::string& snum)
+{
+    std::string out;
+    out.reserve(snum.size());
+    for (char c : snum)
+        if (c >= '0' && c <= '9')
+            out += c;
+    return out;
+}
+
+namespace {
+
+// Letters whose mark is part of the letter itself (no decomposition), mapped as the code page's
+// best-fit table does.
+char32_t StrokeLetterBase(char32_t c)
+{
+    switch (c) {
+    case U'\u00D8': return U'O';  // Ø
+    case U'\u00F8': return U'o';  // ø
+    case U'\u0110': return U'D';  // Đ
+    case U'\u0111': return U'd';  // đ
+    case U'\u0126': return U'H';  // Ħ
+    case U'\u0127': return U'h';  // ħ
+    case U'\u0131': return U'i';  // ı
+    case U'\u0141': return U'L';  // Ł
+    case U'\u0142': return U'l';  // ł
+    case U'\u0166': return U'T';  // Ŧ
+    case U'\u0167': return U't';  // ŧ
+    case U'\u0180': return U'b';  // ƀ
+    case U'\u0197': return U'I';  // Ɨ
+    case U'\u01B5': return U'Z';  // Ƶ
+    case U'\u01B6': return U'z';  // ƶ
+    default: return 0;
+    }
+}
+
+// One transliterator, created once; each thread works on its own clone (ICU transliterators
+// are not safe for concurrent use).
+const icu::Transliterator* Prototype()
+{
+    static std::unique_ptr<icu::Transliterator> prototype = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Transliterator> t(icu::Transliterator::createInstance(
+            "NFD; [:Nonspacing Mark:] Remove; NFC", UTRANS_FORWARD, status));
+        if (U_FAILURE(status))
+            t.reset();
+        return t;
+    }();
+    return prototype.get();
+}
+
+icu::Transliterator* ThreadTransliterator()
+{
+    thread_local std::unique_ptr<icu::Transliterator> mine;
+    if (!mine) {
+        const icu::Transliterator* p = Prototype();
+        if (!p)
+            throw platform::Exception("Text transliteration is not available");
+        mine.reset(p->clone());
+    }
+    return mine.get();
+}
+
+} // namespace
+
+std::string TWsRelay::removeacento(const std::string& ptext)
+{
+    bool ascii = true;
+    for (unsigned char c : ptext)
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return ptext;
+
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(ptext);
+    // Stroke letters first: the transliterator leaves them alone.
+    for (int32_t i = 0; i < text.length(); ++i)
+        if (char32_t base = StrokeLetterBase(text.charAt(i)))
+            text.setCharAt(i, static_cast<char16_t>(base));
+    ThreadTransliterator()->transliterate(text);
+
+    std::string out;
+    out.reserve(static_cast<size_t>(text.length()));
+    for (int32_t i = 0; i < text.length(); ++i) {
+        char16_t u = text.charAt(i);
+        out += u < 0x80 ? static_cast<char>(u) : '?';
+    }
+    return out;
+}
+
+} // namespace service

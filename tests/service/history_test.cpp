@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "service/history.hpp"
+
+using namespace service;
+
+namespace {
+
+struct CountingSink : IHistorySink {
+    int Calls = 0;
+    void HistoryPending() override { ++Calls; }
+};
+
+} // namespace
+
+TEST(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
+{
+    THistory::Reset();
+    CountingSink sink;
+    THistory::Attach(&sink, 1);  // "MemoOK"
+    EXPECT_EQ(THistory::Count(), 1);
+    for (int i = 0; i < 9999; ++i)
+        THistory::Add("x");
+    EXPECT_EQ(THistory::Count(), 10000);
+    EXPECT_FALSE(THistory::Trim());  // exactly 10000 stays
+    THistory::Add("10001");
+    EXPECT_EQ(THistory::Count(), 10001);
+    EXPECT_TRUE(THistory::Trim());
+    EXPECT_EQ(THistory::Count(), 0);
+    THistory::Add("own line");
+    EXPECT_EQ(THistory::Count(), 1);
+    EXPECT_EQ(sink.Calls, 1);  // one wake-up while the queue was not drained
+
+    auto ops = THistory::TakePending();
+    ASSERT_EQ(ops.size(), 10002u);
+    EXPECT_TRUE(ops[10000].Clear);
+    EXPECT_EQ(ops[10001].Line, "own line");
+    THistory::Add("next");
+    EXPECT_EQ(sink.Calls, 2);
+    THistory::Detach(&sink);
+    THistory::Add("unseen");
+    EXPECT_EQ(sink.Calls, 2);
+    EXPECT_EQ(THistory::Count(), 3);
+}
+
+TEST(History, OperatorEditsResyncTheCount)
+{
+    THistory::Reset();
+    CountingSink sink;
+    THistory::Attach(&sink, 1);
+    THistory::Add("a");
+    THistory::ShownLinesChanged(5);  // operator typed; "a" still queued
+    EXPECT_EQ(THistory::Count(), 6);
+    THistory::TakePending();
+    THistory::ShownLinesChanged(0);
+    EXPECT_EQ(THistory::Count(), 0);
+}
+
+TEST(History, ConcurrentAddsAreAllCounted)
+{
+    THistory::Reset();
+    CountingSink sink;
+    THistory::Attach(&sink, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 5000; ++i) {
+                THistory::Trim();
+                THistory::Add("l");
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    // Replaying the queue gives the authoritative count.
+    int32_t lines = 0;
+    for (const auto& op : THistory::TakePending()) {
+        lines = op.Clear ? 0 : lines + 1;
+        EXPECT_LE(lines, THistory::MaxLines + 8);
+    }
+    EXPECT_EQ(lines, THistory::Count());
+    THistory::Detach(&sink);
+}
+
+TEST(History, LineForms)
+{
+    std::setlocale(LC_ALL, "C");
+    const std::string a = AddressedHistoryLine("192.168.0.10", 15, "| Entregue arquivo: /f/1.png");
+    EXPECT_TRUE(std::regex_match(a, std::regex(R"(192\.168\.0\.10 \| 15\|\d\d/\d\d/\d\d\|\d\d:\d\d:\d\d\| Entregue arquivo: /f/1\.png)")))
+        << a;
+    const std::string b = BareHistoryLine(3, "| x");
+    EXPECT_TRUE(std::regex_match(b, std::regex(R"(3\|\d\d/\d\d/\d\d\|\d\d:\d\d:\d\d\| x)"))) << b;
+    EXPECT_EQ(HistoryDate().size(), 8u);  // C locale: mm/dd/yy
+}
