@@ -1,0 +1,252 @@
+#include "platform/data/fd_connection.hpp"
+
+#include <charconv>
+#include <memory>
+
+#include "platform/data/mysql_client.hpp"
+#include "platform/text/ascii.hpp"
+
+namespace platform {
+
+// ---- TFDStrings ----------------------------------------------------------------------------
+
+TFDStrings& TFDStrings::Add(std::string ALine) {
+    FLines.push_back(std::move(ALine));
+    ++FVersion;
+    return *this;
+}
+
+std::string TFDStrings::Text() const {
+    std::string Result;
+    for (size_t I = 0; I < FLines.size(); ++I) {
+        if (I) Result += "\r\n";
+        Result += FLines[I];
+    }
+    return Result;
+}
+
+std::string TFDStrings::Values(std::string_view AName) const {
+    for (const auto& Line : FLines) {
+        auto Eq = Line.find('=');
+        if (Eq != std::string::npos && AsciiSameText(std::string_view(Line).substr(0, Eq), AName))
+            return Line.substr(Eq + 1);
+    }
+    return {};
+}
+
+void TFDStrings::SetValue(std::string_view AName, std::string_view AValue) {
+    ++FVersion;
+    for (auto& Line : FLines) {
+        auto Eq = Line.find('=');
+        if (Eq != std::string::npos && AsciiSameText(std::string_view(Line).substr(0, Eq), AName)) {
+            Line = std::string(AName) + "=" + std::string(AValue);
+            return;
+        }
+    }
+    FLines.push_back(std::string(AName) + "=" + std::string(AValue));
+}
+
+// ---- TFDConnection -------------------------------------------------------------------------
+
+namespace {
+
+// Errors that mean the link to the server is gone (as opposed to a refused statement).
+bool IsConnectionLost(unsigned ACode) noexcept {
+    switch (ACode) {
+    case 2006:  // CR_SERVER_GONE_ERROR
+    case 2013:  // CR_SERVER_LOST
+    case 2055:  // CR_SERVER_LOST_EXTENDED
+    case 1927:  // ER_CONNECTION_KILLED
+    case 4031:  // ER_CLIENT_INTERACTION_TIMEOUT
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr unsigned KConnectTimeout = 10;  // seconds
+constexpr unsigned KReadWriteTimeout = 60;
+
+struct TStmtCloser {
+    const TMySQLClient* Client;
+    void operator()(MYSQL_STMT* S) const noexcept { Client->stmt_close(S); }
+};
+
+struct TResCloser {
+    const TMySQLClient* Client;
+    void operator()(MYSQL_RES* R) const noexcept { Client->free_result(R); }
+};
+
+} // namespace
+
+TFDConnection::~TFDConnection() { Close(); }
+
+void TFDConnection::SetConnected(bool AValue) {
+    if (AValue)
+        Open();
+    else
+        Close();
+}
+
+std::string TFDConnection::ClientLibrary() { return TMySQLClient::LibraryName(); }
+void TFDConnection::SetClientLibrary(std::string AName) { TMySQLClient::SetLibraryName(std::move(AName)); }
+
+void TFDConnection::Open() {
+    if (FHandle) return;
+    const std::string Driver = Params.Values("DriverID");
+    if (!Driver.empty() && !AsciiSameText(Driver, "MySQL"))
+        throw Exception("Unknown database driver: " + Driver);
+    const std::string PortText = Params.Values("Port");
+    unsigned Port = 0;
+    if (!PortText.empty()) {
+        auto [End, Ec] = std::from_chars(PortText.data(), PortText.data() + PortText.size(), Port);
+        if (Ec != std::errc() || End != PortText.data() + PortText.size() || Port > 65535)
+            throw Exception("Invalid database port: " + PortText);
+    }
+    const std::string Server = Params.Values("Server");
+    const std::string User = Params.Values("User_Name");
+    const std::string Password = Params.Values("Password");
+    const std::string Database = Params.Values("Database");
+    std::string Charset = Params.Values("CharacterSet");
+    if (Charset.empty()) Charset = "utf8mb4";
+
+    const TMySQLClient& C = TMySQLClient::Get();
+    MYSQL* M = C.init(nullptr);
+    if (!M) throw Exception("The MySQL client library could not allocate a connection");
+    unsigned ConnectTimeout = KConnectTimeout, IoTimeout = KReadWriteTimeout, NoLocalFiles = 0;
+    C.options(M, MYSQL_SET_CHARSET_NAME, Charset.c_str());
+    C.options(M, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeout);
+    C.options(M, MYSQL_OPT_READ_TIMEOUT, &IoTimeout);
+    C.options(M, MYSQL_OPT_WRITE_TIMEOUT, &IoTimeout);
+    C.options(M, MYSQL_OPT_LOCAL_INFILE, &NoLocalFiles);
+    if (!C.real_connect(M, Server.empty() ? nullptr : Server.c_str(), User.c_str(), Password.c_str(),
+                        Database.empty() ? nullptr : Database.c_str(), Port, nullptr, 0)) {
+        std::string Message = C.error(M);
+        unsigned Code = C.errno_(M);
+        C.close(M);
+        throw EFDDBEngineException(std::move(Message), Code);
+    }
+    FHandle = M;
+}
+
+void TFDConnection::Close() noexcept {
+    if (!FHandle) return;
+    TMySQLClient::Get().close(FHandle);  // loaded, since a handle exists
+    FHandle = nullptr;
+}
+
+TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues) {
+    Open();
+    TFDResult Result;
+    TFailure Failure;
+    if (TryExecute(AStatement, AValues, Result, Failure)) return Result;
+    if (IsConnectionLost(Failure.Code)) {
+        Close();
+        // Run again only what cannot have changed anything: a statement the server never
+        // received (its preparation failed) or one that only reads.
+        if (ResourceOptions.AutoReconnect && (Failure.Step == TStep::Prepare || Failure.Reads)) {
+            Open();
+            Result = TFDResult();
+            if (TryExecute(AStatement, AValues, Result, Failure)) return Result;
+            if (IsConnectionLost(Failure.Code)) Close();
+        }
+    }
+    throw EFDDBEngineException(std::move(Failure.Message), Failure.Code);
+}
+
+bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
+                               TFDResult& AResult, TFailure& AFailure) {
+    const TMySQLClient& C = TMySQLClient::Get();
+    MYSQL_STMT* Raw = C.stmt_init(FHandle);
+    if (!Raw) {
+        AFailure = {TStep::Prepare, C.errno_(FHandle), C.error(FHandle), false};
+        return false;
+    }
+    std::unique_ptr<MYSQL_STMT, TStmtCloser> S(Raw, TStmtCloser{&C});
+    auto Fail = [&](TStep AStep, bool AReads) {
+        AFailure = {AStep, C.stmt_errno(S.get()), C.stmt_error(S.get()), AReads};
+        return false;
+    };
+
+    if (C.stmt_prepare(S.get(), AStatement.data(), AStatement.size()) != 0) return Fail(TStep::Prepare, false);
+    const unsigned long Wanted = C.stmt_param_count(S.get());
+    if (Wanted != AValues.size())
+        throw Exception("The statement takes " + std::to_string(Wanted) + " parameters, " +
+                        std::to_string(AValues.size()) + " given");
+    const bool Reads = C.stmt_field_count(S.get()) > 0;
+
+    std::vector<MYSQL_BIND> Binds(AValues.size());
+    std::vector<unsigned long> Lengths(AValues.size());
+    std::vector<my_bool> Nulls(AValues.size());
+    for (size_t I = 0; I < AValues.size(); ++I) {
+        MYSQL_BIND& B = Binds[I];
+        B = MYSQL_BIND{};
+        B.buffer_type = MYSQL_TYPE_STRING;
+        Nulls[I] = AValues[I] ? 0 : 1;
+        Lengths[I] = AValues[I] ? static_cast<unsigned long>(AValues[I]->size()) : 0;
+        B.buffer = AValues[I] ? const_cast<char*>(AValues[I]->data()) : nullptr;
+        B.buffer_length = Lengths[I];
+        B.length = &Lengths[I];
+        B.is_null = &Nulls[I];
+    }
+    if (!Binds.empty() && C.stmt_bind_param(S.get(), Binds.data())) return Fail(TStep::Prepare, false);
+
+    if (C.stmt_execute(S.get()) != 0) return Fail(TStep::Run, Reads);
+
+    const unsigned Columns = C.stmt_field_count(S.get());
+    if (Columns == 0) {
+        AResult.RowsAffected = C.stmt_affected_rows(S.get());
+        return true;
+    }
+    std::unique_ptr<MYSQL_RES, TResCloser> Meta(C.stmt_result_metadata(S.get()), TResCloser{&C});
+    if (!Meta) return Fail(TStep::Run, Reads);
+    MYSQL_FIELD* Fields = C.fetch_fields(Meta.get());
+    for (unsigned I = 0; I < Columns; ++I) AResult.Columns.emplace_back(Fields[I].name, Fields[I].name_length);
+
+    if (C.stmt_store_result(S.get()) != 0) return Fail(TStep::Run, Reads);
+
+    constexpr unsigned long KInitial = 256;
+    std::vector<std::vector<char>> Buffers(Columns, std::vector<char>(KInitial));
+    std::vector<MYSQL_BIND> Out(Columns);
+    std::vector<unsigned long> OutLengths(Columns);
+    std::vector<my_bool> OutNulls(Columns), OutErrors(Columns);
+    for (unsigned I = 0; I < Columns; ++I) {
+        MYSQL_BIND& B = Out[I];
+        B = MYSQL_BIND{};
+        B.buffer_type = MYSQL_TYPE_STRING;
+        B.buffer = Buffers[I].data();
+        B.buffer_length = KInitial;
+        B.length = &OutLengths[I];
+        B.is_null = &OutNulls[I];
+        B.error = &OutErrors[I];
+    }
+    if (C.stmt_bind_result(S.get(), Out.data())) return Fail(TStep::Run, Reads);
+
+    for (;;) {
+        int Rc = C.stmt_fetch(S.get());
+        if (Rc == MYSQL_NO_DATA) break;
+        if (Rc == 1) return Fail(TStep::Run, Reads);
+        std::vector<TFDValue> Row(Columns);
+        for (unsigned I = 0; I < Columns; ++I) {
+            if (OutNulls[I]) continue;
+            const unsigned long Length = OutLengths[I];
+            if (Length <= Out[I].buffer_length) {
+                Row[I].emplace(Buffers[I].data(), Length);
+                continue;
+            }
+            // Longer than the buffer: fetch this column again in full.
+            std::string Full(Length, '\0');
+            MYSQL_BIND B = Out[I];
+            unsigned long Got = 0;
+            B.buffer = Full.data();
+            B.buffer_length = Length;
+            B.length = &Got;
+            if (C.stmt_fetch_column(S.get(), &B, I, 0) != 0) return Fail(TStep::Run, Reads);
+            Row[I] = std::move(Full);
+        }
+        AResult.Rows.push_back(std::move(Row));
+    }
+    return true;
+}
+
+} // namespace platform

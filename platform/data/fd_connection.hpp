@@ -1,0 +1,110 @@
+#pragma once
+// Data access: a connection to a MySQL/MariaDB server and the queries that run on it,
+// with the names and behaviour the service expects of its database components.
+// A connection and its queries are used by one thread at a time; the owner serialises.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/exception.hpp"
+#include "platform/base/object.hpp"
+
+typedef struct st_mysql MYSQL;
+
+namespace platform {
+
+// A failure reported by the database server or the client library; Message() is the
+// server's own text (e.g. "Duplicate entry '00000123' for key 'PRIMARY'").
+class EFDDBEngineException : public Exception {
+public:
+    EFDDBEngineException(std::string AMessage, unsigned AErrorCode)
+        : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
+    // The server's or client library's error number (0 when none applies).
+    unsigned ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    unsigned FErrorCode;
+};
+
+// A list of text lines. As connection parameters the lines are name=value.
+class TFDStrings {
+public:
+    void Clear() { FLines.clear(); }
+    TFDStrings& Add(std::string ALine);
+    size_t Count() const noexcept { return FLines.size(); }
+    const std::string& Strings(size_t AIndex) const { return FLines.at(AIndex); }
+    // Lines joined with CR LF, none after the last.
+    std::string Text() const;
+    // Value of the first name=value line whose name matches (ASCII case-insensitive), or "".
+    std::string Values(std::string_view AName) const;
+    // Replaces the value of that line, or adds a line.
+    void SetValue(std::string_view AName, std::string_view AValue);
+    // Bumped by every change; queries use it to notice a new statement text.
+    uint64_t Version() const noexcept { return FVersion; }
+
+private:
+    std::vector<std::string> FLines;
+    uint64_t FVersion = 0;
+    friend class TFDQuery;
+};
+
+// One value handed from a query to its connection: text, or NULL when unset.
+using TFDValue = std::optional<std::string>;
+
+struct TFDResult {
+    std::vector<std::string> Columns;
+    std::vector<std::vector<TFDValue>> Rows;
+    uint64_t RowsAffected = 0;
+};
+
+class TFDConnection : public TObject {
+public:
+    TFDConnection() = default;
+    ~TFDConnection() override;
+    TFDConnection(const TFDConnection&) = delete;
+    TFDConnection& operator=(const TFDConnection&) = delete;
+
+    // Server, Port, User_Name, Password, Database, DriverID ("MySQL"), optional CharacterSet
+    // (default utf8mb4).
+    TFDStrings Params;
+    struct {
+        // When the server is found gone, reopen the connection once and carry on. A statement
+        // that changes data is only run again when it had certainly not reached the server.
+        bool AutoReconnect = false;
+    } ResourceOptions;
+    // Accepted for compatibility: opening never asks for credentials.
+    bool LoginPrompt = true;
+
+    bool Connected() const noexcept { return FHandle != nullptr; }
+    // true: Open; false: Close.
+    void SetConnected(bool AValue);
+    // Loads the client library if needed and connects with Params; raises on failure and
+    // stays closed. Does nothing when already open.
+    void Open();
+    void Close() noexcept;
+
+    // Runs one statement whose "?" placeholders take AValues in order (bound as text, never
+    // spliced into the statement). Opens the connection when it is closed.
+    TFDResult Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues);
+
+    // The client library file to load ("libmariadb.so.3"); settable before the first open.
+    static std::string ClientLibrary();
+    static void SetClientLibrary(std::string AName);
+
+private:
+    enum class TStep { Prepare, Run };
+    struct TFailure {
+        TStep Step;
+        unsigned Code;
+        std::string Message;
+        bool Reads;  // the statement returns rows: running it again changes nothing
+    };
+    bool TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
+                    TFDResult& AResult, TFailure& AFailure);
+
+    MYSQL* FHandle = nullptr;
+};
+
+} // namespace platform

@@ -1,0 +1,158 @@
+// The data form: fixed settings, sessions made on demand, exclusive use from many threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "service/main/basedados.hpp"
+#include "support/tcp_proxy.hpp"
+#include "support/testdb.hpp"
+
+using service::TBaseDados;
+
+namespace {
+
+TEST(BaseDados, FixedSettingsAndNothingOpenAtStart) {
+    TBaseDados Db;
+    const auto P = Db.Params();
+    ASSERT_EQ(P.Count(), 6u);
+    EXPECT_EQ(P.Strings(0), "Server=127.0.0.1");
+    EXPECT_EQ(P.Strings(1), "User_Name=Pelvador");
+    EXPECT_EQ(P.Strings(2), "Password=Rwt507kpxm%");
+    EXPECT_EQ(P.Strings(3), "Database=base_produtos");
+    EXPECT_EQ(P.Strings(4), "Port=3389");
+    EXPECT_EQ(P.Strings(5), "DriverID=MySQL");
+    EXPECT_EQ(Db.SessionCount(), 0u);
+    {
+        auto S = Db.Use();
+        EXPECT_FALSE(S.FdConnection1.Connected());
+        EXPECT_TRUE(S.FdConnection1.ResourceOptions.AutoReconnect);
+        EXPECT_FALSE(S.FdConnection1.LoginPrompt);
+        EXPECT_EQ(S.FdConnection1.Params.Text(), P.Text());
+        EXPECT_EQ(S.fdQuery1.Connection(), &S.FdConnection1);
+        EXPECT_EQ(S.FDQuery2.Connection(), &S.FdConnection1);
+        EXPECT_EQ(S.fdQuery1.SQL().Count(), 0u);
+        EXPECT_EQ(S.FDQuery2.SQL().Count(), 0u);
+    }
+    EXPECT_EQ(Db.SessionCount(), 1u);
+    EXPECT_EQ(Db.ConnectedCount(), 0u);
+}
+
+TEST(BaseDados, SessionsAreReusedAndBounded) {
+    TBaseDados Db;
+    Db.SetMaxSessions(2);
+    platform::TFDConnection* First;
+    { First = &Db.Use().FdConnection1; }
+    { EXPECT_EQ(&Db.Use().FdConnection1, First); }  // the last released comes back first
+    std::atomic<int> Inside{0}, MaxInside{0};
+    std::vector<std::thread> T;
+    for (int I = 0; I < 16; ++I)
+        T.emplace_back([&] {
+            for (int K = 0; K < 50; ++K) {
+                auto S = Db.Use();
+                int Now = ++Inside;
+                int Seen = MaxInside.load();
+                while (Now > Seen && !MaxInside.compare_exchange_weak(Seen, Now)) {}
+                std::this_thread::yield();
+                --Inside;
+            }
+        });
+    for (auto& X : T) X.join();
+    EXPECT_LE(MaxInside.load(), 2);
+    EXPECT_EQ(Db.SessionCount(), 2u);
+}
+
+TEST(BaseDados, MissingClientLibraryFailsEachRequest) {
+    platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
+    TBaseDados Db;
+    for (int I = 0; I < 3; ++I) {
+        auto S = Db.Use();
+        EXPECT_THROW(S.FdConnection1.SetConnected(true), platform::Exception);
+        EXPECT_FALSE(S.FdConnection1.Connected());
+    }
+}
+
+class BaseDadosDb : public ::testing::Test {
+protected:
+    void SetUp() override { MIROVANDEL_REQUIRE_TEST_DB(); }
+    void TearDown() override {
+        for (auto& Ean : FCreated)
+            try {
+                testsupport::TestDbExec("delete from cad_produtos where binary ean = :e", {{"e", Ean}});
+            } catch (...) {}
+    }
+    std::vector<std::string> FCreated;
+};
+
+// Many request threads at once: each gets its own answers, inserts and lookups interleaved.
+TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool) {
+    TBaseDados Db;
+    constexpr int KThreads = 32, KRounds = 15;
+    std::vector<std::string> Codes;
+    for (int T = 0; T < KThreads; ++T) Codes.push_back(testsupport::UniqueCode("P"));
+    FCreated = Codes;
+    std::atomic<int> Good{0}, Failed{0};
+    std::vector<std::thread> Threads;
+    for (int T = 0; T < KThreads; ++T)
+        Threads.emplace_back([&, T] {
+            try {
+                {
+                    auto S = Db.Use();
+                    if (!S.FdConnection1.Connected()) S.FdConnection1.SetConnected(true);
+                    S.FDQuery2.SQL().Clear();
+                    S.FDQuery2.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
+                    S.FDQuery2.SQL().Add("values(:Ean, :Nome, :Ncm, :Cest_codigo, :embalagem)");
+                    S.FDQuery2.ParamByName("Ean").AsString(Codes[T]);
+                    S.FDQuery2.ParamByName("Nome").AsString("Produto " + std::to_string(T));
+                    S.FDQuery2.ParamByName("Ncm").AsString("");
+                    S.FDQuery2.ParamByName("Cest_codigo").AsString("");
+                    S.FDQuery2.ParamByName("embalagem").AsString("UN");
+                    S.FDQuery2.ExecSQL();
+                }
+                for (int R = 0; R < KRounds; ++R) {
+                    // Look up a product of another thread, inserted or not yet.
+                    const int Other = (T + R) % KThreads;
+                    auto S = Db.Use();
+                    if (!S.FdConnection1.Connected()) S.FdConnection1.SetConnected(true);
+                    S.fdQuery1.Close();
+                    S.fdQuery1.SQL().Clear();
+                    S.fdQuery1.SQL().Add("select nome from cad_produtos where ean = :ean");
+                    S.fdQuery1.ParamByName("ean").AsString(Codes[Other]);
+                    S.fdQuery1.Open();
+                    if (S.fdQuery1.IsEmpty() ||
+                        S.fdQuery1.FieldByName("nome").AsString() == "Produto " + std::to_string(Other))
+                        ++Good;
+                }
+            } catch (const std::exception& E) {
+                ++Failed;
+                ADD_FAILURE() << E.what();
+            }
+        });
+    for (auto& X : Threads) X.join();
+    EXPECT_EQ(Failed.load(), 0);
+    EXPECT_EQ(Good.load(), KThreads * KRounds);
+    EXPECT_LE(Db.SessionCount(), TBaseDados::KDefaultMaxSessions);
+    EXPECT_LE(Db.ConnectedCount(), Db.SessionCount());
+    for (const auto& Code : Codes) EXPECT_EQ(testsupport::TestDbCountEan(Code), 1);
+}
+
+TEST_F(BaseDadosDb, UnreachableServerThenReachable) {
+    testsupport::TTcpProxy Proxy(testsupport::KTestDbPort);
+    TBaseDados Db;
+    Db.SetParam("Port", std::to_string(Proxy.Port()));
+    Proxy.Down();
+    for (int I = 0; I < 2; ++I) {
+        auto S = Db.Use();
+        EXPECT_FALSE(S.FdConnection1.Connected());
+        EXPECT_THROW(S.FdConnection1.SetConnected(true), platform::EFDDBEngineException);
+        EXPECT_FALSE(S.FdConnection1.Connected());
+    }
+    Proxy.Up();
+    auto S = Db.Use();
+    S.FdConnection1.SetConnected(true);
+    S.fdQuery1.SQL().Add("select 1 as one");
+    S.fdQuery1.Open();
+    EXPECT_EQ(S.fdQuery1.FieldByName("ONE").AsString(), "1");
+}
+
+} // namespace
