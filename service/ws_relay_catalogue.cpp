@@ -1,37 +1,232 @@
-// Catalogue lookup routes (placeholders until the data layer is in).
+// Catalogue lookup routes: product names and records, units of measure.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/relay/request.hpp"
+#include "framework/relay/response.hpp"
 #include "platform/base/exception.hpp"
+#include "platform/base/string_list.hpp"
+#include "platform/json/json.hpp"
+#include "service/main/basedados.hpp"
 #include "service/ws_relay.hpp"
 
 namespace service {
 
-void TWsRelayHandlers::GetDescricao(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+namespace {
+
+enum class TOrder { OpenThenTrim, TrimThenOpen };
+
+// One lookup on fdQuery1: the statement lines as given, the code bound to AParam as text.
+// Holds the database from the connection test through the last column read. Fills AValues
+// with the named columns of the first row; false when the result has no row.
+bool Lookup(TOrder AOrder, const std::vector<std::string>& ALines, const char* AParam,
+            const std::string& ACode, const std::vector<std::string>& AColumns,
+            std::vector<std::string>& AValues)
 {
-    throw platform::Exception("not available yet");
+    if (AOrder == TOrder::TrimThenOpen)
+        TWsRelayHandlers::HistoryTrim();
+    if (!BaseDados)
+        throw platform::Exception("The database form has not been created");
+    auto Db = BaseDados->Use();
+    if (!Db.FdConnection1.Connected())
+        Db.FdConnection1.SetConnected(true);
+    if (AOrder == TOrder::OpenThenTrim)
+        TWsRelayHandlers::HistoryTrim();
+
+    Db.fdQuery1.Close();
+    Db.fdQuery1.SQL().Clear();
+    for (const std::string& Line : ALines)
+        Db.fdQuery1.SQL().Add(Line);
+    Db.fdQuery1.ParamByName(AParam).AsString(ACode);
+    Db.fdQuery1.Open();
+    if (Db.fdQuery1.IsEmpty())
+        return false;
+    for (const std::string& Column : AColumns)
+        AValues.push_back(Db.fdQuery1.FieldByName(Column).AsString());
+    return true;
 }
 
-void TWsRelayHandlers::GetUm2(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+void SendJson(relay::TRelayResponse& AResponse, std::unique_ptr<platform::TJSONObject> AObject, int AStatus)
 {
-    throw platform::Exception("not available yet");
+    AResponse.Send<platform::TJSONObject>(AObject.release()).Status(AStatus);
 }
 
-void TWsRelayHandlers::GetUm(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
 {
-    throw platform::Exception("not available yet");
+    auto J = std::make_unique<platform::TJSONObject>();
+    J->AddPair("Status", "404");
+    J->AddPair("Status_Desc", AStatusDesc);
+    SendJson(AResponse, std::move(J), 404);
 }
 
-void TWsRelayHandlers::GetDesc(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+const std::string KProdutoNaoEncontrado = "Descricao nao encontrada para o ean: ";
+
+// The product statement of "/api/desc/:id" and "/api/desc200/:id", line by line.
+const std::vector<std::string> KProductRecordLines = {
+    "SELECT base_produtos.cad_produtos.ean, base_produtos.cad_produtos.nome, ",
+    "base_produtos.cad_produtos.ncm, base_produtos.cad_produtos.cest_codigo, base_produtos.cad_produtos.embalagem, "
+    "base_produtos.cad_produtos.quantidade_embalagem,",
+    "base_produtos.cad_produtos.marca, base_produtos.cad_produtos.categoria",
+    " FROM base_produtos.cad_produtos",
+    "where ean = :ean",
+};
+// The same without the database prefix, for "/api/desc_ini/:id".
+const std::vector<std::string> KProductIniLines = {
+    "SELECT cad_produtos.ean, cad_produtos.nome, ",
+    "cad_produtos.ncm, cad_produtos.cest_codigo, cad_produtos.embalagem, cad_produtos.quantidade_embalagem,",
+    "cad_produtos.marca, cad_produtos.categoria",
+    " FROM cad_produtos",
+    "where ean = :ean",
+};
+// The columns of a product record, in answer order.
+const std::vector<std::string> KProductColumns = {"nome", "ncm", "cest_codigo", "embalagem",
+                                                  "quantidade_embalagem", "marca", "categoria"};
+
+// Answers a product record as JSON; ARecord holds the columns of KProductColumns.
+void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARecord)
 {
-    throw platform::Exception("not available yet");
+    auto J = std::make_unique<platform::TJSONObject>();
+    J->AddPair("Status", "200");
+    J->AddPair("Status_Desc", "Ok");
+    J->AddPair("Nome", TWsRelay::removeacento(ARecord[0]));
+    J->AddPair("Ncm", TWsRelay::removeacento(ARecord[1]));
+    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARecord[2]));
+    J->AddPair("Embalagem", TWsRelay::removeacento(ARecord[3]));
+    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARecord[4]));
+    J->AddPair("Marca", TWsRelay::removeacento(ARecord[5]));
+    J->AddPair("Categoria", TWsRelay::removeacento(ARecord[6]));
+    J->AddPair("Peso", "");
+    J->AddPair("id_categoria", "");
+    J->AddPair("tributacao", "");
+    SendJson(AResponse, std::move(J), 200);
 }
 
-void TWsRelayHandlers::GetDesc200(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+} // namespace
+
+void TWsRelayHandlers::GetDescricao(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    throw platform::Exception("not available yet");
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::OpenThenTrim,
+                {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria from cad_produtos "
+                 "where ean = :ean"},
+                "ean", Code, {"nome"}, Row)) {
+        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
+        const int32_t C = ++Total404;
+        AddressedLine(ARequest, C, "| Descricao nao encontrada para o ean: " + Code);
+        return;
+    }
+    AResponse.Send(Row[0]).Status(200);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue descricao: " + Code + "|" + Row[0]);
 }
 
-void TWsRelayHandlers::GetDescIni(relay::TRelayRequest&, relay::TRelayResponse&, const TNext&)
+void TWsRelayHandlers::GetUm2(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    throw platform::Exception("not available yet");
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", Code, {"nome"}, Row)) {
+        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
+        const int32_t C = ++Total404;
+        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
+        return;
+    }
+    AResponse.Send(Row[0]).Status(200);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[0]);
+}
+
+void TWsRelayHandlers::GetUm(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id", Code,
+                {"id", "nome"}, Row)) {
+        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
+        const int32_t C = ++Total404;
+        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
+        return;
+    }
+    auto J = std::make_unique<platform::TJSONObject>();
+    J->AddPair("Status", "200");
+    J->AddPair("Status_Desc", "Ok");
+    J->AddPair("id", TWsRelay::removeacento(Row[0]));
+    J->AddPair("nome", TWsRelay::removeacento(Row[1]));
+    SendJson(AResponse, std::move(J), 200);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[1]);
+}
+
+void TWsRelayHandlers::GetDesc(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
+        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
+        const int32_t C = ++Total404;
+        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
+        return;
+    }
+    SendProductRecord(AResponse, Row);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
+}
+
+void TWsRelayHandlers::GetDesc200(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
+        // Clients of this route cannot take a 404: a placeholder record, still counted as not found.
+        auto J = std::make_unique<platform::TJSONObject>();
+        J->AddPair("Status", "404");
+        J->AddPair("Status_Desc", "404");
+        J->AddPair("Nome", "404");
+        J->AddPair("Ncm", "404");
+        J->AddPair("Cest_Codigo", "404");
+        J->AddPair("Embalagem", "404");
+        J->AddPair("QuantidadeEmbalagem", "0");
+        J->AddPair("Marca", "404");
+        J->AddPair("Categoria", "404");
+        J->AddPair("Peso", "0");
+        J->AddPair("id_categoria", "0");
+        J->AddPair("tributacao", "404");
+        SendJson(AResponse, std::move(J), 200);
+        const int32_t C = ++Total404;
+        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
+        return;
+    }
+    SendProductRecord(AResponse, Row);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
+}
+
+void TWsRelayHandlers::GetDescIni(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, KProductIniLines, "ean", Code, KProductColumns, Row)) {
+        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
+        const int32_t C = ++Total404;
+        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
+        return;
+    }
+    platform::TStringList Ini;
+    Ini.Add("[GENERAL]");
+    Ini.Add("Nome=" + TWsRelay::removeacento(Row[0]));
+    Ini.Add("Ncm=" + TWsRelay::removeacento(Row[1]));
+    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(Row[2]));
+    Ini.Add("Embalagem=" + TWsRelay::removeacento(Row[3]));
+    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(Row[4]));
+    Ini.Add("Marca=" + TWsRelay::removeacento(Row[5]));
+    Ini.Add("Categoria=" + TWsRelay::removeacento(Row[6]));
+    Ini.Add("Peso=");
+    Ini.Add("id_categoria=");
+    Ini.Add("tributacao=");
+    AResponse.Send(Ini.Text()).Status(200);
+    const int32_t C = ++TotalResolvidos;
+    AddressedLine(ARequest, C, "| Entregue INI: " + Code + "|" + Row[0]);
 }
 
 } // namespace service
