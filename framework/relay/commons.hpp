@@ -69,4 +69,50 @@ constexpr std::string_view MessageTypeName(TMessageType AType) noexcept
     return {};
 }
 
+// Media types the framework names: form requests (members 0 and 1) and Render (TextHtml).
+enum class TMediaType : uint8_t {
+    MultipartFormData = 0,
+    ApplicationXWwwFormUrlencoded = 1,
+    ApplicationJson = 2,
+    ApplicationOctetStream = 3,
+    ApplicationXml = 4,
+    ApplicationJavascript = 5,
+    ApplicationPdf = 6,
+    ApplicationTypescript = 7,
+    ApplicationZip = 8,
+    TextPlain = 9,
+    TextCss = 10,
+    TextCsv = 11,
+    TextHtml = 12,
+    ImageJpeg = 13,
+    ImagePng = 14,
+    ImageGif = 15,
+    ApplicationXDownload = 16,
+};
+
+// The MIME text of a member; empty for a value outside the enumeration.
+constexpr std::string_view MediaTypeText(TMediaType AType) noexcept
+{
+    switch (AType) {
+    case TMediaType::MultipartFormData: return "multipart/form-data";
+    case TMediaType::ApplicationXWwwFormUrlencoded: return "application/x-www-form-urlencoded";
+    case TMediaType::ApplicationJson: return "application/json";
+    case TMediaType::ApplicationOctetStream: return "application/octet-stream";
+    case TMediaType::ApplicationXml: return "application/xml";
+    case TMediaType::ApplicationJavascript: return "application/javascript";
+    case TMediaType::ApplicationPdf: return "application/pdf";
+    case TMediaType::ApplicationTypescript: return "application/typescript";
+    case TMediaType::ApplicationZip: return "application/zip";
+    case TMediaType::TextPlain: return "text/plain";
+    case TMediaType::TextCss: return "text/css";
+    case TMediaType::TextCsv: return "text/csv";
+    case TMediaType::TextHtml: return "text/html";
+    case TMediaType::ImageJpeg: return "image/jpeg";
+    case TMediaType::ImagePng: return "image/png";
+    case TMediaType::ImageGif: return "image/gif";
+    case TMediaType::ApplicationXDownload: return "application/x-download";
+    }
+    return {};
+}
+
 } // namespace relay

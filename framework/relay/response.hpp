@@ -4,6 +4,7 @@
 
 #include "framework/relay/commons.hpp"
 #include "platform/base/object.hpp"
+#include "platform/base/stream.hpp"
 #include "platform/web/web_response.hpp"
 
 namespace relay {
@@ -38,7 +39,24 @@ public:
 
     platform::TWebResponse& RawWebResponse() const noexcept { return *FWebResponse; }
 
-    // File replies (SendFile, Download, Render) are declared below by their unit.
+    // File replies (framework/relay/response_files.cpp): the whole reply is the file, sent to
+    // the client at once through the platform response's SendResponse(), with the status the
+    // response holds at that moment; nothing set on the response afterwards reaches the client.
+    // The content type is AContentType, or the type of the name's extension when it is empty;
+    // "Content-Disposition" names the file (text after the last "/", "\" or ":").
+    // Stream forms: the stream is sent from its start and stays the caller's.
+    // File-name forms: platform::Exception "Invalid FileName" for an empty name, "File not
+    // exist" when no regular file is there; the file is closed before they return.
+    TRelayResponse& SendFile(platform::TStream& AFileStream, const std::string& AFileName,
+                             const std::string& AContentType);
+    TRelayResponse& SendFile(const std::string& AFileName, const std::string& AContentType);
+    // As SendFile, but offered as an attachment instead of inline.
+    TRelayResponse& Download(platform::TStream& AFileStream, const std::string& AFileName,
+                             const std::string& AContentType);
+    TRelayResponse& Download(const std::string& AFileName, const std::string& AContentType);
+    // SendFile as "text/html".
+    TRelayResponse& Render(platform::TStream& AFileStream, const std::string& AFileName);
+    TRelayResponse& Render(const std::string& AFileName);
 
 private:
     platform::TWebResponse* FWebResponse;
