@@ -62,12 +62,18 @@ TMainControl::TMainControl(const std::string& AConfigDir)
 
 TMainControl::~TMainControl()
 {
-    if (FWS && FWS->Active()) {
-        try {
+    Shutdown();
+}
+
+void TMainControl::Shutdown() noexcept
+{
+    if (!FWS)
+        return;
+    try {
+        if (FWS->Active())
             FWS->Power();
-        } catch (...) {
-            // Shutting down: nothing left to report to.
-        }
+    } catch (...) {
+        // Shutting down: nothing left to report to.
     }
 }
 

@@ -34,6 +34,8 @@ public:
     void Power();
     // Whether the server listens (creates the web-service object on first use).
     bool Active();
+    // Stops the server if it listens; creates nothing and raises nothing (program end).
+    void Shutdown() noexcept;
 
     // The directory of the running executable, without a trailing separator.
     static std::string ExecutableDir();

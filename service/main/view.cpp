@@ -91,12 +91,8 @@ void TMainView::Shutdown()
     FShutDown = true;
     THistory::Detach(this);
     // Stopping waits for the connection threads; none of them waits for this window.
-    if (FControl && FControl->Active()) {
-        try {
-            FControl->Power();
-        } catch (...) {
-        }
-    }
+    if (FControl)
+        FControl->Shutdown();
 }
 
 void TMainView::BuildLayout()
