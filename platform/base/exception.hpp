@@ -31,12 +31,6 @@ public:
     using Exception::Exception;
 };
 
-// Conversion failures (malformed encoded text, numbers, dates).
-class EConvertError : public Exception {
-public:
-    using Exception::Exception;
-};
-
 inline constexpr const char* SDuplicateItem = "Duplicates not allowed";
 inline constexpr const char* SItemNotFound = "Item not found";
 

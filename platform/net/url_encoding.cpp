@@ -1,6 +1,7 @@
 #include "platform/net/url_encoding.hpp"
 
 #include "platform/base/exception.hpp"
+#include "platform/text/str_to_int.hpp"  // EConvertError
 #include "platform/text/utf8.hpp"
 
 namespace platform {

@@ -8,6 +8,7 @@
 #include "framework/relay/exception.hpp"
 #include "framework/relay/exception/interrupted.hpp"
 #include "platform/regex/reg_ex.hpp"
+#include "platform/text/str_to_int.hpp"
 #include "support/memory_web.hpp"
 
 using namespace relay;

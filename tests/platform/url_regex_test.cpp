@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/net/url_encoding.hpp"
+#include "platform/text/str_to_int.hpp"
 #include "platform/regex/reg_ex.hpp"
 
 using namespace platform;
