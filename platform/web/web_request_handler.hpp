@@ -1,0 +1,58 @@
+#pragma once
+// The process's one web request handler: keeps the pool of web modules and runs each request
+// through one of them.
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/web/web_module.hpp"
+
+namespace platform {
+
+inline constexpr const char* SMaximumConnectionsExceeded =
+    "Maximum number of concurrent connections exceeded.  Please try again later";
+
+class TWebRequestHandler {
+public:
+    TWebRequestHandler() = default;
+    ~TWebRequestHandler();
+    TWebRequestHandler(const TWebRequestHandler&) = delete;
+    TWebRequestHandler& operator=(const TWebRequestHandler&) = delete;
+
+    // The factory of the pool's modules. Setting a different one frees the idle modules;
+    // modules of the old one still in use are freed when their request ends.
+    void SetWebModuleClass(TWebModuleClass AClass);
+    TWebModuleClass WebModuleClass() const;
+
+    // Modules in use at once; a request beyond it is refused (default 32).
+    void SetMaxConnections(int AValue);
+    int MaxConnections() const;
+    int ActiveCount() const;
+    int InactiveCount() const;
+
+    // Takes a module (idle or new), dispatches the request and sends the reply when handled and
+    // not yet sent. Throws EWebBrokerException SMaximumConnectionsExceeded when all modules are
+    // in use (the module's code does not run then). Returns whether the request was handled.
+    bool HandleRequest(TWebRequest& ARequest, TWebResponse& AResponse);
+
+private:
+    struct TPooled {
+        std::unique_ptr<TWebModule> Module;
+        unsigned Generation;
+    };
+    TPooled Acquire();
+    void Release(TPooled AModule);
+
+    mutable std::mutex FLock;
+    TWebModuleClass FWebModuleClass = nullptr;
+    unsigned FGeneration = 0;
+    int FMaxConnections = 32;
+    int FActive = 0;
+    std::vector<TPooled> FIdle;
+};
+
+// The handler every HTTP server of the process uses. Made on first use; lives until the
+// program ends.
+TWebRequestHandler& WebRequestHandler();
+
+} // namespace platform
