@@ -598,8 +598,8 @@ TEST_F(HttpServer, MalformedRequestsGet400)
 
 TEST_F(HttpServer, SilentAndSlowClientsAreTimedOut)
 {
-    Server->SetIdleTimeout(400ms);
-    Server->SetRequestTimeout(600ms);
+    Server->SetIdleTimeout(1s);
+    Server->SetRequestTimeout(1500ms);
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
     TRawClient silent("127.0.0.1", Port);
@@ -607,8 +607,7 @@ TEST_F(HttpServer, SilentAndSlowClientsAreTimedOut)
     ASSERT_TRUE(half.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
     // Others are served meanwhile.
     EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
-    EXPECT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
-    auto r = half.ReadReply(5s);
+    auto r = half.ReadReply(10s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Status, 408);
     EXPECT_TRUE(half.WaitClosed(5s));
