@@ -1,0 +1,73 @@
+// Picture routes: the product's PNG file from the picture folder, or whether it exists.
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "framework/relay/request.hpp"
+#include "framework/relay/response.hpp"
+#include "platform/json/json.hpp"
+#include "service/ws_relay.hpp"
+
+namespace service {
+
+namespace {
+
+// A file (links followed); a folder of that name does not count.
+bool PictureExists(const std::string& AFileName)
+{
+    struct stat st {};
+    return ::stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string PictureFileName(const TWsRelay& AOwner, relay::TRelayRequest& ARequest)
+{
+    return AOwner.Path() + TWsRelay::somentenumero(ARequest.Params()["id"]) + ".png";
+}
+
+} // namespace
+
+void TWsRelayHandlers::GetGtin(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string file = PictureFileName(FOwner, ARequest);
+    HistoryTrim();
+    if (PictureExists(file)) {
+        AResponse.SendFile(file, "");
+        AResponse.Status(200);  // the reply has already left with 200
+        const int32_t c = ++TotalResolvidos;
+        AddressedLine(ARequest, c, "| Entregue arquivo: " + file);
+    } else {
+        const int32_t c = ++Total404;
+        AddressedLine(ARequest, c, "| Arquivo nao encontrado: " + file);
+        AResponse.Send("").Status(404);
+    }
+}
+
+void TWsRelayHandlers::GetFotoExiste(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string file = PictureFileName(FOwner, ARequest);
+    HistoryTrim();
+    const bool exists = PictureExists(file);
+    AResponse.Send(exists ? "Sim" : "Nao").Status(200);
+    const int32_t c = ++TotalResolvidos;
+    AddressedLine(ARequest, c, "| Consulta Arquivo : " + file + (exists ? " Sim" : " Nao"));
+}
+
+void TWsRelayHandlers::GetFotoExisteJ(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    const std::string file = PictureFileName(FOwner, ARequest);
+    HistoryTrim();
+    auto json = std::make_unique<platform::TJSONObject>();
+    const bool exists = PictureExists(file);
+    if (exists) {
+        json->AddPair("Status", std::string("200"));
+        json->AddPair("Status_Desc", "Foto encontrada: " + ARequest.Params()["id"]);
+    } else {
+        json->AddPair("Status", std::string("404"));
+        json->AddPair("Status_Desc", "Foto nao encontrada: " + ARequest.Params()["id"]);
+    }
+    AResponse.Send(json.release()).Status(200);
+    const int32_t c = ++TotalResolvidos;
+    AddressedLine(ARequest, c, "| Consulta Arquivo : " + file + (exists ? " Sim" : " Nao"));
+}
+
+} // namespace service
