@@ -123,9 +123,10 @@ public:
     const TJSONValue* GetValue(std::string_view AName) const noexcept;
 
     // Parses one JSON value that ends where the text ends (white space after an object or
-    // array is accepted, after a scalar it is not). With ARaiseExc false a malformed text
-    // gives null; with it true, Exception. AUseBool is accepted for the model's sake:
-    // true and false always parse as TJSONTrue / TJSONFalse.
+    // array is accepted, after a scalar it is not). Arrays and objects nested deeper than 64
+    // levels, and lone UTF-16 surrogates in \u escapes, count as malformed. With ARaiseExc
+    // false a malformed text gives null; with it true, Exception. AUseBool is accepted for the
+    // model's sake: true and false always parse as TJSONTrue / TJSONFalse.
     static std::unique_ptr<TJSONValue> ParseJSONValue(std::string_view AText, bool AUseBool = false,
                                                       bool ARaiseExc = false);
 
