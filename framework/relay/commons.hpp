@@ -1,6 +1,7 @@
 #pragma once
 // Shared enumerations of the framework.
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 namespace relay {
@@ -111,6 +112,76 @@ constexpr std::string_view MediaTypeText(TMediaType AType) noexcept
     case TMediaType::ImagePng: return "image/png";
     case TMediaType::ImageGif: return "image/gif";
     case TMediaType::ApplicationXDownload: return "application/x-download";
+    }
+    return {};
+}
+
+// Operators of bracket keys such as "price[gte]"; ordinals 0 to 10.
+enum class TLhsBracketsType : uint8_t {
+    Equal,
+    NotEqual,
+    LessThan,
+    LessThanOrEqual,
+    GreaterThan,
+    GreaterThanOrEqual,
+    Range,
+    Like,
+    Contains,
+    StartsWith,
+    EndsWith,
+};
+
+inline constexpr TLhsBracketsType LhsBracketsTypes[] = {
+    TLhsBracketsType::Equal,       TLhsBracketsType::NotEqual,           TLhsBracketsType::LessThan,
+    TLhsBracketsType::LessThanOrEqual, TLhsBracketsType::GreaterThan,  TLhsBracketsType::GreaterThanOrEqual,
+    TLhsBracketsType::Range,       TLhsBracketsType::Like,               TLhsBracketsType::Contains,
+    TLhsBracketsType::StartsWith,  TLhsBracketsType::EndsWith,
+};
+
+// A set of operators: bit n stands for the operator of ordinal n.
+class TLhsBrackets {
+public:
+    constexpr TLhsBrackets() noexcept = default;
+    constexpr TLhsBrackets(std::initializer_list<TLhsBracketsType> ATypes) noexcept
+    {
+        for (TLhsBracketsType t : ATypes)
+            Include(t);
+    }
+
+    constexpr bool Has(TLhsBracketsType AType) const noexcept { return (FBits & Bit(AType)) != 0; }
+    constexpr TLhsBrackets& Include(TLhsBracketsType AType) noexcept { FBits |= Bit(AType); return *this; }
+    constexpr TLhsBrackets& Exclude(TLhsBracketsType AType) noexcept
+    {
+        FBits = static_cast<uint16_t>(FBits & ~Bit(AType));
+        return *this;
+    }
+    constexpr bool IsEmpty() const noexcept { return FBits == 0; }
+    constexpr uint16_t Bits() const noexcept { return FBits; }
+    constexpr bool operator==(const TLhsBrackets&) const noexcept = default;
+
+private:
+    static constexpr uint16_t Bit(TLhsBracketsType AType) noexcept
+    {
+        return static_cast<uint16_t>(1u << static_cast<unsigned>(AType));
+    }
+    uint16_t FBits = 0;
+};
+
+// The key suffix of an operator. Case-sensitive: "[startsWith]" and "[endsWith]" have a capital W.
+constexpr std::string_view BracketSuffix(TLhsBracketsType AType) noexcept
+{
+    switch (AType) {
+    case TLhsBracketsType::Equal: return "[eq]";
+    case TLhsBracketsType::NotEqual: return "[ne]";
+    case TLhsBracketsType::LessThan: return "[lt]";
+    case TLhsBracketsType::LessThanOrEqual: return "[lte]";
+    case TLhsBracketsType::GreaterThan: return "[gt]";
+    case TLhsBracketsType::GreaterThanOrEqual: return "[gte]";
+    case TLhsBracketsType::Range: return "[range]";
+    case TLhsBracketsType::Like: return "[like]";
+    case TLhsBracketsType::Contains: return "[contains]";
+    case TLhsBracketsType::StartsWith: return "[startsWith]";
+    case TLhsBracketsType::EndsWith: return "[endsWith]";
     }
     return {};
 }
