@@ -1,4 +1,5 @@
 // The request's header, query, cookie and form-field collections, built on first use.
+#include "framework/relay/commons.hpp"
 #include "framework/relay/core/param/header.hpp"
 #include "framework/relay/request.hpp"
 #include "platform/text/ascii.hpp"
@@ -100,12 +101,13 @@ bool TRelayRequest::HasFormContent() const
 // do not matter, and a shorter content type never matches.
 bool TRelayRequest::IsMultipartForm() const
 {
-    return platform::AsciiStartsWithText(FWebRequest->ContentType(), "multipart/form-data");
+    return platform::AsciiStartsWithText(FWebRequest->ContentType(), MediaTypeText(TMediaType::MultipartFormData));
 }
 
 bool TRelayRequest::IsUrlEncodedForm() const
 {
-    return platform::AsciiStartsWithText(FWebRequest->ContentType(), "application/x-www-form-urlencoded");
+    return platform::AsciiStartsWithText(FWebRequest->ContentType(),
+                                       MediaTypeText(TMediaType::ApplicationXWwwFormUrlencoded));
 }
 
 } // namespace relay
