@@ -1,0 +1,123 @@
+// The product program as bench/run starts it: the same start-up as the program (application
+// object, main window, data form, message loop), then the settings are typed into the window's
+// grid and its "Start" button is clicked, as an operator would.
+//
+// Usage: bench_mirovandel --port N --path DIR/ [--history on|off] [--seconds N]
+//   --history off  the window's history is detached: lines are still made and queued by every
+//                  request, then dropped instead of shown (what the history display costs)
+//   --seconds N    quit by itself after N seconds (default 1800)
+// Run with QT_QPA_PLATFORM=offscreen. config.ini goes to $MIROVANDEL_CONFIG_DIR when set.
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "service/history.hpp"
+#include "service/main/basedados.hpp"
+#include "service/main/view.hpp"
+
+namespace {
+
+// Stands in for the window as the history's display and drops what it is given.
+class TDroppingSink : public service::IHistorySink {
+public:
+    void HistoryPending() override
+    {
+        QMetaObject::invokeMethod(qApp, [] { (void)service::THistory::TakePending(); }, Qt::QueuedConnection);
+    }
+};
+
+bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValue)
+{
+    for (int i = 0; i < AGrid->rowCount(); ++i) {
+        QTableWidgetItem* key = AGrid->item(i, 0);
+        QTableWidgetItem* value = AGrid->item(i, 1);
+        if (key && value && key->text() == AKey) {
+            value->setText(AValue);
+            return true;
+        }
+    }
+    return false;
+}
+
+[[noreturn]] void Usage(const char* AProgram)
+{
+    std::fprintf(stderr, "usage: %s --port N --path DIR/ [--history on|off] [--seconds N]\n", AProgram);
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::string port, path, history = "on";
+    int seconds = 1800;
+    for (int i = 1; i < argc; ++i) {
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                Usage(argv[0]);
+            return argv[++i];
+        };
+        if (!std::strcmp(argv[i], "--port"))
+            port = value();
+        else if (!std::strcmp(argv[i], "--path"))
+            path = value();
+        else if (!std::strcmp(argv[i], "--history"))
+            history = value();
+        else if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atoi(value().c_str());
+        else
+            Usage(argv[0]);
+    }
+    if (port.empty() || path.empty() || (history != "on" && history != "off"))
+        Usage(argv[0]);
+
+    std::setlocale(LC_ALL, "");
+    QApplication application(argc, argv);
+    service::SetErrorDisplay([](QWidget*, const std::string& AMessage) {
+        std::fprintf(stderr, "bench_mirovandel: error shown: %s\n", AMessage.c_str());
+    });
+
+    auto* view = new service::TMainView();
+    service::MainView = view;
+    service::BaseDados = new service::TBaseDados();
+    view->show();
+
+    TDroppingSink dropping;
+    if (history == "off") {
+        // Takes the window's place as the one display.
+        service::THistory::Attach(&dropping, 0);
+    }
+
+    if (!SetGridValue(view->ValueListEditor1, QStringLiteral("Path"), QString::fromStdString(path)) ||
+        !SetGridValue(view->ValueListEditor1, QStringLiteral("Port"), QString::fromStdString(port))) {
+        std::fprintf(stderr, "bench_mirovandel: the grid has no Path/Port rows\n");
+        return 1;
+    }
+    view->btnPower->click();
+    if (view->btnPower->text() != QStringLiteral("Stop")) {
+        std::fprintf(stderr, "bench_mirovandel: the server did not start\n");
+        return 1;
+    }
+    std::fprintf(stderr, "bench_mirovandel: listening on %s, pictures in %s, history %s\n", port.c_str(),
+                 path.c_str(), history.c_str());
+    QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
+
+    const int result = application.exec();
+
+    if (history == "off")
+        service::THistory::Detach(&dropping);
+    view->Shutdown();
+    delete service::BaseDados;
+    service::BaseDados = nullptr;
+    service::MainView = nullptr;
+    delete view;
+    return result;
+}
