@@ -1,0 +1,272 @@
+// Groups and routes over a recording core: which core operation each registration reaches, with
+// which path, callbacks and form, in which order.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/relay/core/group.hpp"
+#include "framework/relay/core/route.hpp"
+#include "support/memory_web.hpp"
+
+using namespace relay;
+
+namespace {
+
+// Runs a callback once to learn its name: each test callback appends its name to Ran.
+std::string Ran;
+
+std::string NameOf(const TRelayCallback& ACallback)
+{
+    testing_support::TMemoryExchange ex("GET", "/");
+    Ran.clear();
+    ACallback(ex.Req(), ex.Res(), [] {});
+    return Ran;
+}
+template <class F>
+std::string NameOfShort(const F& ACallback, int AArity)
+{
+    testing_support::TMemoryExchange ex("GET", "/");
+    Ran.clear();
+    if constexpr (std::is_same_v<F, TRelayCallbackRequestResponse>)
+        ACallback(ex.Req(), ex.Res());
+    else if constexpr (std::is_same_v<F, TRelayCallbackRequest>)
+        ACallback(ex.Req());
+    else
+        ACallback(ex.Res());
+    return Ran;
+}
+
+TRelayCallback Named(const std::string& AName)
+{
+    return [AName](TRelayRequest&, TRelayResponse&, const TProc&) { Ran += AName; };
+}
+
+class TFakeCore : public platform::TObject {
+public:
+    static TFakeCore& GetInstance()
+    {
+        static TFakeCore core;
+        ++GetInstanceCalls;
+        return core;
+    }
+
+    static inline std::vector<std::string> Log;
+    static inline int GetInstanceCalls = 0;
+
+    static TFakeCore& AddCallback(const TRelayCallback& ACallback)
+    {
+        Log.push_back("AddCallback " + NameOf(ACallback));
+        return GetInstance();
+    }
+    static TFakeCore& Use(const std::string& APath, const TRelayCallback& ACallback)
+    {
+        Log.push_back("Use " + APath + " " + NameOf(ACallback));
+        return GetInstance();
+    }
+    static TFakeCore& Use(const std::string& APath, const std::vector<TRelayCallback>& ACallbacks)
+    {
+        std::string names;
+        for (const auto& c : ACallbacks)
+            names += NameOf(c) + ",";
+        Log.push_back("Use " + APath + " [" + names + "]");
+        return GetInstance();
+    }
+    static std::shared_ptr<IRelayCoreRoute<TFakeCore>> Route(const std::string& APath)
+    {
+        Log.push_back("Route " + APath);
+        return std::make_shared<TRelayCoreRoute<TFakeCore>>(APath);
+    }
+
+#define FAKE_METHOD(NAME)                                                                                  \
+    static TFakeCore& NAME(const std::string& APath, const TRelayCallback& ACallback)                     \
+    {                                                                                                      \
+        Log.push_back(#NAME " " + APath + " full " + NameOf(ACallback));                                  \
+        return GetInstance();                                                                              \
+    }                                                                                                      \
+    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackRequestResponse& ACallback)      \
+    {                                                                                                      \
+        Log.push_back(#NAME " " + APath + " reqres " + NameOfShort(ACallback, 2));                        \
+        return GetInstance();                                                                              \
+    }                                                                                                      \
+    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackRequest& ACallback)              \
+    {                                                                                                      \
+        Log.push_back(#NAME " " + APath + " req " + NameOfShort(ACallback, 1));                           \
+        return GetInstance();                                                                              \
+    }                                                                                                      \
+    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackResponse& ACallback)             \
+    {                                                                                                      \
+        Log.push_back(#NAME " " + APath + " res " + NameOfShort(ACallback, 1));                           \
+        return GetInstance();                                                                              \
+    }
+    FAKE_METHOD(Get)
+    FAKE_METHOD(Put)
+    FAKE_METHOD(Head)
+    FAKE_METHOD(Post)
+    FAKE_METHOD(Patch)
+    FAKE_METHOD(Delete)
+#undef FAKE_METHOD
+};
+
+using TGroup = TRelayCoreGroup<TFakeCore>;
+using TRoute = TRelayCoreRoute<TFakeCore>;
+
+std::shared_ptr<IRelayCoreGroup<TFakeCore>> NewGroup()
+{
+    TFakeCore::Log.clear();
+    return std::make_shared<TGroup>();
+}
+
+std::shared_ptr<IRelayCoreRoute<TFakeCore>> NewRoute(const std::string& APath)
+{
+    TFakeCore::Log.clear();
+    return std::make_shared<TRoute>(APath);
+}
+
+using Log = std::vector<std::string>;
+
+} // namespace
+
+TEST(GroupForwarding, JoinPrefixTable)
+{
+    struct Row {
+        const char* Prefix;  // nullptr: no Prefix call
+        const char* Path;
+        const char* Joined;
+    } rows[] = {
+        {"/api", "users", "/api/users"},
+        {"/api", "/users/:id/", "/api/users/:id"},
+        {"/api", "", "/api/"},
+        {"/api", "/", "/api/"},
+        {nullptr, "users", "/users"},
+        {"/", "users", "//users"},
+        {"api", "a//b", "/api/a//b"},
+        {"api", " x ", "/api/ x "},
+    };
+    for (const auto& r : rows) {
+        auto group = NewGroup();
+        if (r.Prefix)
+            group->Prefix(r.Prefix);
+        group->Get(r.Path, Named("H"));
+        EXPECT_EQ(TFakeCore::Log, Log{std::string("Get ") + r.Joined + " full H"}) << r.Path;
+    }
+}
+
+TEST(GroupForwarding, PrefixTable)
+{
+    struct Row {
+        const char* Prefix;
+        const char* Stored;
+    } rows[] = {
+        {"api", "/api"},   {"/api", "/api"},   {"api/", "/api"}, {"/api/", "/api"}, {"///api//", "/api"},
+        {"shop/items", "/shop/items"}, {"", "/"}, {"/", "/"},     {"a//b", "/a//b"},
+    };
+    for (const auto& r : rows) {
+        auto group = std::make_shared<TGroup>();
+        group->Prefix(r.Prefix);
+        EXPECT_EQ(group->CurrentPrefix(), r.Stored) << r.Prefix;
+    }
+}
+
+TEST(GroupForwarding, EveryMethodAndFormKeepsItsForm)
+{
+    auto group = NewGroup();
+    group->Prefix("p");
+    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran += "rr"; };
+    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran += "rq"; };
+    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran += "rs"; };
+    group->Get("a", Named("f"))->Get("a", rr)->Get("a", rq)->Get("a", rs);
+    group->Put("b", Named("f"))->Put("b", rr)->Put("b", rq)->Put("b", rs);
+    group->Head("c", Named("f"))->Head("c", rr)->Head("c", rq)->Head("c", rs);
+    group->Post("d", Named("f"))->Post("d", rr)->Post("d", rq)->Post("d", rs);
+    group->Patch("e", Named("f"))->Patch("e", rr)->Patch("e", rq)->Patch("e", rs);
+    group->Delete("g", Named("f"))->Delete("g", rr)->Delete("g", rq)->Delete("g", rs);
+    Log expected;
+    for (auto [method, path] : std::vector<std::pair<std::string, std::string>>{
+             {"Get", "/p/a"}, {"Put", "/p/b"}, {"Head", "/p/c"}, {"Post", "/p/d"}, {"Patch", "/p/e"}, {"Delete", "/p/g"}}) {
+        expected.push_back(method + " " + path + " full f");
+        expected.push_back(method + " " + path + " reqres rr");
+        expected.push_back(method + " " + path + " req rq");
+        expected.push_back(method + " " + path + " res rs");
+    }
+    EXPECT_EQ(TFakeCore::Log, expected);
+}
+
+TEST(GroupForwarding, UseIsMiddlewareOnThePrefixPath)
+{
+    auto group = NewGroup();
+    group->Prefix("/api/");
+    group->Use(Named("M"));
+    group->Use(Named("M1"), Named("M2"));
+    group->Use(std::vector<TRelayCallback>{Named("A"), Named("B")});
+    group->Use(std::vector<TRelayCallback>{Named("A"), Named("B")}, Named("C"));
+    group->Use(std::vector<TRelayCallback>{});
+    EXPECT_EQ(TFakeCore::Log, (Log{"Use /api/ M", "Use /api/ [M1,M2,]", "Use /api/ [A,B,]", "Use /api/ [A,B,]",
+                                   "Use /api/ [C,]", "Use /api/ []"}));
+
+    auto root = NewGroup();
+    root->Use(Named("R"));
+    EXPECT_EQ(TFakeCore::Log, (Log{"Use / R"}));
+}
+
+TEST(GroupForwarding, PendingCallbacksRouteAndEnd)
+{
+    auto group = NewGroup();
+    group->AddCallback(Named("A"))->AddCallbacks({Named("B"), Named("C")})->AddCallbacks({});
+    EXPECT_EQ(TFakeCore::Log, (Log{"AddCallback A", "AddCallback B", "AddCallback C"}));
+
+    group->Prefix("api");
+    TFakeCore::Log.clear();
+    auto route = group->Route("users/");
+    EXPECT_EQ(TFakeCore::Log, (Log{"Route /api/users"}));
+    group->Prefix("other");
+    TFakeCore::Log.clear();
+    route->Get(Named("H"));
+    EXPECT_EQ(TFakeCore::Log, (Log{"Get /api/users full H"}));  // not moved by the new prefix
+
+    EXPECT_EQ(&group->End(), &TFakeCore::GetInstance());
+    EXPECT_EQ(&route->End(), &TFakeCore::GetInstance());
+}
+
+TEST(GroupForwarding, ChainedCallsReturnTheSameObject)
+{
+    auto group = NewGroup();
+    EXPECT_EQ(group->Prefix("x").get(), group.get());
+    EXPECT_EQ(group->Get("a", Named("H")).get(), group.get());
+    EXPECT_EQ(group->Use(Named("M")).get(), group.get());
+    EXPECT_EQ(group->AddCallbacks({}).get(), group.get());
+    auto other = NewGroup();
+    EXPECT_NE(other.get(), group.get());
+}
+
+TEST(RouteForwarding, PathKeptAndEveryFormForwarded)
+{
+    auto route = NewRoute("api/x/");
+    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran += "rr"; };
+    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran += "rq"; };
+    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran += "rs"; };
+    route->Get(Named("f"))->Put(rr)->Head(rq)->Post(rs)->Patch(Named("p"))->Delete(rr)->Patch(rq)->Delete(rs);
+    EXPECT_EQ(TFakeCore::Log, (Log{"Get api/x/ full f", "Put api/x/ reqres rr", "Head api/x/ req rq",
+                                   "Post api/x/ res rs", "Patch api/x/ full p", "Delete api/x/ reqres rr",
+                                   "Patch api/x/ req rq", "Delete api/x/ res rs"}));
+    EXPECT_EQ(std::static_pointer_cast<TRoute>(route)->Path(), "api/x/");
+}
+
+TEST(RouteForwarding, AllIsMiddlewareOnly)
+{
+    auto route = NewRoute("/r");
+    route->All(Named("M"))
+        ->All(Named("M1"), Named("M2"))
+        ->All(std::vector<TRelayCallback>{Named("A"), Named("B")})
+        ->All(std::vector<TRelayCallback>{Named("A")}, Named("C"));
+    EXPECT_EQ(TFakeCore::Log, (Log{"Use /r M", "Use /r [M1,M2,]", "Use /r [A,B,]", "Use /r [A,]", "Use /r [C,]"}));
+}
+
+TEST(RouteForwarding, ThisAndEnd)
+{
+    auto route = std::make_shared<TRoute>("/t");
+    EXPECT_EQ(route->This().get(), static_cast<IRelayCoreRoute<TFakeCore>*>(route.get()));
+    EXPECT_EQ(route->AddCallback(Named("A")).get(), route->This().get());
+    EXPECT_EQ(&route->End(), &TFakeCore::GetInstance());
+}
