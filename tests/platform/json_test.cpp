@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -248,6 +249,8 @@ TEST(JsonNumber, MadeFromValues)
     EXPECT_EQ(TJSONNumber(int64_t{-1}).ToJSON(), "-1");
     EXPECT_EQ(TJSONNumber(int64_t{7}).Value(), "7");
     EXPECT_EQ(TJSONNumber(0.5).ToJSON(), "0.5");
+    EXPECT_EQ(TJSONNumber(std::nan("")).ToJSON(), "null");  // JSON has no NaN or infinity
+    EXPECT_EQ(TJSONNumber(HUGE_VAL).ToJSON(), "null");
     auto back = Parse(TJSONNumber(1e300).ToJSON());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->Kind(), TKind::Number);
