@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "framework/relay/core.hpp"
+#include "framework/relay/request.hpp"
+#include "framework/relay/response.hpp"
+#include "support/memory_web.hpp"
+
+using namespace relay;
+using platform::mtAny;
+using platform::mtGet;
+using platform::mtPost;
+using testing_support::TMemoryExchange;
+
+namespace {
+
+int GTestRelayFreed = 0;
+
+// A class derived from the core, standing in for the program's own core class.
+class TTestRelay : public TRelayCore {
+public:
+    TTestRelay() = default;
+    ~TTestRelay() override { ++GTestRelayFreed; }
+};
+
+class TDeeperRelay : public TTestRelay {};
+
+using TLog = std::vector<std::string>;
+
+TRelayCallback Logger(TLog& ALog, std::string AName)
+{
+    return [&ALog, AName](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
+        ALog.push_back(AName);
+        AResponse.Send(AName);
+    };
+}
+
+TRelayCallback Middleware(TLog& ALog, std::string AName)
+{
+    return [&ALog, AName](TRelayRequest&, TRelayResponse&, const TProc& ANext) {
+        ALog.push_back(AName);
+        ANext();
+    };
+}
+
+std::string Join(const TLog& ALog)
+{
+    std::string out;
+    for (const auto& s : ALog)
+        out += (out.empty() ? "" : ",") + s;
+    return out;
+}
+
+struct TResult {
+    int Status;
+    std::string Content;
+};
+
+TResult Walk(const std::string& AMethod, const std::string& ATarget)
+{
+    TMemoryExchange x(AMethod, ATarget);
+    TRelayCore::RootTree().Execute(x.Req(), x.Res());
+    return {x.Status(), x.Content()};
+}
+
+size_t CallbackCount(const std::string& APath, platform::TMethodType AMethod)
+{
+    const TRelayRouterTree* node = &TRelayCore::RootTree();
+    std::string rest = APath;
+    size_t start = 1;
+    while (start <= rest.size() && rest != "/") {
+        size_t slash = rest.find('/', start);
+        std::string piece = rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        node = node->Child(piece);
+        if (!node)
+            return 0;
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    auto it = node->Callbacks().find(AMethod);
+    return it == node->Callbacks().end() ? 0 : it->second.size();
+}
+
+// Each test starts with no core, also when the tests share one process.
+class RelayCore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TRelayCore::ReleaseAll();
+        GTestRelayFreed = 0;
+    }
+    void TearDown() override { TRelayCore::ReleaseAll(); }
+};
+
+} // namespace
+
+TEST_F(RelayCore, CreateThroughADerivedClass)
+{
+    TDeeperRelay* relay = TRelayCore::CreateAs<TDeeperRelay>();
+    ASSERT_NE(relay, nullptr);
+    EXPECT_EQ(TRelayCore::GetInstance(), relay);
+    EXPECT_EQ(typeid(*TRelayCore::GetInstance()), typeid(TDeeperRelay));
+    const TRelayRouterTree& root = TRelayCore::RootTree();
+    EXPECT_FALSE(root.IsInitialized());
+    EXPECT_TRUE(root.Middleware().empty());
+    EXPECT_TRUE(root.Callbacks().empty());
+    EXPECT_EQ(&root, &TRelayCore::RootTree());
+}
+
+TEST_F(RelayCore, SecondCreateFailsAndKeepsTheFirst)
+{
+    TTestRelay* first = TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore::Get("/x", Logger(log, "x"));
+    const std::function<void()> attempts[] = {
+        [] { TRelayCore::CreateAs<TTestRelay>(); },
+        [] { TRelayCore::Create(); },
+    };
+    for (const auto& attempt : attempts) {
+        try {
+            attempt();
+            FAIL() << "second core made";
+        } catch (const platform::Exception& e) {
+            EXPECT_EQ(e.Message(), "The Relay instance has already been created");
+        }
+    }
+    EXPECT_EQ(GTestRelayFreed, 1);  // the refused TTestRelay; the plain core counts nothing
+    EXPECT_EQ(TRelayCore::GetInstance(), first);
+    EXPECT_EQ(Walk("GET", "/x").Content, "x");  // the first core keeps working
+}
+
+TEST_F(RelayCore, AnyOperationBeforeCreateMakesAPlainCore)
+{
+    TLog log;
+    const std::function<void()> early[] = {
+        [] { TRelayCore::GetInstance(); },
+        [&log] { TRelayCore::Get("/x", Logger(log, "x")); },
+        [&log] { TRelayCore::Use(Middleware(log, "m")); },
+        [&log] { TRelayCore::AddCallback(Logger(log, "a")); },
+        [] { TRelayCore::AddCallbacks({}); },
+        [] { TRelayCore::RootTree(); },
+    };
+    for (const auto& operation : early) {
+        TRelayCore::ReleaseAll();
+        operation();
+        ASSERT_NE(TRelayCore::GetInstance(), nullptr);
+        EXPECT_EQ(typeid(*TRelayCore::GetInstance()), typeid(TRelayCore));
+        try {
+            TRelayCore::CreateAs<TTestRelay>();
+            ADD_FAILURE() << "derived core made after a plain one";
+        } catch (const platform::Exception& e) {
+            EXPECT_EQ(e.Message(), "The Relay instance has already been created");
+        }
+    }
+}
+
+TEST_F(RelayCore, VersionDoesNotMakeTheCore)
+{
+    EXPECT_EQ(TRelayCore::Version(), "3.1.4");
+    EXPECT_NO_THROW(TRelayCore::CreateAs<TTestRelay>());
+}
+
+TEST_F(RelayCore, RegistrationsReturnTheCoreAndChain)
+{
+    TTestRelay* relay = TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore& core = TRelayCore::Get("/a", Logger(log, "a")).Post("/b", Logger(log, "b")).Use(Middleware(log, "m"));
+    EXPECT_EQ(&core, relay);
+    EXPECT_EQ(Walk("GET", "/a").Content, "a");
+    EXPECT_EQ(Walk("POST", "/b").Content, "b");
+    EXPECT_EQ(Join(log), "m,a,m,b");
+}
+
+TEST_F(RelayCore, PendingCallbacksAttachToTheNextMethodRegistration)
+{
+    TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore::AddCallback(Logger(log, "A")).AddCallback(Logger(log, "B"));
+    TRelayCore::Get("/x", Logger(log, "H"));
+    TRelayCore::Post("/x", Logger(log, "P"));
+    EXPECT_EQ(CallbackCount("/x", mtGet), 3u);
+    EXPECT_EQ(CallbackCount("/x", mtPost), 1u);
+    Walk("GET", "/x");
+    EXPECT_EQ(Join(log), "A,B,H");
+    log.clear();
+    Walk("POST", "/x");
+    EXPECT_EQ(Join(log), "P");
+}
+
+TEST_F(RelayCore, PendingCallbacksWithAllAttachUnderAnyOnly)
+{
+    TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore::AddCallbacks({Logger(log, "A")});
+    TRelayCore::All("/x", Logger(log, "H"));
+    EXPECT_EQ(CallbackCount("/x", mtAny), 2u);
+    for (auto m : {platform::mtGet, platform::mtPut, platform::mtPost, platform::mtHead, platform::mtDelete, platform::mtPatch})
+        EXPECT_EQ(CallbackCount("/x", m), 1u) << int(m);
+    Walk("OPTIONS", "/x");
+    EXPECT_EQ(Join(log), "A,H");
+    log.clear();
+    Walk("DELETE", "/x");
+    EXPECT_EQ(Join(log), "H");
+}
+
+TEST_F(RelayCore, UseLeavesPendingCallbacksQueued)
+{
+    TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore::AddCallback(Logger(log, "A"));
+    TRelayCore::Use("/x", Middleware(log, "M"));
+    TRelayCore::Get("/x", Logger(log, "X"));
+    TRelayCore::Get("/y", Logger(log, "Y"));
+    ASSERT_NE(TRelayCore::RootTree().Child("x"), nullptr);
+    EXPECT_EQ(TRelayCore::RootTree().Child("x")->Middleware().size(), 1u);
+    Walk("GET", "/x");
+    EXPECT_EQ(Join(log), "M,A,X");
+    log.clear();
+    Walk("GET", "/y");
+    EXPECT_EQ(Join(log), "Y");
+}
+
+TEST_F(RelayCore, PendingCallbacksTravelToAnyPath)
+{
+    TRelayCore::CreateAs<TTestRelay>();
+    TLog log;
+    TRelayCore::AddCallback(Logger(log, "A"));
+    TRelayCore::Put("/other", Logger(log, "O"));
+    TRelayCore::Put("/x", Logger(log, "X"));
+    Walk("PUT", "/x");
+    EXPECT_EQ(Join(log), "X");
+    log.clear();
+    Walk("PUT", "/other");
+    EXPECT_EQ(Join(log), "A,O");
+}
+
+TEST_F(RelayCore, EmptySequencesRegisterNothing)
+{
+    TRelayCore& core = TRelayCore::AddCallbacks({});
+    EXPECT_EQ(&core, TRelayCore::GetInstance());
+    std::vector<TRelayCallback> none;
+    TRelayCore::Use(none);
+    TRelayCore::Use("/x", none);
+    TRelayCore::Use(std::initializer_list<TRelayCallback>{});
+    EXPECT_TRUE(TRelayCore::RootTree().Middleware().empty());
+    EXPECT_EQ(TRelayCore::RootTree().Child("x"), nullptr);
+    TLog log;
+    TRelayCore::Get("/g", Logger(log, "G"));
+    EXPECT_EQ(CallbackCount("/g", mtGet), 1u);
+}
+
+TEST_F(RelayCore, UseFormsOnTheRoot)
+{
+    TLog log;
+    TRelayCore::Use(Middleware(log, "1"));
+    TRelayCore::Use("", Middleware(log, "2"));
+    TRelayCore::Use("/", Middleware(log, "3"));
+    TRelayCore::Use("///", {Middleware(log, "4"), Middleware(log, "5")});
+    std::vector<TRelayCallback> more{Middleware(log, "6")};
+    TRelayCore::Use(more);
+    EXPECT_EQ(TRelayCore::RootTree().Middleware().size(), 6u);
+    TRelayCore::Get("/", Logger(log, "root"));
+    Walk("GET", "/");
+    EXPECT_EQ(Join(log), "1,2,3,4,5,6,root");
+}
+
+TEST_F(RelayCore, PathsAreNormalised)
+{
+    struct Case { const char* in; const char* out; };
+    const Case cases[] = {
+        {"", "/"}, {"/", "/"}, {"///", "/"}, {"api/gtin/:id", "/api/gtin/:id"},
+        {"/api/gtin/:id/", "/api/gtin/:id"}, {"//api//x//", "/api//x"}, {" a b/", "/ a b"}, {"/API/", "/API"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TRelayCore::NormalizePath(c.in), c.out) << c.in;
+
+    TLog log;
+    TRelayCore::Get("api/gtin/:id/", Logger(log, "gtin"));
+    TRelayCore::Get("", Logger(log, "root"));
+    EXPECT_EQ(CallbackCount("/api/gtin/:id", mtGet), 1u);
+    EXPECT_EQ(Walk("GET", "/api/gtin/1").Content, "gtin");
+    EXPECT_EQ(Walk("GET", "/").Content, "root");
+}
+
+TEST_F(RelayCore, ShortForms)
+{
+    TLog log;
+    int statusAtStart = 0;
+    TRelayCore::Get("/req", TRelayCallbackRequest([&](TRelayRequest&) { log.push_back("req"); }));
+    TRelayCore::Get("/req2", TRelayCallbackRequest([&](TRelayRequest& ARequest) {
+        statusAtStart = 0;
+        log.push_back("req2:" + ARequest.Params().Items("id"));
+    }));
+    TRelayCore::Post("/res", TRelayCallbackResponse([&](TRelayResponse& AResponse) {
+        statusAtStart = AResponse.Status();
+        AResponse.Send("res");
+    }));
+    TRelayCore::Put("/rr", TRelayCallbackRequestResponse([&](TRelayRequest&, TRelayResponse& AResponse) {
+        statusAtStart = AResponse.Status();
+        AResponse.Send("rr").Status(201);
+    }));
+    TRelayCore::Get("/reqstatus", TRelayCallbackRequest([&](TRelayRequest&) {}));
+    TRelayCore::Delete("/reqstatus", [&](TRelayRequest&) {});  // lambdas pick their form by themselves
+    TRelayCore::Patch("/rr", [&](TRelayRequest&, TRelayResponse& AResponse) { AResponse.Send("patched"); });
+    TRelayCore::Head("/res", [&](TRelayResponse& AResponse) { AResponse.Status(200); });
+
+    auto r = Walk("GET", "/req");
+    EXPECT_EQ(r.Status, 204);
+    EXPECT_EQ(Join(log), "req");
+    r = Walk("POST", "/res");
+    EXPECT_EQ(statusAtStart, 200);
+    EXPECT_EQ(r.Content, "res");
+    r = Walk("PUT", "/rr");
+    EXPECT_EQ(statusAtStart, 200);
+    EXPECT_EQ(r.Status, 201);
+    EXPECT_EQ(Walk("DELETE", "/reqstatus").Status, 204);
+    EXPECT_EQ(Walk("PATCH", "/rr").Content, "patched");
+    EXPECT_EQ(Walk("HEAD", "/res").Status, 200);
+}
+
+TEST_F(RelayCore, RequestOnlyFormSees204WhenItStarts)
+{
+    int seen = 0;
+    TRelayCore::Get("/s", [&seen](TRelayResponse& AResponse) { seen = AResponse.Status(); });
+    TRelayCore::Get("/s", [](TRelayRequest&) {});
+    TRelayCore::Get("/s", [&seen](TRelayResponse& AResponse) { seen = AResponse.Status(); });
+    auto r = Walk("GET", "/s");
+    EXPECT_EQ(seen, 204);
+    EXPECT_EQ(r.Status, 204);
+}
+
+TEST_F(RelayCore, ShortFormErrorsReachTheWalker)
+{
+    TRelayCore::Get("/a", [](TRelayRequest&) { throw platform::Exception("a"); });
+    TRelayCore::Get("/b", [](TRelayResponse&) { throw platform::Exception("b"); });
+    TRelayCore::Get("/c", [](TRelayRequest&, TRelayResponse&) { throw platform::Exception("c"); });
+    for (const char* path : {"/a", "/b", "/c"}) {
+        TMemoryExchange x("GET", path);
+        try {
+            TRelayCore::RootTree().Execute(x.Req(), x.Res());
+            ADD_FAILURE() << path;
+        } catch (const platform::Exception& e) {
+            EXPECT_EQ(e.Message(), std::string(path + 1));
+        }
+        EXPECT_EQ(x.Status(), 500) << path;
+        EXPECT_EQ(x.Content(), "Internal Application Error") << path;
+    }
+}
+
+TEST_F(RelayCore, ModuleHandsOverTheState)
+{
+    TTestRelay* relay = TRelayCore::CreateAs<TTestRelay>();
+    TRelayModule module = TRelayCore::ToModule();
+    EXPECT_EQ(module.ToRelay(), relay);
+    TLog log;
+    TRelayCore::Get("/m", Logger(log, "m"));
+    EXPECT_EQ(TRelayCore::GetInstance(), relay);
+    EXPECT_EQ(Walk("GET", "/m").Content, "m");
+}
+
+TEST_F(RelayCore, ReleaseAllFreesEverything)
+{
+    int callbackFreed = 0;
+    struct TTrack {
+        explicit TTrack(int* ACounter) : Counter(ACounter) {}
+        ~TTrack() { ++*Counter; }
+        int* Counter;
+    };
+    {
+        auto track = std::make_shared<TTrack>(&callbackFreed);
+        TRelayCore::CreateAs<TTestRelay>();
+        TRelayCore::Get("/x", [track](TRelayRequest&) {});
+        TRelayCore::AddCallback([track](TRelayRequest&, TRelayResponse&, const TProc&) {});
+    }
+    EXPECT_EQ(callbackFreed, 0);
+    TRelayCore::ReleaseAll();
+    EXPECT_EQ(GTestRelayFreed, 1);
+    EXPECT_EQ(callbackFreed, 1);
+    EXPECT_NO_THROW(TRelayCore::CreateAs<TTestRelay>());
+    EXPECT_TRUE(TRelayCore::RootTree().Callbacks().empty());
+    EXPECT_EQ(TRelayCore::RootTree().Child("x"), nullptr);
+}
