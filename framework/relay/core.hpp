@@ -16,6 +16,10 @@
 namespace relay {
 
 class TRelayCore;
+template <class TCore>
+class IRelayCoreGroup;
+template <class TCore>
+class IRelayCoreRoute;
 using PRelayCore = TRelayCore**;
 using PRelayRouterTree = TRelayRouterTree**;
 
@@ -109,6 +113,11 @@ public:
     static TRelayCore& Delete(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
     static TRelayCore& Delete(const std::string& APath, const TRelayCallbackRequest& ACallback);
     static TRelayCore& Delete(const std::string& APath, const TRelayCallbackResponse& ACallback);
+
+    // A new group with an empty prefix, and a new route on APath (kept unchanged; each of its
+    // registrations normalises it), both over the core.
+    static std::shared_ptr<IRelayCoreGroup<TRelayCore>> Group();
+    static std::shared_ptr<IRelayCoreRoute<TRelayCore>> Route(const std::string& APath);
 
     // The core; a plain TRelayCore is made when there is none yet.
     static TRelayCore* GetInstance();

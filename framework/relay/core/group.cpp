@@ -1,0 +1,15 @@
+#include "framework/relay/core/group.hpp"
+
+#include "framework/relay/core.hpp"
+
+namespace relay {
+
+template class TRelayCoreGroup<TRelayCore>;
+
+std::shared_ptr<IRelayCoreGroup<TRelayCore>> TRelayCore::Group()
+{
+    GetInstance();
+    return std::make_shared<TRelayCoreGroup<TRelayCore>>();
+}
+
+} // namespace relay
