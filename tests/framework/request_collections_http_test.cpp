@@ -1,12 +1,13 @@
 // The request value collections over a real loopback socket: curl or a raw client sends, the
-// HTTP server parses, and a small echo answers with the collection the path names
-// ("/headers", "/query", "/cookie", "/form") as "key=value" lines, uploaded files as
-// "file:key=content" lines first.
+// HTTP server parses, the core's router tree runs a small echo route registered through
+// TRelayCore, which answers with the collection its path names ("/headers", "/query",
+// "/cookie", "/form") as "key=value" lines, uploaded files as "file:key=content" lines first.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
+#include "framework/relay/core.hpp"
 #include "framework/relay/core/param/field.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
@@ -45,24 +46,35 @@ std::string Echo(TRelayCoreParam& AParam)
     return out;
 }
 
-void EchoCollection(TRelayRequest& ARequest, TRelayResponse& AResponse)
+// The echo routes, registered once per process through the core.
+void RegisterEchoRoutes()
 {
-    const std::string path = ARequest.PathInfo();
-    if (path == "/headers")
-        AResponse.Send(Echo(ARequest.Headers()));
-    else if (path == "/query")
-        AResponse.Send(Echo(ARequest.Query()));
-    else if (path == "/cookie")
-        AResponse.Send(Echo(ARequest.Cookie()));
-    else if (path == "/form")
-        AResponse.Send(Echo(ARequest.ContentFields()));
-    else if (path == "/field")  // the typed view of the form field "doc"
-        AResponse.Send(ARequest.ContentFields().Field("doc").AsStream() ? "stream" : "text");
-    else
-        AResponse.Status(404);
-    AResponse.ContentType("text/plain");
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    auto text = [](TRelayResponse& AResponse, const std::string& AText) {
+        AResponse.Send(AText).ContentType("text/plain");
+    };
+    TRelayCore::Get("/headers", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
+        text(AResponse, Echo(ARequest.Headers()));
+    });
+    TRelayCore::Get("/query", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
+        text(AResponse, Echo(ARequest.Query()));
+    });
+    TRelayCore::Get("/cookie", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
+        text(AResponse, Echo(ARequest.Cookie()));
+    });
+    TRelayCore::Post("/form", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
+        text(AResponse, Echo(ARequest.ContentFields()));
+    });
+    // the typed view of the form field "doc"
+    TRelayCore::Post("/field", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
+        text(AResponse, ARequest.ContentFields().Field("doc").AsStream() ? "stream" : "text");
+    });
 }
 
+// A web module whose one action hands every request to the core's router tree.
 std::unique_ptr<platform::TWebModule> MakeEchoModule()
 {
     auto module = std::make_unique<platform::TWebModule>();
@@ -74,7 +86,7 @@ std::unique_ptr<platform::TWebModule> MakeEchoModule()
         AHandled = true;
         TRelayRequest request(AWebRequest);
         TRelayResponse response(AWebResponse);
-        EchoCollection(request, response);
+        TRelayCore::RootTree().Execute(request, response);
     };
     return module;
 }
@@ -83,6 +95,7 @@ class CollectionsOverHttp : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        RegisterEchoRoutes();
         platform::WebRequestHandler().SetWebModuleClass(&MakeEchoModule);
         Port = FreePort();
         Server = std::make_unique<platform::THTTPWebBrokerBridge>();
