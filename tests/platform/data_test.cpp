@@ -326,6 +326,17 @@ TEST_F(DataTest, ServerSideKillIsSurvived) {
     EXPECT_NE(ConnectionId(FConnection), Id);
 }
 
+TEST_F(DataTest, IdleTimeoutIsSurvived) {
+    FConnection.Open();
+    TFDQuery Q(&FConnection);
+    Q.SQL().Add("set session wait_timeout = 1");
+    Q.ExecSQL();
+    const std::string Id = ConnectionId(FConnection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the server drops the idle link
+    EXPECT_EQ(NomeOf("no such code"), "<none>");
+    EXPECT_NE(ConnectionId(FConnection), Id);
+}
+
 // Waits (bounded) until the connection with that id runs a statement beginning with APrefix.
 bool WaitForStatement(const std::string& AId, const std::string& APrefix) {
     TFDConnection Watch;
