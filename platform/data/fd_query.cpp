@@ -1,6 +1,7 @@
 #include "platform/data/fd_query.hpp"
 
 #include "platform/text/ascii.hpp"
+#include "platform/text/compare.hpp"
 
 namespace platform {
 
@@ -10,6 +11,18 @@ bool IsNameStart(char C) noexcept {
     return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_';
 }
 bool IsNameChar(char C) noexcept { return IsNameStart(C) || (C >= '0' && C <= '9'); }
+
+bool HasNonAscii(std::string_view AText) noexcept {
+    for (unsigned char C : AText)
+        if (C >= 0x80) return true;
+    return false;
+}
+
+// Column names ignore letter case, also beyond ASCII ("DESCRIÇÃO" is "descrição").
+bool SameColumnName(std::string_view A, std::string_view B) {
+    if (AsciiSameText(A, B)) return true;
+    return (HasNonAscii(A) || HasNonAscii(B)) && SameTextLocale(A, B);
+}
 
 } // namespace
 
@@ -160,7 +173,7 @@ void TFDQuery::ExecSQL() {
 
 TFDField* TFDQuery::FindField(std::string_view AName) {
     for (auto& F : FFields)
-        if (AsciiSameText(F->FieldName(), AName)) return F.get();
+        if (SameColumnName(F->FieldName(), AName)) return F.get();
     return nullptr;
 }
 

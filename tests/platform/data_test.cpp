@@ -154,8 +154,8 @@ TEST_F(DataTest, OpensOnDemandAndReadsRows) {
     FConnection.SetConnected(true);
     EXPECT_TRUE(FConnection.Connected());
     TFDQuery Q(&FConnection);
-    Q.SQL().Add("select 'a' as First, NULL as Empty, 42 as Num, 'Pão' as Txt ");
-    Q.SQL().Add(" union all select 'b', 'x', 7, ''");
+    Q.SQL().Add("select 'a' as First, NULL as Empty, 42 as Num, 'Pão' as Txt, 'd' as Descrição ");
+    Q.SQL().Add(" union all select 'b', 'x', 7, '', 'e'");
     Q.Open();
     ASSERT_TRUE(Q.Active());
     EXPECT_FALSE(Q.IsEmpty());
@@ -166,6 +166,7 @@ TEST_F(DataTest, OpensOnDemandAndReadsRows) {
     EXPECT_TRUE(Q.FieldByName("Empty").IsNull());
     EXPECT_EQ(Q.FieldByName("num").AsString(), "42");
     EXPECT_EQ(Q.FieldByName("txt").AsString(), "Pão");
+    EXPECT_EQ(Q.FieldByName("DESCRIÇÃO").AsString(), "d");
     EXPECT_THROW(Q.FieldByName("nope"), Exception);
     Q.Next();
     EXPECT_EQ(Q.FieldByName("first").AsString(), "b");
