@@ -1,5 +1,7 @@
 #include "framework/relay/core/router_tree.hpp"
 
+#include <algorithm>
+
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 
@@ -11,6 +13,7 @@ TRelayRouterTree::~TRelayRouterTree()
 {
     FMiddleware.clear();
     FRoute.clear();
+    FRegexedChildren.clear();
     FRegexedKeys.clear();
     FCallBack.clear();
 }
@@ -108,8 +111,11 @@ void TRelayRouterTree::AddRouteSegments(platform::TMethodType AHTTPType, TPathQu
     const std::string next = APath.Peek();
     TRelayRouterTree& child = ChildFor(next);
     child.AddRouteSegments(AHTTPType, APath, ACallback);
-    if (child.FIsParamsKey || child.FIsRouterRegex)
+    if (child.FIsParamsKey || child.FIsRouterRegex) {
         FRegexedKeys.push_back(next);
+        if (std::find(FRegexedChildren.begin(), FRegexedChildren.end(), &child) == FRegexedChildren.end())
+            FRegexedChildren.push_back(&child);
+    }
 }
 
 void TRelayRouterTree::AddMiddlewareSegments(TPathQueue& APath, const TRelayCallback& AMiddleware)
@@ -174,11 +180,9 @@ bool TRelayRouterTree::MatchNextSegment(TPathQueue& APath, platform::TMethodType
 {
     if (auto exact = FRoute.find(APath.Peek()); exact != FRoute.end())
         return exact->second->ExecuteInternal(APath, AHTTPType, ARequest, AResponse);
-    for (const std::string& key : FRegexedKeys) {
-        const TRelayRouterTree& child = *FRoute.find(key)->second;
-        if (child.CanReach(AHTTPType, APath.Data(), APath.Count(), 0))
-            return child.ExecuteInternal(APath, AHTTPType, ARequest, AResponse);
-    }
+    for (const TRelayRouterTree* child : FRegexedChildren)
+        if (child->CanReach(AHTTPType, APath.Data(), APath.Count(), 0))
+            return child->ExecuteInternal(APath, AHTTPType, ARequest, AResponse);
     return false;
 }
 
@@ -198,8 +202,8 @@ bool TRelayRouterTree::CanReach(platform::TMethodType AHTTPType, const std::stri
         return false;
     if (auto exact = FRoute.find(APieces[AIndex + 1]); exact != FRoute.end())
         return exact->second->CanReach(AHTTPType, APieces, ACount, AIndex + 1);
-    for (const std::string& key : FRegexedKeys)
-        if (FRoute.find(key)->second->CanReach(AHTTPType, APieces, ACount, AIndex + 1))
+    for (const TRelayRouterTree* child : FRegexedChildren)
+        if (child->CanReach(AHTTPType, APieces, ACount, AIndex + 1))
             return true;
     return false;
 }

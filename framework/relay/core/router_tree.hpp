@@ -68,6 +68,9 @@ private:
     std::vector<std::string> FRegexedKeys;
     TCallbackMap FCallBack;
     std::unordered_map<std::string, std::unique_ptr<TRelayRouterTree>> FRoute;
+    // The children of FRegexedKeys without the repeats, in first-registration order: a repeated
+    // key can only give the answer its first occurrence gave, so walks try each child once.
+    std::vector<const TRelayRouterTree*> FRegexedChildren;
     // "^<piece>$" of a pattern node, compiled once when the node takes its piece. An invalid
     // pattern is kept and fails each request that tests it.
     std::unique_ptr<platform::TRegEx> FRegex;
