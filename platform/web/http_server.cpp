@@ -947,4 +947,19 @@ void THTTPWebBrokerBridge::ServeConnection(void* AConnection)
     connection->Done.store(true);
 }
 
+void THTTPWebBrokerBridge::ServeConnectedSocket(int AFd)
+{
+    tcp::socket socket(FImpl->Io);
+    beast::error_code ec;
+    socket.assign(tcp::v4(), AFd, ec); // the protocol only types the handle; reads and writes ignore it
+    if (ec) {
+        ::close(AFd);
+        throw Exception("Not a socket: " + ec.message());
+    }
+    socket.non_blocking(true, ec);
+    TImpl::TConnection connection(std::move(socket));
+    FOpenConnections.fetch_add(1);
+    ServeConnection(&connection);
+}
+
 } // namespace platform

@@ -125,6 +125,11 @@ public:
     // Connections open at this moment.
     int ConnectionCount() const { return FOpenConnections.load(); }
 
+    // Serves one already connected stream socket (one end of a socketpair, say) on the calling
+    // thread, exactly as a connection thread serves an accepted one, and closes it. Takes AFd
+    // over. The server need not be active. For fuzzing and tests of the per-connection code.
+    void ServeConnectedSocket(int AFd);
+
     struct TImpl;
 
 private:
