@@ -644,7 +644,7 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
         }
         res.SetContent("fine");
     };
-    int idle = ThreadCount();
+    int idle = IdleThreadCount();
     Start();
     std::vector<std::unique_ptr<TRawClient>> kept;
     for (int i = 0; i < 5; ++i) {

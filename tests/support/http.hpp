@@ -246,6 +246,14 @@ inline int ThreadCount()
     return n;
 }
 
+// The thread count at rest. Sanitizer runtimes (TSan) start a helper thread of their own with
+// the process's first new thread; one short-lived thread first makes sure it is already counted.
+inline int IdleThreadCount()
+{
+    std::thread([] {}).join();
+    return ThreadCount();
+}
+
 // Polls APredicate every 10 ms until it holds or ATimeout passes; returns its last value.
 template <class F>
 bool WaitFor(F APredicate, std::chrono::milliseconds ATimeout = std::chrono::seconds(10))
