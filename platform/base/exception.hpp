@@ -31,6 +31,13 @@ public:
     using Exception::Exception;
 };
 
+// A call of an operation that a class declares but leaves to its descendants.
+class EAbstractError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+inline constexpr const char* SAbstractError = "Abstract Error";
 inline constexpr const char* SDuplicateItem = "Duplicates not allowed";
 inline constexpr const char* SItemNotFound = "Item not found";
 
