@@ -1,20 +1,13 @@
 #include "platform/net/url_encoding.hpp"
 
 #include "platform/base/exception.hpp"
+#include "platform/text/ascii.hpp"
 #include "platform/text/str_to_int.hpp"  // EConvertError
 #include "platform/text/utf8.hpp"
 
 namespace platform {
 
 namespace {
-
-int HexValue(char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Byte length of the UTF-8 sequence starting with c (the text is valid UTF-8 here).
 size_t SequenceLength(unsigned char c) noexcept
@@ -80,8 +73,8 @@ std::string TNetEncoding::URL::Decode(std::string_view AInput)
             }
             if (have < 2)
                 throw EConvertError("Error decoding URL style (%XX) encoded string at position " + std::to_string(after));
-            int hi = HexValue(text[i + 1]);
-            int lo = pair.size() == 2 ? HexValue(text[i + 2]) : -1;
+            int hi = HexDigitValue(text[i + 1]);
+            int lo = pair.size() == 2 ? HexDigitValue(text[i + 2]) : -1;
             if (hi < 0 || lo < 0)
                 throw EConvertError("Invalid URL encoded character (%" + pair + ") at position " + std::to_string(after));
             bytes += static_cast<char>(hi * 16 + lo);

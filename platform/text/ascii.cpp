@@ -39,4 +39,12 @@ std::string_view TrimControl(std::string_view AText) noexcept
     return AText.substr(b, e - b);
 }
 
+bool IsAsciiText(std::string_view AText) noexcept
+{
+    for (unsigned char c : AText)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
 } // namespace platform

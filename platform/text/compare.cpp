@@ -8,22 +8,10 @@
 
 namespace platform {
 
-namespace {
-
-bool IsAscii(std::string_view AText) noexcept
-{
-    for (unsigned char c : AText)
-        if (c >= 0x80)
-            return false;
-    return true;
-}
-
-} // namespace
-
 bool SameTextLocale(std::string_view A, std::string_view B)
 {
-    bool asciiA = IsAscii(A);
-    bool asciiB = IsAscii(B);
+    bool asciiA = IsAsciiText(A);
+    bool asciiB = IsAsciiText(B);
     if (asciiA && asciiB)
         return AsciiSameText(A, B);
     // Full folding can turn one character into several ("ß" -> "ss"), so the lengths of the

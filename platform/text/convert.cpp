@@ -17,14 +17,6 @@ namespace {
 
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-int HexDigit(char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 const char* LangInfo(nl_item AItem)
 {
     locale_t current = uselocale(locale_t(0));
@@ -235,7 +227,7 @@ bool TryStrToInt64(std::string_view s, int64_t& AValue) noexcept
     uint64_t value = 0;
     if (hex) {
         for (; i < n; ++i) {
-            int d = HexDigit(s[i]);
+            int d = HexDigitValue(s[i]);
             if (d < 0 || value > (UINT64_MAX >> 4))
                 return false;
             value = value * 16 + static_cast<unsigned>(d);

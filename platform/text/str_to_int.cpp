@@ -1,18 +1,8 @@
 #include "platform/text/str_to_int.hpp"
 
+#include "platform/text/ascii.hpp"
+
 namespace platform {
-
-namespace {
-
-int HexDigit(char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
 {
@@ -42,7 +32,7 @@ bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
     uint64_t value = 0;
     if (hex) {
         for (; i < n; ++i) {
-            int d = HexDigit(s[i]);
+            int d = HexDigitValue(s[i]);
             if (d < 0)
                 return false;
             value = value * 16 + static_cast<unsigned>(d);

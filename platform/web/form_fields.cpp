@@ -6,18 +6,6 @@
 
 namespace platform {
 
-namespace {
-
-int HexValue(char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::string FormDecode(std::string_view AText)
 {
     std::string bytes;
@@ -27,8 +15,8 @@ std::string FormDecode(std::string_view AText)
         char c = AText[i];
         if (c == '+') {
             bytes += ' ';
-        } else if (c == '%' && i + 2 < AText.size() && HexValue(AText[i + 1]) >= 0 && HexValue(AText[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexValue(AText[i + 1]) * 16 + HexValue(AText[i + 2]));
+        } else if (c == '%' && i + 2 < AText.size() && HexDigitValue(AText[i + 1]) >= 0 && HexDigitValue(AText[i + 2]) >= 0) {
+            bytes += static_cast<char>(HexDigitValue(AText[i + 1]) * 16 + HexDigitValue(AText[i + 2]));
             i += 2;
             plain = false;
         } else {

@@ -62,14 +62,6 @@ TPartHeaders ReadPartHeaders(std::string_view ABlock)
     return result;
 }
 
-int HexValue(char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // RFC 5987 ext-value "UTF-8'lang'percent-encoded"; other charsets are not decoded.
 bool DecodeExtValue(std::string_view AValue, std::string& AOut)
 {
@@ -82,8 +74,8 @@ bool DecodeExtValue(std::string_view AValue, std::string& AOut)
     std::string bytes;
     std::string_view enc = AValue.substr(q2 + 1);
     for (size_t i = 0; i < enc.size(); ++i) {
-        if (enc[i] == '%' && i + 2 < enc.size() && HexValue(enc[i + 1]) >= 0 && HexValue(enc[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexValue(enc[i + 1]) * 16 + HexValue(enc[i + 2]));
+        if (enc[i] == '%' && i + 2 < enc.size() && HexDigitValue(enc[i + 1]) >= 0 && HexDigitValue(enc[i + 2]) >= 0) {
+            bytes += static_cast<char>(HexDigitValue(enc[i + 1]) * 16 + HexDigitValue(enc[i + 2]));
             i += 2;
         } else {
             bytes += enc[i];

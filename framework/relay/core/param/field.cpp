@@ -33,13 +33,7 @@ namespace {
 // Lower case by the default locale's rules (not only ASCII), the key of the field cache.
 std::string LocaleLower(const std::string& AText)
 {
-    bool ascii = true;
-    for (unsigned char c : AText)
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    if (platform::IsAsciiText(AText))
         return platform::AsciiLower(AText);
     icu::UnicodeString text =
         icu::UnicodeString::fromUTF8(icu::StringPiece(AText.data(), static_cast<int32_t>(AText.size())));

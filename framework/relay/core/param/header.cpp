@@ -8,18 +8,6 @@
 
 namespace relay {
 
-namespace {
-
-bool IsAscii(std::string_view AText) noexcept
-{
-    for (unsigned char c : AText)
-        if (c >= 0x80)
-            return false;
-    return true;
-}
-
-} // namespace
-
 std::unique_ptr<TStrings> TRelayCoreParamHeader::RawHeaderLines(const platform::TWebRequest& AWebRequest)
 {
     auto lines = std::make_unique<TStrings>();
@@ -49,12 +37,12 @@ std::unique_ptr<TStringDictionary> TRelayCoreParamHeader::GetHeaders(const platf
     // letters finds that line in one pass. Other names fall back to the locale-aware scan.
     std::unordered_map<std::string, std::string_view> firstValue;
     for (const auto& [name, value] : split)
-        if (IsAscii(name))
+        if (platform::IsAsciiText(name))
             firstValue.emplace(platform::AsciiLower(name), value);
 
     for (const auto& [name, value] : split) {
         std::string_view first;
-        if (IsAscii(name)) {
+        if (platform::IsAsciiText(name)) {
             first = firstValue.find(platform::AsciiLower(name))->second;
         } else {
             for (const auto& [otherName, otherValue] : split)
