@@ -31,17 +31,22 @@ int64_t TFileStream::Size() const
     return static_cast<int64_t>(st.st_size);
 }
 
-size_t TFileStream::Read(void* ABuffer, size_t ACount)
+size_t ReadFileAt(int AHandle, void* ABuffer, size_t ACount, int64_t& APosition)
 {
     for (;;) {
-        ssize_t n = ::pread(FHandle, ABuffer, ACount, static_cast<off_t>(FPosition));
+        ssize_t n = ::pread(AHandle, ABuffer, ACount, static_cast<off_t>(APosition));
         if (n >= 0) {
-            FPosition += n;
+            APosition += n;
             return static_cast<size_t>(n);
         }
         if (errno != EINTR)
             throw Exception(std::strerror(errno));
     }
+}
+
+size_t TFileStream::Read(void* ABuffer, size_t ACount)
+{
+    return ReadFileAt(FHandle, ABuffer, ACount, FPosition);
 }
 
 size_t TStringStream::Read(void* ABuffer, size_t ACount)

@@ -20,6 +20,10 @@ public:
     virtual int Handle() const { return -1; }
 };
 
+// Reads up to ACount bytes of the open file AHandle at APosition, advancing APosition by what
+// was read (0 at the end of the file). Throws Exception with the system's message on failure.
+size_t ReadFileAt(int AHandle, void* ABuffer, size_t ACount, int64_t& APosition);
+
 // A file opened for reading. Throws Exception with the system's message when it cannot be opened.
 class TFileStream : public TStream {
 public:

@@ -245,15 +245,7 @@ size_t TTempFileStream::Read(void* ABuffer, size_t ACount)
 {
     if (FPosition < 0 || FPosition >= FSize)
         return 0;
-    for (;;) {
-        ssize_t n = ::pread(FHandle, ABuffer, ACount, static_cast<off_t>(FPosition));
-        if (n >= 0) {
-            FPosition += n;
-            return static_cast<size_t>(n);
-        }
-        if (errno != EINTR)
-            throw Exception(std::strerror(errno));
-    }
+    return ReadFileAt(FHandle, ABuffer, ACount, FPosition);
 }
 
 } // namespace platform
