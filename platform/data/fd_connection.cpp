@@ -119,6 +119,11 @@ void TFDConnection::Open() {
     C.options(M, MYSQL_OPT_READ_TIMEOUT, &IoTimeout);
     C.options(M, MYSQL_OPT_WRITE_TIMEOUT, &IoTimeout);
     C.options(M, MYSQL_OPT_LOCAL_INFILE, &NoLocalFiles);
+    // A server outside strict mode (old installations often are) cuts a too long value down and
+    // stores the row anyway; strict mode refuses the statement instead. Run on every connect,
+    // so links made again after a drop are strict too.
+    C.options(M, MYSQL_INIT_COMMAND,
+              "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES')");
     if (!C.real_connect(M, Server.empty() ? nullptr : Server.c_str(), User.c_str(), Password.c_str(),
                         Database.empty() ? nullptr : Database.c_str(), Port, nullptr, 0)) {
         std::string Message = C.error(M);

@@ -1,0 +1,118 @@
+#pragma once
+// A MariaDB server of a test's own, on a free loopback port with its data in a scratch folder,
+// for tests that kill, restart or reconfigure the server: the shared one of scripts/testdb
+// serves other tests at the same time and must stay up. Needs the mariadb-server package
+// (scripts/packages); callers skip unless MIROVANDEL_TEST_DB is set.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "support/http.hpp"
+
+namespace testsupport {
+
+class TOwnMariaDb {
+public:
+    // Installs a fresh data folder in ADir, starts the server with AServerOptions added (such as
+    // "--sql-mode=''") and loads scripts/schema.sql. Throws when the server does not come up.
+    explicit TOwnMariaDb(std::filesystem::path ADir, std::string AServerOptions = {})
+        : FDir(std::move(ADir)), FOptions(std::move(AServerOptions)), FPort(testing_support::FreePort())
+    {
+        std::filesystem::remove_all(FDir);
+        std::filesystem::create_directories(FDir / "data");
+        if (!Run("mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db"
+                 " --datadir='" + (FDir / "data").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() +
+                 "' 2>&1"))
+            throw std::runtime_error("mariadb-install-db failed, see " + (FDir / "install.log").string());
+        Start();
+        Sql("source " + std::string(MIROVANDEL_SOURCE_DIR) + "/scripts/schema.sql");
+    }
+    ~TOwnMariaDb()
+    {
+        Kill();
+        std::error_code ec;
+        std::filesystem::remove_all(FDir, ec);
+    }
+    TOwnMariaDb(const TOwnMariaDb&) = delete;
+    TOwnMariaDb& operator=(const TOwnMariaDb&) = delete;
+
+    uint16_t Port() const { return static_cast<uint16_t>(FPort); }
+
+    // Starts the server on the same data and port; returns once it answers (at most 30 s).
+    void Start()
+    {
+        Run("setsid mariadbd --no-defaults --datadir='" + (FDir / "data").string() + "' --socket='" + Socket() +
+            "' --pid-file='" + (FDir / "mysqld.pid").string() + "' --port=" + std::to_string(FPort) +
+            " --bind-address=127.0.0.1 --skip-name-resolve --skip-log-bin --innodb-buffer-pool-size=32M"
+            " --max-connections=200 --log-error='" + (FDir / "error.log").string() + "'" + AsRoot() + " " + FOptions +
+            " </dev/null >/dev/null 2>&1 &");
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!Answers()) {
+            if (std::chrono::steady_clock::now() > until)
+                throw std::runtime_error("the test's MariaDB did not answer, see " + (FDir / "error.log").string());
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // Kills the server at once (SIGKILL, no shutdown) and waits until it is gone (at most 10 s).
+    void Kill()
+    {
+        pid_t pid = Pid();
+        if (pid <= 0)
+            return;
+        ::kill(pid, SIGKILL);
+        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::error_code ec;
+        std::filesystem::remove(FDir / "mysqld.pid", ec);
+    }
+
+    // Runs SQL statements as root over the server's socket; false when the client fails.
+    bool Sql(const std::string& AStatements)
+    {
+        std::ofstream(FDir / "statements.sql") << AStatements << ";\n";
+        return Run("mariadb --no-defaults --protocol=socket --socket='" + Socket() + "' -uroot <'" +
+                   (FDir / "statements.sql").string() + "' >'" + (FDir / "sql.log").string() + "' 2>&1");
+    }
+    // The first column of the first row of AQuery as text ("" when none).
+    std::string Value(const std::string& AQuery)
+    {
+        std::ofstream(FDir / "query.sql") << AQuery << ";\n";
+        Run("mariadb --no-defaults --protocol=socket --socket='" + Socket() + "' -uroot -N -B <'" +
+            (FDir / "query.sql").string() + "' >'" + (FDir / "query.out").string() + "' 2>&1");
+        std::ifstream in(FDir / "query.out");
+        std::string line;
+        std::getline(in, line);
+        return line;
+    }
+
+private:
+    static bool Run(const std::string& ACommand) { return std::system(ACommand.c_str()) == 0; }
+    static std::string AsRoot() { return ::geteuid() == 0 ? " --user=root" : ""; }
+    std::string Socket() const { return (FDir / "mysqld.sock").string(); }
+    bool Answers() const
+    {
+        return Run("mariadb-admin --no-defaults --protocol=socket --socket='" + Socket() +
+                   "' -uroot --connect-timeout=2 ping >/dev/null 2>&1");
+    }
+    pid_t Pid() const
+    {
+        std::ifstream in(FDir / "mysqld.pid");
+        pid_t pid = 0;
+        in >> pid;
+        return pid;
+    }
+
+    std::filesystem::path FDir;
+    std::string FOptions;
+    int FPort;
+};
+
+} // namespace testsupport
