@@ -1,7 +1,10 @@
 // The database's ceiling for "/api/desc/:id": THREADS threads, each with its own
 // connection, run the route's SELECT over random existing codes for SECONDS and read
 // every column of the first row, straight through the MariaDB C client.
-// Usage: bench_db_loop CODES_FILE [THREADS] [SECONDS] [HOST] [PORT]
+// Usage: bench_db_loop CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [MODE]
+//   MODE text     (default) the statement with the code escaped into it: one round trip
+//        prepare  a server-side prepared statement made, run and closed per query
+//        cached   one prepared statement per connection, run again with each code
 // Prints one RESULT line in the format of the bench's wrk scripts.
 #include <mysql.h>
 
@@ -28,13 +31,52 @@ const char* const kSelect =
     " FROM base_produtos.cad_produtos\r\n"
     "where ean = ";
 
+enum class Mode { Text, Prepare, Cached };
+
+// Runs one prepared statement with CODE bound and reads every column of the first row.
+bool RunPrepared(MYSQL_STMT* stmt, const std::string& code, size_t& bytes) {
+  MYSQL_BIND param{};
+  unsigned long length = code.size();
+  param.buffer_type = MYSQL_TYPE_STRING;
+  param.buffer = const_cast<char*>(code.data());
+  param.buffer_length = length;
+  param.length = &length;
+  if (mysql_stmt_bind_param(stmt, &param) || mysql_stmt_execute(stmt)) return false;
+  const unsigned columns = mysql_stmt_field_count(stmt);
+  std::vector<MYSQL_BIND> out(columns);
+  std::vector<unsigned long> lengths(columns);
+  std::vector<my_bool> nulls(columns);
+  for (unsigned i = 0; i < columns; ++i) {
+    out[i] = MYSQL_BIND{};
+    out[i].buffer_type = MYSQL_TYPE_STRING;
+    out[i].length = &lengths[i];
+    out[i].is_null = &nulls[i];
+  }
+  if (mysql_stmt_store_result(stmt) || mysql_stmt_bind_result(stmt, out.data())) return false;
+  const int rc = mysql_stmt_fetch(stmt);
+  if (rc == 1 || rc == MYSQL_NO_DATA) return false;
+  std::string value;
+  for (unsigned i = 0; i < columns; ++i) {
+    if (nulls[i]) continue;
+    value.resize(lengths[i]);
+    MYSQL_BIND b{};
+    b.buffer_type = MYSQL_TYPE_STRING;
+    b.buffer = value.data();
+    b.buffer_length = lengths[i];
+    if (mysql_stmt_fetch_column(stmt, &b, i, 0)) return false;
+    bytes += value.size();
+  }
+  mysql_stmt_free_result(stmt);
+  return true;
+}
+
 struct Result {
   std::vector<uint32_t> latencies_us;
   long errors = 0;
   size_t bytes = 0;
 };
 
-void Worker(const std::vector<std::string>& codes, const char* host, unsigned port, unsigned seed,
+void Worker(const std::vector<std::string>& codes, const char* host, unsigned port, Mode mode, unsigned seed,
             Clock::time_point start, Clock::time_point end, std::atomic<int>& ready, Result& out) {
   MYSQL* db = mysql_init(nullptr);
   my_bool reconnect = 1;
@@ -52,9 +94,35 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
   std::uniform_int_distribution<size_t> pick(0, codes.size() - 1);
   std::string sql;
   std::vector<char> escaped;
+  const std::string prepared = std::string(kSelect) + "?";
+  MYSQL_STMT* cached = nullptr;
+  if (mode == Mode::Cached) {
+    cached = mysql_stmt_init(db);
+    if (mysql_stmt_prepare(cached, prepared.data(), prepared.size())) {
+      std::fprintf(stderr, "prepare: %s\n", mysql_stmt_error(cached));
+      ++out.errors;
+      return;
+    }
+  }
   std::this_thread::sleep_until(start);
   for (auto now = Clock::now(); now < end; now = Clock::now()) {
     const std::string& code = codes[pick(rng)];
+    if (mode != Mode::Text) {
+      MYSQL_STMT* stmt = cached;
+      if (!stmt) {
+        stmt = mysql_stmt_init(db);
+        if (mysql_stmt_prepare(stmt, prepared.data(), prepared.size())) {
+          ++out.errors;
+          mysql_stmt_close(stmt);
+          continue;
+        }
+      }
+      if (!RunPrepared(stmt, code, out.bytes)) ++out.errors;
+      if (!cached) mysql_stmt_close(stmt);
+      out.latencies_us.push_back(static_cast<uint32_t>(
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count()));
+      continue;
+    }
     escaped.resize(code.size() * 2 + 1);
     const auto n = mysql_real_escape_string(db, escaped.data(), code.data(), code.size());
     sql.assign(kSelect);
@@ -84,6 +152,7 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
     out.latencies_us.push_back(static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count()));
   }
+  if (cached) mysql_stmt_close(cached);
   mysql_close(db);
 }
 
@@ -91,7 +160,8 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CODES_FILE [THREADS] [SECONDS] [HOST] [PORT]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [text|prepare|cached]\n",
+                 argv[0]);
     return 2;
   }
   std::vector<std::string> codes;
@@ -106,6 +176,8 @@ int main(int argc, char** argv) {
   const int seconds = argc > 3 ? std::atoi(argv[3]) : 10;
   const char* host = argc > 4 ? argv[4] : "127.0.0.1";
   const unsigned port = argc > 5 ? static_cast<unsigned>(std::atoi(argv[5])) : 3389;
+  const std::string mode_name = argc > 6 ? argv[6] : "text";
+  const Mode mode = mode_name == "prepare" ? Mode::Prepare : mode_name == "cached" ? Mode::Cached : Mode::Text;
 
   mysql_library_init(0, nullptr, nullptr);
   std::vector<Result> results(threads);
@@ -115,7 +187,7 @@ int main(int argc, char** argv) {
   const auto start = Clock::now() + std::chrono::milliseconds(500);
   const auto end = start + std::chrono::seconds(seconds);
   for (int i = 0; i < threads; ++i)
-    pool.emplace_back(Worker, std::cref(codes), host, port, 1234u + i, start, end, std::ref(ready),
+    pool.emplace_back(Worker, std::cref(codes), host, port, mode, 1234u + i, start, end, std::ref(ready),
                       std::ref(results[i]));
   for (auto& t : pool) t.join();
   mysql_library_end();
