@@ -29,6 +29,7 @@
 #include "service/history.hpp"
 
 namespace relay {
+class TRelay;
 class TRelayRequest;
 class TRelayResponse;
 } // namespace relay
@@ -104,6 +105,7 @@ public:
 private:
     void AddMethods();
 
+    relay::TRelay* FRelay = nullptr;  // the framework's core; not owned
     std::string FPath;
     std::shared_ptr<TWsRelayHandlers> FHandlers;
 };

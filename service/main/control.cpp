@@ -103,8 +103,13 @@ std::string TMainControl::ConfigValue(const std::string& AKey) const
 
 TWsRelay& TMainControl::GetWS()
 {
-    if (!FWS)
-        FWS = std::make_unique<TWsRelay>();
+    // One per process, like the core it creates; a later control of the same process uses it too.
+    static TWsRelay* shared = nullptr;
+    if (!FWS) {
+        if (!shared)
+            shared = new TWsRelay();
+        FWS = shared;
+    }
     return *FWS;
 }
 

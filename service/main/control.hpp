@@ -47,8 +47,9 @@ private:
     TWsRelay& GetWS();
     void LoadConfig();
 
-    // Made on first use, once per process (it creates the one framework core).
-    std::unique_ptr<TWsRelay> FWS;
+    // Made on first use, once per process (it creates the one framework core), and never
+    // released: the route tree refers to it until the program ends.
+    TWsRelay* FWS = nullptr;
     platform::TStringList FConfig;
     std::string FFileConfig;
 };
