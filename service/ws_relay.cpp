@@ -1,16 +1,47 @@
-// The web-service object. Stand-in until the framework's server provider is in.
-#include "platform/base/exception.hpp"
 #include "service/ws_relay.hpp"
+
+#include <initializer_list>
+
+#include "framework/relay/relay.hpp"
+#include "framework/relay/json_body.hpp"
+#include "framework/relay/request.hpp"
+#include "framework/relay/response.hpp"
 
 namespace service {
 
 TWsRelay::TWsRelay()
 {
-    throw platform::Exception("The web service is not available yet");
+    // The one core of the process; the framework frees it when the program ends.
+    FRelay = relay::TRelay::Create();
+    const std::initializer_list<relay::TRelayCallback> middleware{relay::JsonBody("UTF-8")};
+    relay::TRelay::Use(middleware);
+    AddMethods();
 }
 
-TWsRelay& TWsRelay::Port(int32_t)
+void TWsRelay::AddMethods()
 {
+    FHandlers = std::make_shared<TWsRelayHandlers>(*this);
+    using Handler = void (TWsRelayHandlers::*)(relay::TRelayRequest&, relay::TRelayResponse&,
+                                                const TWsRelayHandlers::TNext&);
+    auto route = [h = FHandlers](Handler AHandler) -> relay::TRelayCallback {
+        return [h, AHandler](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse,
+                             const relay::TProc& ANext) { ((*h).*AHandler)(ARequest, AResponse, ANext); };
+    };
+    relay::TRelay::Get("/api/gtin/:id", route(&TWsRelayHandlers::GetGtin));
+    relay::TRelay::Get("/api/fotoexiste/:id", route(&TWsRelayHandlers::GetFotoExiste));
+    relay::TRelay::Post("/api/grava", route(&TWsRelayHandlers::PostGrava));
+    relay::TRelay::Get("/api/fotoexistej/:id", route(&TWsRelayHandlers::GetFotoExisteJ));
+    relay::TRelay::Get("/api/descricao/:id", route(&TWsRelayHandlers::GetDescricao));
+    relay::TRelay::Get("/api/um2/:id", route(&TWsRelayHandlers::GetUm2));
+    relay::TRelay::Get("/api/um/:id", route(&TWsRelayHandlers::GetUm));
+    relay::TRelay::Get("/api/desc/:id", route(&TWsRelayHandlers::GetDesc));
+    relay::TRelay::Get("/api/desc200/:id", route(&TWsRelayHandlers::GetDesc200));
+    relay::TRelay::Get("/api/desc_ini/:id", route(&TWsRelayHandlers::GetDescIni));
+}
+
+TWsRelay& TWsRelay::Port(int32_t AValue)
+{
+    relay::TRelay::SetPort(AValue);
     return *this;
 }
 
@@ -22,9 +53,15 @@ TWsRelay& TWsRelay::Path(const std::string& AValue)
 
 bool TWsRelay::Active() const
 {
-    return false;
+    return relay::TRelay::IsRunning();
 }
 
-void TWsRelay::Power() {}
+void TWsRelay::Power()
+{
+    if (relay::TRelay::IsRunning())
+        relay::TRelay::StopListen();
+    else
+        relay::TRelay::Listen();
+}
 
 } // namespace service
