@@ -14,14 +14,13 @@
 #include <string_view>
 #include <thread>
 
-#include "framework/relay/core/router_tree.hpp"
-#include "framework/relay/exception/interrupted.hpp"
 #include "framework/relay/json_body.hpp"
+#include "framework/relay/relay.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "framework/relay/web_module.hpp"
 #include "platform/json/json.hpp"
 #include "platform/web/http_server.hpp"
-#include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace fuzz {
@@ -33,78 +32,55 @@ namespace {
     std::abort();
 }
 
-// The product route table with handlers that read what the product handlers read (the "id"
-// parameter, the JSON body's members) and every lazy value collection of the request.
-relay::TRelayRouterTree& Root()
+// The product route table on the framework's core, with handlers that read what the product
+// handlers read (the "id" parameter, the JSON body's members) and every lazy value collection
+// of the request. Requests reach it through the framework's web module, as they do in the program.
+void RegisterRoutes()
 {
-    static relay::TRelayRouterTree* root = [] {
-        auto* tree = new relay::TRelayRouterTree();
-        tree->RegisterMiddleware("/", relay::JsonBody());
-        auto lookup = [](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const relay::TProc&) {
-            std::string id = ARequest.Params()["id"];
-            if (id.empty())
-                Fail("a parameter route ran with an empty id");
-            (void)ARequest.Query().Count();
-            (void)ARequest.Cookie().Count();
-            (void)ARequest.Headers().Count();
-            (void)ARequest.ContentFields().Count();
-            auto object = std::make_unique<platform::TJSONObject>();
-            object->AddPair("Status", "200");
-            object->AddPair("Status_Desc", "id: " + id);
-            AResponse.Send(object.release()).Status(200);
-        };
-        for (const char* path : {"/api/gtin/:id", "/api/fotoexiste/:id", "/api/fotoexistej/:id", "/api/descricao/:id",
-                                 "/api/um2/:id", "/api/um/:id", "/api/desc/:id", "/api/desc200/:id",
-                                 "/api/desc_ini/:id"})
-            tree->RegisterRoute(platform::mtGet, path, lookup);
-        tree->RegisterRoute(platform::mtPost, "/api/grava",
-                            [](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const relay::TProc&) {
-                                (void)ARequest.ContentFields().Count();
-                                auto* body = ARequest.Body<platform::TJSONObject>();
-                                if (!body)
-                                    return;
-                                std::string ean;
-                                if (const platform::TJSONValue* value = body->GetValue("ean"))
-                                    ean = value->Value();
-                                for (const char* name : {"nome", "ncm", "cest", "um"})
-                                    if (const platform::TJSONValue* value = body->GetValue(name))
-                                        (void)value->Value();
-                                auto object = std::make_unique<platform::TJSONObject>();
-                                object->AddPair("id", ean);
-                                AResponse.Send(object.release()).Status(200);
-                            });
-        return tree;
-    }();
-    return *root;
-}
-
-std::unique_ptr<platform::TWebModule> NewModule()
-{
-    auto module = std::make_unique<platform::TWebModule>();
-    platform::TWebActionItem& action = module->AddAction();
-    action.Name = "DefaultHandler";
-    action.Default = true;
-    action.PathInfo = "/";
-    action.OnAction = [](platform::TObject*, platform::TWebRequest& ARequest, platform::TWebResponse& AResponse,
-                         bool& AHandled) {
-        AHandled = true;
-        relay::TRelayRequest request(ARequest);
-        relay::TRelayResponse response(AResponse);
-        try {
-            Root().Execute(request, response);
-        } catch (const relay::ERelayCallbackInterrupted&) {
-        }
-        if (request.BodyObject() && request.BodyObject() == response.Content())
-            response.Content(nullptr);
+    relay::TRelay::Create();
+    relay::TRelayCore::Use({relay::JsonBody()});
+    relay::TRelayCallback lookup = [](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse,
+                                      const relay::TProc&) {
+        std::string id = ARequest.Params()["id"];
+        if (id.empty())
+            Fail("a parameter route ran with an empty id");
+        (void)ARequest.Query().Count();
+        (void)ARequest.Cookie().Count();
+        (void)ARequest.Headers().Count();
+        (void)ARequest.ContentFields().Count();
+        auto object = std::make_unique<platform::TJSONObject>();
+        object->AddPair("Status", "200");
+        object->AddPair("Status_Desc", "id: " + id);
+        AResponse.Send(object.release()).Status(200);
     };
-    return module;
+    relay::TRelayCore::Get("/api/gtin/:id", lookup);
+    relay::TRelayCore::Get("/api/fotoexiste/:id", lookup);
+    relay::TRelayCore::Post("/api/grava", relay::TRelayCallback([](relay::TRelayRequest& ARequest,
+                                                                   relay::TRelayResponse& AResponse, const relay::TProc&) {
+        (void)ARequest.ContentFields().Count();
+        auto* body = ARequest.Body<platform::TJSONObject>();
+        if (!body)
+            return;
+        std::string ean;
+        if (const platform::TJSONValue* value = body->GetValue("ean"))
+            ean = value->Value();
+        for (const char* name : {"nome", "ncm", "cest", "um"})
+            if (const platform::TJSONValue* value = body->GetValue(name))
+                (void)value->Value();
+        auto object = std::make_unique<platform::TJSONObject>();
+        object->AddPair("id", ean);
+        AResponse.Send(object.release()).Status(200);
+    }));
+    for (const char* path : {"/api/fotoexistej/:id", "/api/descricao/:id", "/api/um2/:id", "/api/um/:id",
+                             "/api/desc/:id", "/api/desc200/:id", "/api/desc_ini/:id"})
+        relay::TRelayCore::Get(path, lookup);
 }
 
 platform::THTTPWebBrokerBridge& Bridge()
 {
     static platform::THTTPWebBrokerBridge* bridge = [] {
-        (void)Root();
-        platform::WebRequestHandler().SetWebModuleClass(&NewModule);
+        RegisterRoutes();
+        platform::WebRequestHandler().SetWebModuleClass(relay::WebModuleClass);
         auto* server = new platform::THTTPWebBrokerBridge();
         server->SetKeepAlive(true);
         return server;
