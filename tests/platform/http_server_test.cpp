@@ -25,6 +25,33 @@ namespace {
 std::function<void(TWebRequest&, TWebResponse&)> Handler;
 std::atomic<int> ModulesMade{0};
 
+// Handlers run under this lock, and the test takes it around every exchange, so what a handler
+// and the test share needs no lock of its own (and thread checkers see the order). Tests whose
+// handlers block set HandlerUnlocked and share only atomics.
+std::mutex HandlerLock;
+std::atomic<bool> HandlerUnlocked{false};
+
+void Sync()
+{
+    std::lock_guard lock(HandlerLock);
+}
+
+TCurlResult CurlSync(std::vector<std::string> AArgs, bool AInclude = true)
+{
+    Sync();
+    TCurlResult result = Curl(std::move(AArgs), AInclude);
+    Sync();
+    return result;
+}
+
+std::optional<THttpReply> RawExchangeSync(int APort, const std::string& ARequest)
+{
+    Sync();
+    auto reply = RawExchange(APort, ARequest);
+    Sync();
+    return reply;
+}
+
 std::unique_ptr<TWebModule> MakeTestModule()
 {
     ++ModulesMade;
@@ -35,6 +62,9 @@ std::unique_ptr<TWebModule> MakeTestModule()
     a.PathInfo = "/";
     a.OnAction = [](TObject*, TWebRequest& ARequest, TWebResponse& AResponse, bool& AHandled) {
         AHandled = true;
+        std::unique_lock lock(HandlerLock, std::defer_lock);
+        if (!HandlerUnlocked)
+            lock.lock();
         if (Handler)
             Handler(ARequest, AResponse);
     };
@@ -120,7 +150,7 @@ TEST_F(HttpServer, HandsTheParsedRequestToTheModule)
         res.SetContent("ok");
     };
     Start();
-    auto c = Curl({"-X", "PUT", "-H", "Content-Type: application/json; charset=utf-8", "-H", "X-Thing:   a b  ",
+    auto c = CurlSync({"-X", "PUT", "-H", "Content-Type: application/json; charset=utf-8", "-H", "X-Thing:   a b  ",
                    "--data-binary", "{\"a\":\"\xC3\xA9\"}", Url("/api/caf%C3%A9/a%2Fb+c?x=1&y=%20")});
     ASSERT_EQ(c.ExitCode, 0) << c.Output;
     EXPECT_EQ(c.Reply.Status, 200);
@@ -141,7 +171,7 @@ TEST_F(HttpServer, MethodsOutsideTheSixAreAny)
     Start();
     for (const auto& [method, expected] : cases) {
         seen = static_cast<TMethodType>(99);
-        auto reply = RawExchange(Port, method + " / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n");
+        auto reply = RawExchangeSync(Port, method + " / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n");
         ASSERT_TRUE(reply) << method;
         EXPECT_EQ(seen, expected) << method;
     }
@@ -154,7 +184,7 @@ TEST_F(HttpServer, HostIsTheHeaderBeforeItsPort)
     Start();
     for (auto [header, expected] : std::vector<std::pair<std::string, std::string>>{
              {"shop.local:9000", "shop.local"}, {"shop.local", "shop.local"}, {"[::1]:9000", "[::1]"}}) {
-        ASSERT_TRUE(RawExchange(Port, "GET / HTTP/1.1\r\nHost: " + header + "\r\n\r\n"));
+        ASSERT_TRUE(RawExchangeSync(Port, "GET / HTTP/1.1\r\nHost: " + header + "\r\n\r\n"));
         EXPECT_EQ(host, expected);
     }
 }
@@ -175,14 +205,14 @@ TEST_F(HttpServer, QueryCookieAndFormFieldsReachTheRequest)
         }
     };
     Start();
-    auto c = Curl({"-b", "a=b=c; s=1", "-F", "name=Caf\xC3\xA9", "-F", "pic=@-;filename=x.png", Url("/?a=1&b&c=x=y")});
+    auto c = CurlSync({"-b", "a=b=c; s=1", "-F", "name=Caf\xC3\xA9", "-F", "pic=@-;filename=x.png", Url("/?a=1&b&c=x=y")});
     ASSERT_EQ(c.ExitCode, 0);
     EXPECT_EQ(query, "a=1\nb\nc=x=y\n");
     EXPECT_EQ(cookies, "a=b=c\ns=1\n");
     EXPECT_EQ(fields, "name=Caf\xC3\xA9\n");
     EXPECT_EQ(files, "pic:x.png:\n");
 
-    c = Curl({"--data", "k=v+w&z=%41", Url("/")});
+    c = CurlSync({"--data", "k=v+w&z=%41", Url("/")});
     EXPECT_EQ(fields, "k=v w\nz=A\n");
 }
 
@@ -198,18 +228,18 @@ TEST_F(HttpServer, ReplyWithBodyAndNoContentTypeIsHtmlUtf8)
     Start();
 
     text = "Not Found", status = 404;
-    auto c = Curl({Url()});
+    auto c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.Status, 404);
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "text/html; charset=utf-8");
     EXPECT_EQ(c.Reply.Body, "Not Found");
 
     type = "application/json; charset=UTF-8", text = "{}", status = 200;
-    c = Curl({Url()});
+    c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "application/json; charset=UTF-8");
 
     // No body, no content type: none is invented.
     type = "", text = "";
-    c = Curl({Url()});
+    c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.Status, 200);
     EXPECT_FALSE(c.Reply.Header("Content-Type"));
     EXPECT_EQ(c.Reply.HeaderOr("Content-Length"), "0");
@@ -224,11 +254,11 @@ TEST_F(HttpServer, TextIsSentInTheCharsetItsContentTypeNames)
     };
     Start();
     type = "text/plain; charset=ISO-8859-1";
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "caf\xE9");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "caf\xE9");
     type = "text/plain; charset=utf-8";
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "caf\xC3\xA9");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "caf\xC3\xA9");
     type = "text/plain; charset=no-such-charset";
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "caf\xC3\xA9");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "caf\xC3\xA9");
 }
 
 TEST_F(HttpServer, NoBodyFor204And304AndHead)
@@ -241,14 +271,20 @@ TEST_F(HttpServer, NoBodyFor204And304AndHead)
     Start();
     TRawClient c("127.0.0.1", Port);
     for (int s : {204, 304}) {
-        status = s;
+        {
+            std::lock_guard lock(HandlerLock);
+            status = s;
+        }
         ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
         auto r = c.ReadReply(5s);
         ASSERT_TRUE(r);
         EXPECT_EQ(r->Status, s);
         EXPECT_FALSE(r->Header("Content-Length"));
     }
-    status = 200;
+    {
+        std::lock_guard lock(HandlerLock);
+        status = 200;
+    }
     ASSERT_TRUE(c.Send("HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"));
     auto r = c.ReadReply(5s, true);
     ASSERT_TRUE(r);
@@ -270,7 +306,7 @@ TEST_F(HttpServer, ErrorPageShowsMessageAndPathEscaped)
         throw Exception("bad <input> & \"quotes\"");
     };
     Start();
-    auto c = Curl({Url("/x%3Cscript%3E")});
+    auto c = CurlSync({Url("/x%3Cscript%3E")});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "text/html; charset=utf-8");
     const std::string& page = c.Reply.Body;
@@ -282,7 +318,7 @@ TEST_F(HttpServer, ErrorPageShowsMessageAndPathEscaped)
     EXPECT_EQ(page.find("half-written"), std::string::npos);
 
     type = "text/plain"; // a content type set before the error stays
-    c = Curl({Url("/")});
+    c = CurlSync({Url("/")});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "text/plain");
 }
@@ -296,11 +332,11 @@ TEST_F(HttpServer, ErrorPageForThrownObjectsOutsideTheExceptionFamily)
         throw 42;
     };
     Start();
-    auto c = Curl({Url()});
+    auto c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_NE(c.Reply.Body.find("plain std error"), std::string::npos);
     kind = 1;
-    c = Curl({Url()});
+    c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_NE(c.Reply.Body.find("Error 500: Internal Server Error"), std::string::npos);
 }
@@ -339,8 +375,11 @@ TEST_F(HttpServer, StreamReplySentOnceThenAnErrorChangesNothing)
     Start();
     TRawClient c("127.0.0.1", Port);
     for (int round = 0; round < 3; ++round) {
-        memory = round == 2;
-        fail = round != 1;
+        {
+            std::lock_guard lock(HandlerLock);
+            memory = round == 2;
+            fail = round != 1;
+        }
         ASSERT_TRUE(c.Send("GET /p.png HTTP/1.1\r\nHost: x\r\n\r\n"));
         auto r = c.ReadReply(10s);
         ASSERT_TRUE(r) << round;
@@ -361,7 +400,7 @@ TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
     int n = 0;
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("r" + std::to_string(++n)); };
     Start();
-    auto c = Curl({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
+    auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
                    "/dev/null", Url("/c")},
                   false);
     ASSERT_EQ(c.ExitCode, 0);
@@ -408,13 +447,13 @@ TEST_F(HttpServer, DefaultBindingsServeIPv4AndIPv6)
     Server->SetActive(true);
     ASSERT_TRUE(Server->Active());
     EXPECT_EQ(Server->Bindings()[0].IP, "0.0.0.0");
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "hi");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "hi");
     EXPECT_EQ(addr, "127.0.0.1");
     if (!HaveIPv6Loopback())
         GTEST_SKIP() << "no IPv6 loopback here";
     ASSERT_EQ(Server->Bindings().Count(), 2);
     EXPECT_EQ(Server->Bindings()[1].IP, "::");
-    auto c = Curl({"http://[::1]:" + std::to_string(Port) + "/"});
+    auto c = CurlSync({"http://[::1]:" + std::to_string(Port) + "/"});
     EXPECT_EQ(c.Reply.Body, "hi");
     EXPECT_EQ(addr, "::1");
 }
@@ -423,9 +462,9 @@ TEST_F(HttpServer, ExplicitBindingListensThereOnly)
 {
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("hi"); };
     Start();
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "hi");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "hi");
     if (HaveIPv6Loopback()) {
-        EXPECT_EQ(Curl({"http://[::1]:" + std::to_string(Port) + "/"}).ExitCode, 7); // could not connect
+        EXPECT_EQ(CurlSync({"http://[::1]:" + std::to_string(Port) + "/"}).ExitCode, 7); // could not connect
     }
 }
 
@@ -439,7 +478,7 @@ TEST_F(HttpServer, IPv6Binding)
         res.SetContent("six");
     };
     StartOn("::1");
-    auto c = Curl({"http://[::1]:" + std::to_string(Port) + "/"});
+    auto c = CurlSync({"http://[::1]:" + std::to_string(Port) + "/"});
     EXPECT_EQ(c.Reply.Body, "six");
     EXPECT_EQ(addr, "::1");
 }
@@ -477,6 +516,7 @@ TEST_F(HttpServer, BindFailureLeavesTheServerInactive)
 
 TEST_F(HttpServer, The33rdRequestInWorkIsRefused)
 {
+    HandlerUnlocked = true;
     TGate gate;
     Handler = [&](TWebRequest& r, TWebResponse& res) {
         if (r.PathInfo() == "/block")
@@ -491,7 +531,7 @@ TEST_F(HttpServer, The33rdRequestInWorkIsRefused)
         ASSERT_TRUE(clients.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
     }
     ASSERT_TRUE(gate.WaitForWaiting(32));
-    auto c = Curl({Url("/other")});
+    auto c = CurlSync({Url("/other")});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_EQ(c.Reply.Body, "Maximum number of concurrent connections exceeded.  Please try again later");
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "text/html; charset=utf-8");
@@ -502,7 +542,7 @@ TEST_F(HttpServer, The33rdRequestInWorkIsRefused)
         EXPECT_EQ(r->Status, 200);
         EXPECT_EQ(r->Body, "done");
     }
-    EXPECT_EQ(Curl({Url("/other")}).Reply.Body, "done");
+    EXPECT_EQ(CurlSync({Url("/other")}).Reply.Body, "done");
     EXPECT_LE(WebRequestHandler().InactiveCount(), 32);
 }
 
@@ -512,7 +552,7 @@ TEST_F(HttpServer, ModulesArePooledAndReused)
     Start();
     int before = ModulesMade.load();
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(Curl({Url()}).Reply.Status, 200);
+        ASSERT_EQ(CurlSync({Url()}).Reply.Status, 200);
     EXPECT_EQ(ModulesMade.load() - before, 1);
 }
 
@@ -527,7 +567,7 @@ TEST_F(HttpServer, OversizedHeaderIsRefusedAndOthersAreStillServed)
     EXPECT_EQ(r->Status, 431);
     EXPECT_TRUE(c.WaitClosed(5s));
     // Just under the limit passes.
-    auto ok = Curl({"-H", "X-Big: " + std::string(limits::kMaxHeaderBytes - 200, 'a'), Url()});
+    auto ok = CurlSync({"-H", "X-Big: " + std::string(limits::kMaxHeaderBytes - 200, 'a'), Url()});
     EXPECT_EQ(ok.Reply.Body, "fine");
 }
 
@@ -567,7 +607,7 @@ TEST_F(HttpServer, OversizedBodyIsRefused)
     int fd = ::mkstemp(name);
     ASSERT_EQ(::write(fd, body.data(), body.size()), static_cast<ssize_t>(body.size()));
     ::close(fd);
-    auto c2 = Curl({"--data-binary", std::string("@") + name, Url()});
+    auto c2 = CurlSync({"--data-binary", std::string("@") + name, Url()});
     std::remove(name);
     EXPECT_EQ(c2.Reply.Body, "fine");
     EXPECT_EQ(got, body.size());
@@ -593,7 +633,7 @@ TEST_F(HttpServer, MalformedRequestsGet400)
         EXPECT_TRUE(c.WaitClosed(5s));
     }
     EXPECT_FALSE(ran);
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
 }
 
 TEST_F(HttpServer, SilentAndSlowClientsAreTimedOut)
@@ -606,7 +646,7 @@ TEST_F(HttpServer, SilentAndSlowClientsAreTimedOut)
     TRawClient half("127.0.0.1", Port);
     ASSERT_TRUE(half.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
     // Others are served meanwhile.
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
     auto r = half.ReadReply(10s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Status, 408);
@@ -630,11 +670,12 @@ TEST_F(HttpServer, OpenConnectionsBeyondTheCapAreRefused)
     EXPECT_TRUE(third.WaitClosed(5s));
     a.Close();
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s));
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
 }
 
 TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
 {
+    HandlerUnlocked = true;
     TGate gate;
     std::atomic<bool> inHandler{false};
     Handler = [&](TWebRequest& r, TWebResponse& res) {
@@ -673,11 +714,11 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
     EXPECT_EQ(ThreadCount(), idle);
     for (auto& k : kept)
         EXPECT_TRUE(k->WaitClosed(2s));
-    EXPECT_EQ(Curl({Url()}).ExitCode, 7);
+    EXPECT_EQ(CurlSync({Url()}).ExitCode, 7);
 
     // And it starts again on the same object.
     Server->SetActive(true);
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
 }
 
 TEST_F(HttpServer, StopListeningKeepsOpenConnections)
@@ -688,13 +729,13 @@ TEST_F(HttpServer, StopListeningKeepsOpenConnections)
     ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_TRUE(c.ReadReply(5s));
     Server->StopListening();
-    EXPECT_EQ(Curl({Url()}).ExitCode, 7);
+    EXPECT_EQ(CurlSync({Url()}).ExitCode, 7);
     ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
     auto r = c.ReadReply(5s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Body, "fine");
     Server->StartListening();
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "fine");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
 }
 
 TEST_F(HttpServer, AuthorizationSchemes)
@@ -706,18 +747,21 @@ TEST_F(HttpServer, AuthorizationSchemes)
     };
     Start();
     // Without an authentication handler: Basic is decoded, other schemes are refused.
-    auto c = Curl({"-u", "ana:secret", Url()});
+    auto c = CurlSync({"-u", "ana:secret", Url()});
     EXPECT_EQ(c.Reply.Body, "in");
     EXPECT_EQ(user, "ana");
-    c = Curl({"-H", "Authorization: Bearer abc", Url()});
+    c = CurlSync({"-H", "Authorization: Bearer abc", Url()});
     EXPECT_EQ(c.Reply.Status, 401);
 
-    // A handler that takes every header: any scheme passes, nothing is decoded.
+    // A handler that takes every header: any scheme passes, nothing is decoded. (Events are
+    // set while the server is stopped: connection threads read them without a lock.)
+    Server->SetActive(false);
     Server->OnParseAuthentication = [](const std::string&, const std::string&, std::string&, std::string&,
                                        bool& AHandled) { AHandled = true; };
-    c = Curl({"-H", "Authorization: Bearer abc", Url()});
+    Server->SetActive(true);
+    c = CurlSync({"-H", "Authorization: Bearer abc", Url()});
     EXPECT_EQ(c.Reply.Body, "in");
-    c = Curl({"-u", "ana:secret", Url()});
+    c = CurlSync({"-u", "ana:secret", Url()});
     EXPECT_EQ(c.Reply.Body, "in");
     EXPECT_EQ(user, "");
 }
@@ -730,7 +774,7 @@ TEST_F(HttpServer, CustomHeadersCannotSplitTheReply)
         res.SetContent("body");
     };
     Start();
-    auto c = Curl({Url()});
+    auto c = CurlSync({Url()});
     EXPECT_EQ(c.Reply.Status, 200);
     EXPECT_FALSE(c.Reply.Header("Set-Cookie"));
     EXPECT_EQ(c.Reply.HeaderOr("Content-Length"), "4");
@@ -743,13 +787,17 @@ TEST_F(HttpServer, TLSHandlerAskedPerConnection)
     std::atomic<int> asked{0};
     Server->SetTLSIOHandler(true);
     Server->OnQuerySSLPort = [&](uint16_t, bool& VUseSSL) {
+        std::lock_guard lock(HandlerLock);
         ++asked;
         VUseSSL = useTLS;
     };
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("plain"); };
     Start();
-    EXPECT_EQ(Curl({Url()}).Reply.Body, "plain");
+    EXPECT_EQ(CurlSync({Url()}).Reply.Body, "plain");
     EXPECT_EQ(asked, 1);
-    useTLS = true; // no TLS in this build: such a connection is closed
-    EXPECT_NE(Curl({Url()}).ExitCode, 0);
+    {
+        std::lock_guard lock(HandlerLock);
+        useTLS = true; // no TLS in this build: such a connection is closed
+    }
+    EXPECT_NE(CurlSync({Url()}).ExitCode, 0);
 }
