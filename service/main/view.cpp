@@ -99,6 +99,10 @@ void TMainView::BuildLayout()
 {
     setObjectName(QStringLiteral("MainView"));
     setWindowTitle(QStringLiteral("Servidor Mirovandel 3.0 - Drelmont | Firedac | Post - Vosk"));
+    // Where Tahoma is missing, a face of about its width keeps "Total de Resquests resolvidos:"
+    // clear of the counter beside it (the widest default sans runs into it).
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                                         QStringLiteral("DejaVu Sans Condensed")});
     QFont font(QStringLiteral("Tahoma"));
     font.setPointSize(8);
     setFont(font);
