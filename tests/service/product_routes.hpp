@@ -76,13 +76,26 @@ protected:
         auto S = FDb->Use();
         S.FdConnection1.SetConnected(true);
         if (AProductKey)
-            Exec(S.FDQuery2, "create temporary table base_produtos.cad_produtos like base_produtos.cad_produtos");
+            Exec(S.FDQuery2, TemporaryCopy(S.fdQuery1, "cad_produtos"));
         else
             Exec(S.FDQuery2,
                  "create temporary table base_produtos.cad_produtos (ean varchar(64), nome varchar(200), "
                  "ncm varchar(16), cest_codigo varchar(16), embalagem varchar(16), quantidade_embalagem int, "
                  "marca varchar(100), categoria varchar(100))");
-        Exec(S.FDQuery2, "create temporary table base_produtos.unidade_medida like base_produtos.unidade_medida");
+        Exec(S.FDQuery2, TemporaryCopy(S.fdQuery1, "unidade_medida"));
+    }
+
+    // The statement that makes an empty temporary table like the real one (keys included).
+    static std::string TemporaryCopy(platform::TFDQuery& AQuery, const std::string& ATable)
+    {
+        AQuery.SQL().Clear();
+        AQuery.SQL().Add("show create table base_produtos." + ATable);
+        AQuery.Open();
+        std::string Create = AQuery.FieldByName("Create Table").AsString();
+        AQuery.Close();
+        const std::string Head = "CREATE TABLE ";
+        EXPECT_EQ(Create.rfind(Head, 0), 0u) << Create;
+        return "CREATE TEMPORARY TABLE base_produtos." + Create.substr(Head.size());
     }
 
     static void Exec(platform::TFDQuery& AQuery, const std::string& AStatement,
