@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -192,6 +193,13 @@ void TMainView::BuildLayout()
     connect(btnSaveConfig, &QPushButton::clicked, this, [this] { btnSaveConfigClick(btnSaveConfig); });
     connect(MemoHistorico, &QPlainTextEdit::textChanged, this, [this] { MemoHistoricoChange(MemoHistorico); });
 
+    // Lines are shown at most this much later, so that a busy server does not keep this
+    // thread redrawing for every few lines.
+    FDrainTimer = new QTimer(this);
+    FDrainTimer->setSingleShot(true);
+    FDrainTimer->setInterval(20);
+    connect(FDrainTimer, &QTimer::timeout, this, [this] { DrainHistory(); });
+
     THistory::Attach(this, HistoryLineCount());
 }
 
@@ -310,7 +318,13 @@ int32_t TMainView::HistoryLineCount() const
 void TMainView::HistoryPending()
 {
     // Called with the history's lock held, from any thread: only schedule the drain.
-    QMetaObject::invokeMethod(this, [this] { DrainHistory(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!FDrainTimer->isActive())
+                FDrainTimer->start();
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainView::DrainHistory()
@@ -330,7 +344,11 @@ void TMainView::DrainHistory()
     if (clear)
         MemoHistorico->clear();
     if (first < ops.size()) {
+        qsizetype length = 0;
+        for (size_t i = first; i < ops.size(); ++i)
+            length += static_cast<qsizetype>(ops[i].Line.size()) + 1;
         QString batch;
+        batch.reserve(length);
         for (size_t i = first; i < ops.size(); ++i) {
             if (i > first)
                 batch += QLatin1Char('\n');

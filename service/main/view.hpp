@@ -16,6 +16,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 
 namespace service {
 
@@ -80,8 +81,8 @@ private:
     std::unique_ptr<TMainControl> FControl;
     platform::TTextEncoding FGridEncoding = platform::TTextEncoding::Default;
     std::string FConfigDir;
+    QTimer* FDrainTimer = nullptr;  // coalesces history drains
     bool FApplyingHistory = false;
-    bool FDrainQueued = false;
     bool FShutDown = false;
 };
 
