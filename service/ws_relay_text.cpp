@@ -1,6 +1,7 @@
 // The two text functions every product route shares.
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
@@ -47,31 +48,67 @@ char32_t StrokeLetterBase(char32_t c)
     }
 }
 
-// One transliterator, created once; each thread works on its own clone (ICU transliterators
-// are not safe for concurrent use).
-const icu::Transliterator* Prototype()
-{
-    static std::unique_ptr<icu::Transliterator> prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::Transliterator> t(icu::Transliterator::createInstance(
-            "NFD; [:Nonspacing Mark:] Remove; NFC", UTRANS_FORWARD, status));
-        if (U_FAILURE(status))
-            t.reset();
-        return t;
-    }();
-    return prototype.get();
-}
+// One transliterator, created once; ICU transliterators are not safe for concurrent use, so
+// each call borrows a clone from a small pool (connection threads come and go, a clone per
+// thread would be made again for every connection).
+class TTransliteratorPool {
+public:
+    class TLease {
+    public:
+        TLease(TTransliteratorPool& APool, std::unique_ptr<icu::Transliterator> AItem)
+            : FPool(APool), FItem(std::move(AItem)) {}
+        ~TLease() { FPool.Give(std::move(FItem)); }
+        TLease(const TLease&) = delete;
+        TLease& operator=(const TLease&) = delete;
+        icu::Transliterator& operator*() const { return *FItem; }
 
-icu::Transliterator* ThreadTransliterator()
-{
-    thread_local std::unique_ptr<icu::Transliterator> mine;
-    if (!mine) {
-        const icu::Transliterator* p = Prototype();
-        if (!p)
+    private:
+        TTransliteratorPool& FPool;
+        std::unique_ptr<icu::Transliterator> FItem;
+    };
+
+    TLease Take()
+    {
+        {
+            std::lock_guard lock(FLock);
+            if (!FFree.empty()) {
+                auto item = std::move(FFree.back());
+                FFree.pop_back();
+                return TLease(*this, std::move(item));
+            }
+        }
+        std::call_once(FOnce, [this] {
+            UErrorCode status = U_ZERO_ERROR;
+            FPrototype.reset(icu::Transliterator::createInstance("NFD; [:Nonspacing Mark:] Remove; NFC",
+                                                                 UTRANS_FORWARD, status));
+            if (U_FAILURE(status))
+                FPrototype.reset();
+        });
+        if (!FPrototype)
             throw platform::Exception("Text transliteration is not available");
-        mine.reset(p->clone());
+        return TLease(*this, std::unique_ptr<icu::Transliterator>(FPrototype->clone()));
     }
-    return mine.get();
+
+private:
+    void Give(std::unique_ptr<icu::Transliterator> AItem)
+    {
+        if (!AItem)
+            return;
+        std::lock_guard lock(FLock);
+        if (FFree.size() < 64)
+            FFree.push_back(std::move(AItem));
+    }
+
+    std::once_flag FOnce;
+    std::unique_ptr<icu::Transliterator> FPrototype;
+    std::mutex FLock;
+    std::vector<std::unique_ptr<icu::Transliterator>> FFree;
+};
+
+TTransliteratorPool& Transliterators()
+{
+    static TTransliteratorPool pool;
+    return pool;
 }
 
 } // namespace
@@ -92,7 +129,10 @@ std::string TWsRelay::removeacento(const std::string& ptext)
     for (int32_t i = 0; i < text.length(); ++i)
         if (char32_t base = StrokeLetterBase(text.charAt(i)))
             text.setCharAt(i, static_cast<char16_t>(base));
-    ThreadTransliterator()->transliterate(text);
+    {
+        auto lease = Transliterators().Take();
+        (*lease).transliterate(text);
+    }
 
     std::string out;
     out.reserve(static_cast<size_t>(text.length()));
