@@ -1,18 +1,32 @@
 // Faults from the shop's machine while the program runs: files it cannot write, folders that
 // vanish, a port someone else holds, a database that dies and comes back.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 
+#include "running_program.hpp"
+#include "service/main/basedados.hpp"
 #include "service/main/control.hpp"
 #include "service/main/view.hpp"
 #include "service_support.hpp"
+#include "support/own_mariadb.hpp"
+#include "support/testdb.hpp"
 
 using namespace service;
 using namespace service_test;
@@ -53,7 +67,7 @@ private:
 
 } // namespace
 
-TEST(Faults, ReadOnlyConfigAtSaveConfigShowsTheErrorAndKeepsTheRows)
+TEST(FaultsAtTheWindow, ReadOnlyConfigAtSaveConfigShowsTheErrorAndKeepsTheRows)
 {
     App();
     ScratchDir dir;
@@ -80,4 +94,246 @@ TEST(Faults, ReadOnlyConfigAtSaveConfigShowsTheErrorAndKeepsTheRows)
     view.btnSaveConfig->click();
     EXPECT_EQ(errors.Messages().size(), 1u);
     EXPECT_EQ(ReadBytes(file), "Path=/fotos/\r\nPort=9100\r\n");
+}
+
+namespace {
+
+using namespace testing_support;
+
+class Faults : public RunningProgram {};
+
+// The product lookups' database is a server of the test's own, so it can be killed and
+// restarted (or configured as a shop's old server might be) without disturbing other tests.
+class FaultsWithOwnDatabase : public RunningProgram {
+protected:
+    // Server options of the test's database; a test class may change them.
+    virtual std::string ServerOptions() { return {}; }
+
+    void BeforeStart() override
+    {
+        MIROVANDEL_REQUIRE_TEST_DB();
+        FDb = std::make_unique<testsupport::TOwnMariaDb>("/tmp/mvdb-" + std::to_string(::getpid()), ServerOptions());
+        ASSERT_TRUE(FDb->Sql("insert into base_produtos.cad_produtos (ean, nome) values ('78900001', 'Cafe Moido')"));
+        FSavedForm = service::BaseDados;
+        FForm = std::make_unique<service::TBaseDados>();
+        FForm->SetParam("Port", std::to_string(FDb->Port()));
+        service::BaseDados = FForm.get();
+    }
+
+    int KeptLinks() override { return FForm ? static_cast<int>(FForm->ConnectedCount()) : 0; }
+
+    void TearDown() override
+    {
+        RunningProgram::TearDown();
+        service::BaseDados = FSavedForm;
+        FForm.reset();
+        FDb.reset();
+    }
+
+    // Drops every link the program holds to the database, as a restarted router or an idle
+    // timeout on the server would.
+    void DropTheProgramsLinks()
+    {
+        std::string ids = FDb->Value("select group_concat(id) from information_schema.processlist where user = 'Pelvador'");
+        size_t start = 0;
+        while (!ids.empty() && ids != "NULL" && start <= ids.size()) {
+            size_t comma = ids.find(',', start);
+            if (comma == std::string::npos)
+                comma = ids.size();
+            FDb->Sql("kill connection " + ids.substr(start, comma - start));
+            start = comma + 1;
+        }
+    }
+
+    std::optional<THttpReply> Post(const std::string& ABody)
+    {
+        return RawExchange(FPort, "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
+                                  "Connection: close\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n\r\n" + ABody);
+    }
+
+    std::unique_ptr<testsupport::TOwnMariaDb> FDb;
+    std::unique_ptr<service::TBaseDados> FForm;
+    service::TBaseDados* FSavedForm = nullptr;
+};
+
+// An old shop server that is not in strict mode would cut a too long value down and store it.
+class FaultsWithLaxDatabase : public FaultsWithOwnDatabase {
+protected:
+    std::string ServerOptions() override { return "--sql-mode=''"; }
+};
+
+std::string LastHistoryLine(service::TMainView& AView)
+{
+    return AView.MemoHistorico->document()->lastBlock().text().toStdString();
+}
+
+} // namespace
+
+TEST(FaultsAtTheWindow, PortAlreadyInUseAtStartShowsTheErrorAndKeepsStart)
+{
+    App();
+    ScratchDir dir;
+    CapturedErrors errors;
+    const int port = FreePort();
+    WriteBytes(dir.Path() / "config.ini", "Path=" + dir.Str() + "/files/\r\nPort=" + std::to_string(port) + "\r\n");
+    // Another program holds the port on every address.
+    int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 4), 0);
+
+    service::TMainView view(dir.Str());
+    view.btnPower->click();
+    ASSERT_EQ(errors.Messages().size(), 1u);
+    EXPECT_NE(errors.Messages()[0].find(std::to_string(port)), std::string::npos) << errors.Messages()[0];
+    EXPECT_EQ(view.btnPower->text().toStdString(), "Start");
+    // Nothing else listens in its place; the next click, once the port is free, starts.
+    ::close(holder);
+    view.btnPower->click();
+    EXPECT_EQ(errors.Messages().size(), 1u);
+    EXPECT_EQ(view.btnPower->text().toStdString(), "Stop");
+    auto reply = Curl({LoopbackUrl(port, "/api/fotoexiste/1")});
+    ASSERT_EQ(reply.Replies.size(), 1u);
+    EXPECT_EQ(reply.Replies[0].Body, "Nao");
+    view.btnPower->click();
+    EXPECT_EQ(view.btnPower->text().toStdString(), "Start");
+}
+
+TEST_F(Faults, PictureFolderRemovedAndRestoredWhileServing)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0}, found{0}, missing{0};
+    std::mutex lock;
+    std::string firstWrong;
+    auto noteWrong = [&](const std::optional<THttpReply>& AReply) {
+        ++wrong;
+        std::lock_guard guard(lock);
+        if (firstWrong.empty())
+            firstWrong = AReply ? std::to_string(AReply->Status) + " " + AReply->Body.substr(0, 200) : "no reply";
+    };
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 8; ++t) {
+        clients.emplace_back([&, t] {
+            TKeepAliveClient client(FPort);
+            for (int i = 0; i < 100000 && !stop; ++i) {
+                const bool file = (t + i) % 2 == 0;
+                auto reply = client.Ask(std::string("GET /api/") + (file ? "gtin/" : "fotoexiste/") + KPicture +
+                                        " HTTP/1.1\r\nHost: shop\r\n\r\n");
+                if (!reply) {
+                    noteWrong(reply);
+                } else if (file ? reply->Status == 200 && reply->Body == "\x89PNG\r\n\x1a\nsmall picture"
+                                : reply->Status == 200 && reply->Body == "Sim") {
+                    ++found;
+                } else if (file ? reply->Status == 404 && reply->Body.empty()
+                                : reply->Status == 200 && reply->Body == "Nao") {
+                    ++missing;
+                } else if (!(file && reply->Status == 500)) {
+                    // 500 only for a picture removed between the test for it and its opening
+                    noteWrong(reply);
+                }
+            }
+        });
+    }
+    auto waitFor = [&](std::atomic<int>& ACounter) {
+        int start = ACounter.load();
+        return WaitFor([&] { return ACounter.load() >= start + 50; }, 20s);
+    };
+    EXPECT_TRUE(waitFor(found));
+    std::filesystem::remove_all(Files());
+    EXPECT_TRUE(waitFor(missing));
+    // Restored whole: written beside the folder, then moved in.
+    WriteBytes(FDir.Path() / "restore.png", "\x89PNG\r\n\x1a\nsmall picture");
+    std::filesystem::create_directories(Files());
+    std::filesystem::rename(FDir.Path() / "restore.png", Files() + KPicture + ".png");
+    EXPECT_TRUE(waitFor(found));
+    stop = true;
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(wrong.load(), 0) << firstWrong;
+    ExpectBackToIdle();
+}
+
+TEST_F(FaultsWithOwnDatabase, DatabaseKilledAndRestartedWhile32ClientsQuery)
+{
+    constexpr int KClients = 32;
+    std::atomic<bool> stop{false}, restarted{false};
+    std::atomic<int> wrong{0}, failed{0}, answered{0};
+    std::vector<std::atomic<bool>> recovered(KClients);
+    std::vector<std::thread> clients;
+    for (int t = 0; t < KClients; ++t) {
+        clients.emplace_back([&, t] {
+            TKeepAliveClient client(FPort);
+            for (int i = 0; i < 100000 && !stop; ++i) {
+                bool after = restarted.load();
+                auto reply = client.Ask("GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\n\r\n", 30s);
+                if (!reply) {
+                    ++wrong;  // no answer within 30 s: something hangs
+                } else if (reply->Status == 200 && reply->Body == "Cafe Moido") {
+                    ++answered;
+                    if (after)
+                        recovered[static_cast<size_t>(t)] = true;
+                } else if (reply->Status == 500) {
+                    ++failed;
+                } else {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    EXPECT_TRUE(WaitFor([&] { return answered.load() >= 100; }, 30s));
+    FDb->Kill();
+    EXPECT_TRUE(WaitFor([&] { return failed.load() >= 32; }, 30s));
+    FDb->Start();
+    restarted = true;
+    // Every client gets the right answer again without anyone touching the program.
+    EXPECT_TRUE(WaitFor([&] {
+        for (auto& r : recovered)
+            if (!r)
+                return false;
+        return true;
+    }, 60s));
+    stop = true;
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(failed.load(), 0);
+    ExpectBackToIdle(45s);
+}
+
+TEST_F(FaultsWithLaxDatabase, RejectedInsertAfterADroppedLinkLeavesNoRow)
+{
+    auto first = Post(R"({"ean":"78900002","nome":"Acucar","ncm":"1701","cest":"","um":"KG"})");
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->Body, R"({"id":"78900002"})");
+
+    struct TCase {
+        const char* What;
+        std::string Body;
+        std::string Ean;
+        std::string Count;  // rows with that code afterwards
+    } cases[] = {
+        // Too long for its column: refused, not cut down to a row with half a name.
+        {"name too long", R"({"ean":"78900003","nome":")" + std::string(300, 'n') + R"(","ncm":"1","cest":"","um":"UN"})",
+         "78900003", "0"},
+        {"packaging too long", R"({"ean":"78900004","nome":"Sal","ncm":"1","cest":"","um":")" + std::string(40, 'u') + R"("})",
+         "78900004", "0"},
+        // A code the table holds already: the first row stays as it was.
+        {"duplicate code", R"({"ean":"78900002","nome":"Outro","ncm":"9","cest":"","um":"UN"})", "78900002", "1"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        DropTheProgramsLinks();
+        auto reply = Post(c.Body);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->Status, 200);
+        EXPECT_EQ(reply->Body, "");
+        EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Erro cadastrando produto!") != std::string::npos; }, 10s))
+            << LastHistoryLine(*FView);
+        EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '" + c.Ean + "'"), c.Count);
+        FView->MemoHistorico->appendPlainText("next");
+    }
+    EXPECT_EQ(FDb->Value("select nome from base_produtos.cad_produtos where ean = '78900002'"), "Acucar");
+    ExpectBackToIdle();
 }

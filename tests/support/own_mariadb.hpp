@@ -27,8 +27,9 @@ public:
     {
         std::filesystem::remove_all(FDir);
         std::filesystem::create_directories(FDir / "data");
+        std::filesystem::create_directories(FDir / "tmp");  // installs running at once must not share one
         if (!Run("mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db"
-                 " --datadir='" + (FDir / "data").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() +
+                 " --datadir='" + (FDir / "data").string() + "' --tmpdir='" + (FDir / "tmp").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() +
                  "' 2>&1"))
             throw std::runtime_error("mariadb-install-db failed, see " + (FDir / "install.log").string());
         Start();
@@ -48,7 +49,8 @@ public:
     // Starts the server on the same data and port; returns once it answers (at most 30 s).
     void Start()
     {
-        Run("setsid mariadbd --no-defaults --datadir='" + (FDir / "data").string() + "' --socket='" + Socket() +
+        Run("setsid mariadbd --no-defaults --datadir='" + (FDir / "data").string() + "' --tmpdir='" +
+            (FDir / "tmp").string() + "' --socket='" + Socket() +
             "' --pid-file='" + (FDir / "mysqld.pid").string() + "' --port=" + std::to_string(FPort) +
             " --bind-address=127.0.0.1 --skip-name-resolve --skip-log-bin --innodb-buffer-pool-size=32M"
             " --max-connections=200 --log-error='" + (FDir / "error.log").string() + "'" + AsRoot() + " " + FOptions +
