@@ -48,7 +48,9 @@ public:
         TSession& FSession;
     };
 
-    static constexpr size_t KDefaultMaxSessions = 8;
+    // As many as the web layer lets requests run at once (32): fewer make requests queue here
+    // for a session while the server idles.
+    static constexpr size_t KDefaultMaxSessions = 32;
 
     TBaseDados();
     ~TBaseDados() override;
