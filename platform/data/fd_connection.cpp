@@ -134,7 +134,15 @@ void TFDConnection::Open() {
     FHandle = M;
 }
 
+void TFDConnection::DropStatements() noexcept {
+    if (FStatements.empty()) return;
+    const TMySQLClient& C = TMySQLClient::Get();  // loaded, since statements exist
+    for (auto& Entry : FStatements) C.stmt_close(Entry.second);
+    FStatements.clear();
+}
+
 void TFDConnection::Close() noexcept {
+    DropStatements();
     if (!FHandle) return;
     TMySQLClient::Get().close(FHandle);  // loaded, since a handle exists
     FHandle = nullptr;
@@ -162,18 +170,34 @@ TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vecto
 bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
                                TFDResult& AResult, TFailure& AFailure) {
     const TMySQLClient& C = TMySQLClient::Get();
-    MYSQL_STMT* Raw = C.stmt_init(FHandle);
-    if (!Raw) {
-        AFailure = {TStep::Prepare, C.errno_(FHandle), C.error(FHandle), false};
-        return false;
+    std::unique_ptr<MYSQL_STMT, TStmtCloser> S(nullptr, TStmtCloser{&C});
+    if (auto Cached = FStatements.find(AStatement); Cached != FStatements.end()) {
+        S.reset(Cached->second);  // back into the cache only when this run succeeds
+        FStatements.erase(Cached);
+    } else {
+        MYSQL_STMT* Raw = C.stmt_init(FHandle);
+        if (!Raw) {
+            AFailure = {TStep::Prepare, C.errno_(FHandle), C.error(FHandle), false};
+            return false;
+        }
+        S.reset(Raw);
+        if (C.stmt_prepare(S.get(), AStatement.data(), AStatement.size()) != 0) {
+            AFailure = {TStep::Prepare, C.stmt_errno(S.get()), C.stmt_error(S.get()), false};
+            return false;
+        }
     }
-    std::unique_ptr<MYSQL_STMT, TStmtCloser> S(Raw, TStmtCloser{&C});
     auto Fail = [&](TStep AStep, bool AReads) {
         AFailure = {AStep, C.stmt_errno(S.get()), C.stmt_error(S.get()), AReads};
         return false;
     };
+    // Keeps a statement that returns rows for the next run of the same text.
+    auto Keep = [&] {
+        constexpr size_t KMaxCached = 32;
+        C.stmt_free_result(S.get());
+        if (FStatements.size() >= KMaxCached) DropStatements();
+        FStatements.emplace(AStatement, S.release());
+    };
 
-    if (C.stmt_prepare(S.get(), AStatement.data(), AStatement.size()) != 0) return Fail(TStep::Prepare, false);
     const unsigned long Wanted = C.stmt_param_count(S.get());
     if (Wanted != AValues.size())
         throw Exception("The statement takes " + std::to_string(Wanted) + " parameters, " +
@@ -251,6 +275,7 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
         }
         AResult.Rows.push_back(std::move(Row));
     }
+    Keep();
     return true;
 }
 

@@ -63,6 +63,7 @@ const TMySQLClient& TMySQLClient::Get() {
         Resolve(Handle, C.stmt_next_result, "mysql_stmt_next_result");
         Resolve(Handle, C.stmt_affected_rows, "mysql_stmt_affected_rows");
         Resolve(Handle, C.stmt_close, "mysql_stmt_close");
+        Resolve(Handle, C.stmt_free_result, "mysql_stmt_free_result");
         Resolve(Handle, C.stmt_errno, "mysql_stmt_errno");
         Resolve(Handle, C.stmt_error, "mysql_stmt_error");
     } catch (...) {

@@ -33,6 +33,7 @@ struct TMySQLClient {
     decltype(&::mysql_stmt_next_result) stmt_next_result;
     decltype(&::mysql_stmt_affected_rows) stmt_affected_rows;
     decltype(&::mysql_stmt_close) stmt_close;
+    decltype(&::mysql_stmt_free_result) stmt_free_result;
     decltype(&::mysql_stmt_errno) stmt_errno;
     decltype(&::mysql_stmt_error) stmt_error;
 
