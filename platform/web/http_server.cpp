@@ -331,11 +331,6 @@ public:
     bool FDead = false;
 
 private:
-    void Cork(bool AOn)
-    {
-        int v = AOn ? 1 : 0;
-        ::setsockopt(Fd(), IPPROTO_TCP, TCP_CORK, &v, sizeof v);
-    }
     void SendStream(TStream& AStream, int64_t ALength);
 
     tcp::socket& FSocket;
@@ -436,22 +431,44 @@ void TConnectionIO::SendReply(const TWebResponse& AResponse)
         res.content_length(static_cast<uint64_t>(length));
     res.keep_alive(KeepAlive && !CloseAfter);
 
-    Cork(true);
-    struct TUncork {
-        TConnectionIO* Self;
-        ~TUncork() { Self->Cork(false); }
-    } uncork{this};
-    http::response_serializer<http::empty_body> sr(res);
-    beast::error_code ec;
-    http::write_header(*this, sr, ec);
-    if (ec)
-        Fail(ec);
-    if (noBody || Head)
+    // One write for the header and a text body; a file's header goes out with MSG_MORE so
+    // that it shares a segment with the file's first bytes.
+    std::string head;
+    {
+        http::response_serializer<http::empty_body> sr(res);
+        sr.split(true);
+        beast::error_code hec;
+        while (!sr.is_header_done() && !hec)
+            sr.next(hec, [&](beast::error_code&, const auto& ABuffers) {
+                for (auto b : beast::buffers_range_ref(ABuffers))
+                    head.append(static_cast<const char*>(b.data()), b.size());
+                sr.consume(beast::buffer_bytes(ABuffers));
+            });
+    }
+    if (noBody || Head || (stream && length <= 0)) {
+        WriteAll(head);
         return;
-    if (stream)
+    }
+    if (stream) {
+        for (size_t done = 0; done < head.size();) {
+            ssize_t n = ::send(Fd(), head.data() + done, head.size() - done, MSG_MORE | MSG_NOSIGNAL);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                beast::error_code wec;
+                if (!Wait(POLLOUT, Clock::now() + FWriteStall, wec))
+                    Fail(wec);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                Fail(beast::error_code(errno, beast::system_category()));
+            }
+        }
         SendStream(*stream, length);
-    else
-        WriteAll(text);
+    } else {
+        head += text;
+        WriteAll(head);
+    }
 }
 
 void TConnectionIO::SendSimpleReply(unsigned AStatus, std::string_view AText, bool AClose)
