@@ -1,6 +1,9 @@
 // The six catalogue lookup routes over HTTP, against the test database.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 #include "product_routes.hpp"
 
 using namespace producttest;
@@ -250,6 +253,72 @@ TEST_F(CatalogueDatabaseDown, PictureRequestsMakeNoConnection)
     EXPECT_EQ(Get("/api/fotoexiste/7891000100103").Status, 200);
     EXPECT_EQ(Get("/api/gtin/7891000100103").Status, 404);
     EXPECT_EQ(FDb->SessionCount(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// Many clients at once on the shared data form (its default pool, the real tables).
+class CatalogueConcurrent : public ProductRoutes {
+protected:
+    void SetUp() override
+    {
+        MIROVANDEL_REQUIRE_TEST_DB();
+        ProductRoutes::SetUp();
+        FCode = testsupport::UniqueCode("C");
+        AddProduct(FCode, "Concorrência", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    void TearDown() override
+    {
+        try {
+            testsupport::TestDbExec("delete from cad_produtos where binary ean = :e", {{"e", FCode}});
+        } catch (...) {
+        }
+        ProductRoutes::TearDown();
+    }
+    std::string FCode;
+};
+
+TEST_F(CatalogueConcurrent, ThirtyTwoClientsGetTheirAnswersAndDistinctCounts)
+{
+    constexpr int KClients = 32;
+    std::vector<std::thread> Threads;
+    std::vector<testing_support::THttpReply> Replies(KClients);
+    for (int I = 0; I < KClients; ++I)
+        Threads.emplace_back([&, I] {
+            Replies[I] = Get((I % 2 ? "/api/descricao/" : "/api/desc/") + (I % 4 == 3 ? "missing-" + FCode : FCode));
+        });
+    for (auto& T : Threads)
+        T.join();
+    int Found = 0, Missing = 0;
+    for (int I = 0; I < KClients; ++I) {
+        if (I % 4 == 3) {
+            EXPECT_EQ(Replies[I].Status, 404) << I;
+            ++Missing;
+        } else {
+            EXPECT_EQ(Replies[I].Status, 200) << I;
+            EXPECT_EQ(Replies[I].Body, I % 2 ? "Concorrência" : std::string(R"({"Status":"200","Status_Desc":"Ok","Nome":"Concorrencia",)"
+                                                                               R"("Ncm":"","Cest_Codigo":"","Embalagem":"",)"
+                                                                               R"("QuantidadeEmbalagem":"","Marca":"","Categoria":"",)"
+                                                                               R"("Peso":"","id_categoria":"","tributacao":""})"))
+                << I;
+            ++Found;
+        }
+    }
+    EXPECT_EQ(TotalResolvidos.load(), Found);
+    EXPECT_EQ(Total404.load(), Missing);
+    // Each line shows the value its own increment produced: no value twice.
+    std::set<int> Resolved, NotFound;
+    for (const auto& Line : TakeHistory()) {
+        auto L = ParseHistoryLine(Line);
+        ASSERT_TRUE(L.Parsed) << Line;
+        auto& Seen = L.Text.find("nao encontrada") != std::string::npos ? NotFound : Resolved;
+        EXPECT_TRUE(Seen.insert(L.Counter).second) << Line;
+    }
+    EXPECT_EQ(Resolved.size(), static_cast<size_t>(Found));
+    EXPECT_EQ(NotFound.size(), static_cast<size_t>(Missing));
+    EXPECT_LE(FDb->SessionCount(), service::TBaseDados::KDefaultMaxSessions);
 }
 
 } // namespace

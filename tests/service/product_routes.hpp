@@ -52,8 +52,10 @@ protected:
         service::THistory::Reset();
         FDb = std::make_unique<service::TBaseDados>();
         service::BaseDados = FDb.get();
-        // One service object per process (it creates the one framework core); never freed.
-        FRelay = new service::TWsRelay();
+        // One service object per process (it creates the one framework core); never freed,
+        // and kept reachable from a static like the program's server control keeps it.
+        static service::TWsRelay* Relay = new service::TWsRelay();
+        FRelay = Relay;
         FPort = testing_support::FreePort();
         FRelay->Port(FPort).Path("/nonexistent/");
         FRelay->Power();
