@@ -2,35 +2,17 @@
 // code over a socketpair: the seed corpus and each finding.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/fuzz_inputs.hpp"
 
 #include "fuzz/http_entry.hpp"
 
 namespace {
 
-std::vector<std::filesystem::path> InputsOf(const std::string& ATarget)
-{
-    std::vector<std::filesystem::path> files;
-    for (const char* kind : {"corpus", "findings"}) {
-        std::filesystem::path dir = std::filesystem::path(MIROVANDEL_SOURCE_DIR) / "fuzz" / kind / ATarget;
-        if (!std::filesystem::is_directory(dir))
-            continue;
-        for (const auto& entry : std::filesystem::directory_iterator(dir))
-            if (entry.is_regular_file())
-                files.push_back(entry.path());
-    }
-    return files;
-}
-
-std::string ReadAll(const std::filesystem::path& APath)
-{
-    std::ifstream in(APath, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test_support::FuzzInputsOf;
+using test_support::ReadFileBytes;
 
 std::string Serve(const std::string& ABytes)
 {
@@ -39,11 +21,11 @@ std::string Serve(const std::string& ABytes)
 
 TEST(FuzzHttpInputs, EveryKeptInputIsServed)
 {
-    auto files = InputsOf("http");
+    auto files = FuzzInputsOf("http");
     ASSERT_GE(files.size(), 5u);
     for (const auto& file : files) {
         SCOPED_TRACE(file.string());
-        Serve(ReadAll(file));
+        Serve(ReadFileBytes(file));
     }
 }
 
