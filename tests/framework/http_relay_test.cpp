@@ -3,6 +3,8 @@
 // so the core and the provider's class-level state start fresh.
 #include <gtest/gtest.h>
 
+#include "support/gate.hpp"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -29,34 +31,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TGate {
-public:
-    void Wait()
-    {
-        std::unique_lock lock(FLock);
-        ++FWaiting;
-        FChanged.notify_all();
-        FChanged.wait_for(lock, 20s, [&] { return FOpen; });
-        --FWaiting;
-    }
-    void Open()
-    {
-        std::lock_guard lock(FLock);
-        FOpen = true;
-        FChanged.notify_all();
-    }
-    bool WaitForWaiting(int ACount)
-    {
-        std::unique_lock lock(FLock);
-        return FChanged.wait_for(lock, 20s, [&] { return FWaiting >= ACount; });
-    }
-
-private:
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    int FWaiting = 0;
-    bool FOpen = false;
-};
 
 TGate Gate;
 std::string PictureFile;

@@ -2,6 +2,8 @@
 // module whose one action runs whatever the test puts into Handler.
 #include <gtest/gtest.h>
 
+#include "support/gate.hpp"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -72,34 +74,6 @@ std::unique_ptr<TWebModule> MakeTestModule()
 }
 
 // A gate that handlers wait on until the test opens it (bounded, so a failing test ends).
-class TGate {
-public:
-    void Wait()
-    {
-        std::unique_lock lock(FLock);
-        ++FWaiting;
-        FChanged.notify_all();
-        FChanged.wait_for(lock, 20s, [&] { return FOpen; });
-        --FWaiting;
-    }
-    void Open()
-    {
-        std::lock_guard lock(FLock);
-        FOpen = true;
-        FChanged.notify_all();
-    }
-    bool WaitForWaiting(int ACount)
-    {
-        std::unique_lock lock(FLock);
-        return FChanged.wait_for(lock, 20s, [&] { return FWaiting >= ACount; });
-    }
-
-private:
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    int FWaiting = 0;
-    bool FOpen = false;
-};
 
 class HttpServer : public ::testing::Test {
 protected:
