@@ -111,6 +111,38 @@ TTransliteratorPool& Transliterators()
     return pool;
 }
 
+// What the transliteration below makes of U+00C0..U+00FF: the letter without its marks, '?'
+// where the letter has no mark to drop and stays outside 7 bits (Æ, Ð, ×, Þ, ß, æ, ð, ÷, þ).
+// Ø and ø are stroke letters. Product names are ASCII or Portuguese, so this spares ICU nearly
+// always; tests hold it to what ICU gives.
+constexpr char KLatin1Letters[] = "AAAAAA?CEEEEIIII?NOOOOO?OUUUUY??aaaaaa?ceeeeiiii?nooooo?ouuuuy?y";
+static_assert(sizeof(KLatin1Letters) == 64 + 1);
+
+// The same as removeacento for text made of ASCII and U+0080..U+00FF only; false (and AOut
+// unfinished) for anything else, malformed UTF-8 included.
+bool RemoveAcentoLatin1(const std::string& AText, std::string& AOut)
+{
+    AOut.clear();
+    AOut.reserve(AText.size());
+    const size_t n = AText.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(AText[i]);
+        if (c < 0x80) {
+            AOut += static_cast<char>(c);
+            continue;
+        }
+        if ((c != 0xC2 && c != 0xC3) || i + 1 >= n)
+            return false;
+        const unsigned char next = static_cast<unsigned char>(AText[i + 1]);
+        if ((next & 0xC0) != 0x80)
+            return false;
+        // U+0080..U+00BF (controls, signs) have no decomposition: one '?' each.
+        AOut += c == 0xC2 ? '?' : KLatin1Letters[next - 0x80];
+        ++i;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string TWsRelay::removeacento(const std::string& ptext)
@@ -124,6 +156,10 @@ std::string TWsRelay::removeacento(const std::string& ptext)
     if (ascii)
         return ptext;
 
+    std::string out;
+    if (RemoveAcentoLatin1(ptext, out))
+        return out;
+
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(ptext);
     // Stroke letters first: the transliterator leaves them alone.
     for (int32_t i = 0; i < text.length(); ++i)
@@ -134,7 +170,7 @@ std::string TWsRelay::removeacento(const std::string& ptext)
         (*lease).transliterate(text);
     }
 
-    std::string out;
+    out.clear();
     out.reserve(static_cast<size_t>(text.length()));
     for (int32_t i = 0; i < text.length(); ++i) {
         char16_t u = text.charAt(i);

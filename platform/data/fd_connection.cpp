@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "platform/data/mysql_client.hpp"
+
+#include <errmsg.h>
 #include "platform/text/ascii.hpp"
 
 namespace platform {
@@ -67,17 +69,31 @@ bool IsConnectionLost(unsigned ACode) noexcept {
 constexpr unsigned KConnectTimeout = 10;  // seconds
 constexpr unsigned KReadWriteTimeout = 60;
 
-struct TStmtCloser {
-    const TMySQLClient* Client;
-    void operator()(MYSQL_STMT* S) const noexcept { Client->stmt_close(S); }
-};
-
 struct TResCloser {
     const TMySQLClient* Client;
     void operator()(MYSQL_RES* R) const noexcept { Client->free_result(R); }
 };
 
 } // namespace
+
+// Bindings live as long as the statement: a statement run again binds into the same storage.
+struct TFDConnection::TStatement {
+    MYSQL_STMT* Handle = nullptr;
+    std::vector<MYSQL_BIND> Params;
+    std::vector<unsigned long> ParamLengths;
+    std::vector<my_bool> ParamNulls;
+    std::vector<MYSQL_BIND> Out;
+    std::vector<char> OutBuffer;  // KColumnBuffer bytes per column
+    std::vector<unsigned long> OutLengths;
+    std::vector<my_bool> OutNulls, OutErrors;
+
+    explicit TStatement(MYSQL_STMT* AHandle) noexcept : Handle(AHandle) {}
+    ~TStatement() { TMySQLClient::Get().stmt_close(Handle); }  // loaded, since a handle exists
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+};
+
+TFDConnection::TFDConnection() = default;
 
 TFDConnection::~TFDConnection() { Close(); }
 
@@ -134,12 +150,7 @@ void TFDConnection::Open() {
     FHandle = M;
 }
 
-void TFDConnection::DropStatements() noexcept {
-    if (FStatements.empty()) return;
-    const TMySQLClient& C = TMySQLClient::Get();  // loaded, since statements exist
-    for (auto& Entry : FStatements) C.stmt_close(Entry.second);
-    FStatements.clear();
-}
+void TFDConnection::DropStatements() noexcept { FStatements.clear(); }
 
 void TFDConnection::Close() noexcept {
     DropStatements();
@@ -149,18 +160,23 @@ void TFDConnection::Close() noexcept {
 }
 
 TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues) {
-    Open();
     TFDResult Result;
+    Execute(AStatement, AValues, Result);
+    return Result;
+}
+
+void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
+                            TFDResult& AResult) {
+    Open();
     TFailure Failure;
-    if (TryExecute(AStatement, AValues, Result, Failure)) return Result;
+    if (TryExecute(AStatement, AValues, AResult, Failure)) return;
     if (IsConnectionLost(Failure.Code)) {
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
         if (ResourceOptions.AutoReconnect && (Failure.Step == TStep::Prepare || Failure.Reads)) {
             Open();
-            Result = TFDResult();
-            if (TryExecute(AStatement, AValues, Result, Failure)) return Result;
+            if (TryExecute(AStatement, AValues, AResult, Failure)) return;
             if (IsConnectionLost(Failure.Code)) Close();
         }
     }
@@ -170,44 +186,74 @@ TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vecto
 bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
                                TFDResult& AResult, TFailure& AFailure) {
     const TMySQLClient& C = TMySQLClient::Get();
-    std::unique_ptr<MYSQL_STMT, TStmtCloser> S(nullptr, TStmtCloser{&C});
-    if (auto Cached = FStatements.find(AStatement); Cached != FStatements.end()) {
-        S.reset(Cached->second);  // back into the cache only when this run succeeds
-        FStatements.erase(Cached);
+    AResult.Rows.clear();
+    AResult.RowsAffected = 0;
+    auto Cached = FStatements.find(AStatement);
+    std::unique_ptr<TStatement> Fresh;
+    TStatement* S;
+    if (Cached != FStatements.end()) {
+        S = Cached->second.get();
     } else {
         MYSQL_STMT* Raw = C.stmt_init(FHandle);
         if (!Raw) {
             AFailure = {TStep::Prepare, C.errno_(FHandle), C.error(FHandle), false};
             return false;
         }
-        S.reset(Raw);
-        if (C.stmt_prepare(S.get(), AStatement.data(), AStatement.size()) != 0) {
-            AFailure = {TStep::Prepare, C.stmt_errno(S.get()), C.stmt_error(S.get()), false};
+        Fresh = std::make_unique<TStatement>(Raw);
+        S = Fresh.get();
+        if (C.stmt_prepare(Raw, AStatement.data(), AStatement.size()) != 0) {
+            AFailure = {TStep::Prepare, C.stmt_errno(Raw), C.stmt_error(Raw), false};
             return false;
         }
     }
+    bool Keep = false, Done;
+    try {
+        Done = Run(*S, AValues, AResult, AFailure, Keep);
+    } catch (...) {
+        if (!Fresh) FStatements.erase(Cached);
+        throw;
+    }
+    if (Done && Keep) {
+        // Kept for the next run of the same text.
+        C.stmt_free_result(S->Handle);
+        if (Fresh) {
+            constexpr size_t KMaxCached = 32;
+            if (FStatements.size() >= KMaxCached) DropStatements();
+            FStatements.emplace(AStatement, std::move(Fresh));
+        }
+    } else if (!Fresh) {
+        FStatements.erase(Cached);  // dropped after a failure
+        // A kept statement whose table changed its columns meanwhile: the client library
+        // refuses the new result for the old bindings. It only reads; prepare it afresh.
+        if (!Done && AFailure.Code == CR_NEW_STMT_METADATA)
+            return TryExecute(AStatement, AValues, AResult, AFailure);
+    }
+    return Done;
+}
+
+bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
+                        TFailure& AFailure, bool& AKeep) {
+    const TMySQLClient& C = TMySQLClient::Get();
+    MYSQL_STMT* const H = AStatement.Handle;
     auto Fail = [&](TStep AStep, bool AReads) {
-        AFailure = {AStep, C.stmt_errno(S.get()), C.stmt_error(S.get()), AReads};
+        AFailure = {AStep, C.stmt_errno(H), C.stmt_error(H), AReads};
         return false;
     };
-    // Keeps a statement that returns rows for the next run of the same text.
-    auto Keep = [&] {
-        constexpr size_t KMaxCached = 32;
-        C.stmt_free_result(S.get());
-        if (FStatements.size() >= KMaxCached) DropStatements();
-        FStatements.emplace(AStatement, S.release());
-    };
 
-    const unsigned long Wanted = C.stmt_param_count(S.get());
+    const unsigned long Wanted = C.stmt_param_count(H);
     if (Wanted != AValues.size())
         throw Exception("The statement takes " + std::to_string(Wanted) + " parameters, " +
                         std::to_string(AValues.size()) + " given");
-    const bool Reads = C.stmt_field_count(S.get()) > 0;
+    const bool Reads = C.stmt_field_count(H) > 0;
 
-    std::vector<MYSQL_BIND> Binds(AValues.size());
-    std::vector<unsigned long> Lengths(AValues.size());
-    std::vector<my_bool> Nulls(AValues.size());
-    for (size_t I = 0; I < AValues.size(); ++I) {
+    const size_t N = AValues.size();
+    auto& Binds = AStatement.Params;
+    auto& Lengths = AStatement.ParamLengths;
+    auto& Nulls = AStatement.ParamNulls;
+    Binds.resize(N);
+    Lengths.resize(N);
+    Nulls.resize(N);
+    for (size_t I = 0; I < N; ++I) {
         MYSQL_BIND& B = Binds[I];
         B = MYSQL_BIND{};
         B.buffer_type = MYSQL_TYPE_STRING;
@@ -218,49 +264,59 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
         B.length = &Lengths[I];
         B.is_null = &Nulls[I];
     }
-    if (!Binds.empty() && C.stmt_bind_param(S.get(), Binds.data())) return Fail(TStep::Prepare, false);
+    if (N && C.stmt_bind_param(H, Binds.data())) return Fail(TStep::Prepare, false);
 
-    if (C.stmt_execute(S.get()) != 0) return Fail(TStep::Run, Reads);
+    if (C.stmt_execute(H) != 0) return Fail(TStep::Run, Reads);
 
-    const unsigned Columns = C.stmt_field_count(S.get());
+    const unsigned Columns = C.stmt_field_count(H);
     if (Columns == 0) {
-        AResult.RowsAffected = C.stmt_affected_rows(S.get());
+        AResult.Columns.clear();
+        AResult.RowsAffected = C.stmt_affected_rows(H);
         return true;
     }
-    std::unique_ptr<MYSQL_RES, TResCloser> Meta(C.stmt_result_metadata(S.get()), TResCloser{&C});
-    if (!Meta) return Fail(TStep::Run, Reads);
-    MYSQL_FIELD* Fields = C.fetch_fields(Meta.get());
-    for (unsigned I = 0; I < Columns; ++I) AResult.Columns.emplace_back(Fields[I].name, Fields[I].name_length);
+    {
+        // Asked on every run: the server sends new column descriptions when the table changed.
+        std::unique_ptr<MYSQL_RES, TResCloser> Meta(C.stmt_result_metadata(H), TResCloser{&C});
+        if (!Meta) return Fail(TStep::Run, Reads);
+        MYSQL_FIELD* Fields = C.fetch_fields(Meta.get());
+        AResult.Columns.resize(Columns);
+        for (unsigned I = 0; I < Columns; ++I) AResult.Columns[I].assign(Fields[I].name, Fields[I].name_length);
+    }
 
-    if (C.stmt_store_result(S.get()) != 0) return Fail(TStep::Run, Reads);
+    if (C.stmt_store_result(H) != 0) return Fail(TStep::Run, Reads);
 
-    constexpr unsigned long KInitial = 256;
-    std::vector<std::vector<char>> Buffers(Columns, std::vector<char>(KInitial));
-    std::vector<MYSQL_BIND> Out(Columns);
-    std::vector<unsigned long> OutLengths(Columns);
-    std::vector<my_bool> OutNulls(Columns), OutErrors(Columns);
+    constexpr unsigned long KColumnBuffer = 256;
+    auto& Out = AStatement.Out;
+    auto& OutLengths = AStatement.OutLengths;
+    auto& OutNulls = AStatement.OutNulls;
+    auto& OutErrors = AStatement.OutErrors;
+    Out.resize(Columns);
+    AStatement.OutBuffer.resize(size_t{Columns} * KColumnBuffer);
+    OutLengths.resize(Columns);
+    OutNulls.resize(Columns);
+    OutErrors.resize(Columns);
     for (unsigned I = 0; I < Columns; ++I) {
         MYSQL_BIND& B = Out[I];
         B = MYSQL_BIND{};
         B.buffer_type = MYSQL_TYPE_STRING;
-        B.buffer = Buffers[I].data();
-        B.buffer_length = KInitial;
+        B.buffer = AStatement.OutBuffer.data() + size_t{I} * KColumnBuffer;
+        B.buffer_length = KColumnBuffer;
         B.length = &OutLengths[I];
         B.is_null = &OutNulls[I];
         B.error = &OutErrors[I];
     }
-    if (C.stmt_bind_result(S.get(), Out.data())) return Fail(TStep::Run, Reads);
+    if (C.stmt_bind_result(H, Out.data())) return Fail(TStep::Run, Reads);
 
     for (;;) {
-        int Rc = C.stmt_fetch(S.get());
+        int Rc = C.stmt_fetch(H);
         if (Rc == MYSQL_NO_DATA) break;
         if (Rc == 1) return Fail(TStep::Run, Reads);
-        std::vector<TFDValue> Row(Columns);
+        std::vector<TFDValue>& Row = AResult.Rows.emplace_back(Columns);
         for (unsigned I = 0; I < Columns; ++I) {
             if (OutNulls[I]) continue;
             const unsigned long Length = OutLengths[I];
             if (Length <= Out[I].buffer_length) {
-                Row[I].emplace(Buffers[I].data(), Length);
+                Row[I].emplace(static_cast<const char*>(Out[I].buffer), Length);
                 continue;
             }
             // Longer than the buffer: fetch this column again in full.
@@ -270,12 +326,11 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
             B.buffer = Full.data();
             B.buffer_length = Length;
             B.length = &Got;
-            if (C.stmt_fetch_column(S.get(), &B, I, 0) != 0) return Fail(TStep::Run, Reads);
+            if (C.stmt_fetch_column(H, &B, I, 0) != 0) return Fail(TStep::Run, Reads);
             Row[I] = std::move(Full);
         }
-        AResult.Rows.push_back(std::move(Row));
     }
-    Keep();
+    AKeep = true;
     return true;
 }
 

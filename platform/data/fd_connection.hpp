@@ -3,6 +3,7 @@
 // with the names and behaviour the service expects of its database components.
 // A connection and its queries are used by one thread at a time; the owner serialises.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,7 +34,10 @@ private:
 // A list of text lines. As connection parameters the lines are name=value.
 class TFDStrings {
 public:
-    void Clear() { FLines.clear(); }
+    void Clear() {
+        FLines.clear();
+        ++FVersion;
+    }
     TFDStrings& Add(std::string ALine);
     size_t Count() const noexcept { return FLines.size(); }
     const std::string& Strings(size_t AIndex) const { return FLines.at(AIndex); }
@@ -63,7 +67,7 @@ struct TFDResult {
 
 class TFDConnection : public TObject {
 public:
-    TFDConnection() = default;
+    TFDConnection();
     ~TFDConnection() override;
     TFDConnection(const TFDConnection&) = delete;
     TFDConnection& operator=(const TFDConnection&) = delete;
@@ -90,6 +94,8 @@ public:
     // Runs one statement whose "?" placeholders take AValues in order (bound as text, never
     // spliced into the statement). Opens the connection when it is closed.
     TFDResult Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues);
+    // The same into AResult, whose storage is used again (a query that runs often keeps one).
+    void Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult);
 
     // The client library file to load ("libmariadb.so.3"); settable before the first open.
     static std::string ClientLibrary();
@@ -103,8 +109,14 @@ private:
         std::string Message;
         bool Reads;  // the statement returns rows: running it again changes nothing
     };
+    // A prepared statement with the bindings of its last run, used again by the next run.
+    struct TStatement;
     bool TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
                     TFDResult& AResult, TFailure& AFailure);
+    // Binds, executes and reads one statement; AKeep tells whether it may be kept for the
+    // next run of its text (it returned rows and nothing failed).
+    bool Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
+             TFailure& AFailure, bool& AKeep);
     void DropStatements() noexcept;
 
     MYSQL* FHandle = nullptr;
@@ -112,7 +124,7 @@ private:
     // running one again costs one round trip instead of a prepare, an execute and a close.
     // Statements that change data are prepared afresh each time, so that a link found gone at
     // their preparation is still known not to have run them.
-    std::unordered_map<std::string, MYSQL_STMT*> FStatements;
+    std::unordered_map<std::string, std::unique_ptr<TStatement>> FStatements;
 };
 
 } // namespace platform

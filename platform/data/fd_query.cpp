@@ -86,13 +86,13 @@ std::string ReplaceSQLParams(std::string_view AText, std::vector<std::string>& A
 
 std::string TFDField::AsString() const {
     if (FQuery->Eof()) return {};
-    const TFDValue& V = FQuery->FRows[FQuery->FRecNo].at(FIndex);
+    const TFDValue& V = FQuery->FResult.Rows[FQuery->FRecNo].at(FIndex);
     return V ? *V : std::string();
 }
 
 bool TFDField::IsNull() const {
     if (FQuery->Eof()) return true;
-    return !FQuery->FRows[FQuery->FRecNo].at(FIndex);
+    return !FQuery->FResult.Rows[FQuery->FRecNo].at(FIndex);
 }
 
 // ---- TFDQuery ------------------------------------------------------------------------------
@@ -100,6 +100,13 @@ bool TFDField::IsNull() const {
 void TFDQuery::Prepare() {
     if (FParsedVersion == FSQL.Version()) return;
     Close();
+    if (FSQL.FLines == FParsedLines) {
+        // The same text set again (a caller that fills SQL before every run): the parse still
+        // holds; the values start unset as with a new text.
+        for (auto& P : FParams) P->Clear();
+        FParsedVersion = FSQL.Version();
+        return;
+    }
     std::vector<std::string> Names;
     FStatement = ReplaceSQLParams(FSQL.Text(), Names);
     FParams.clear();
@@ -114,6 +121,7 @@ void TFDQuery::Prepare() {
         if (Index == FParams.size()) FParams.push_back(std::make_unique<TFDParam>(std::move(Name)));
         FPlaceholders.push_back(Index);
     }
+    FParsedLines = FSQL.FLines;
     FParsedVersion = FSQL.Version();
 }
 
@@ -139,36 +147,47 @@ TFDParam& TFDQuery::ParamByName(std::string_view AName) {
     throw Exception("Parameter '" + std::string(AName) + "' not found");
 }
 
-TFDResult TFDQuery::Run() {
+void TFDQuery::Run() {
     if (!FConnection) throw Exception("The query has no connection");
     Prepare();
-    std::vector<TFDValue> Values;
-    Values.reserve(FPlaceholders.size());
-    for (size_t Index : FPlaceholders) Values.push_back(FParams[Index]->Value());
-    return FConnection->Execute(FStatement, Values);
+    FValues.resize(FPlaceholders.size());
+    for (size_t I = 0; I < FPlaceholders.size(); ++I) FValues[I] = FParams[FPlaceholders[I]]->Value();
+    FConnection->Execute(FStatement, FValues, FResult);
 }
 
 void TFDQuery::Open() {
     Close();
-    TFDResult R = Run();
-    FRowsAffected = R.RowsAffected;
-    for (size_t I = 0; I < R.Columns.size(); ++I)
-        FFields.push_back(std::make_unique<TFDField>(*this, std::move(R.Columns[I]), I));
-    FRows = std::move(R.Rows);
+    Run();
+    FRowsAffected = FResult.RowsAffected;
+    const std::vector<std::string>& Columns = FResult.Columns;
+    bool Same = FSpareFields.size() == Columns.size();
+    for (size_t I = 0; Same && I < Columns.size(); ++I) Same = FSpareFields[I]->FieldName() == Columns[I];
+    if (Same) {
+        FFields.swap(FSpareFields);
+    } else {
+        FSpareFields.clear();
+        for (size_t I = 0; I < Columns.size(); ++I)
+            FFields.push_back(std::make_unique<TFDField>(*this, Columns[I], I));
+    }
     FRecNo = 0;
     FActive = true;
 }
 
 void TFDQuery::Close() noexcept {
-    FFields.clear();
-    FRows.clear();
+    if (!FFields.empty()) {
+        FSpareFields.swap(FFields);
+        FFields.clear();
+    }
+    FResult.Rows.clear();
     FRecNo = 0;
     FActive = false;
 }
 
 void TFDQuery::ExecSQL() {
     Close();
-    FRowsAffected = Run().RowsAffected;
+    Run();
+    FRowsAffected = FResult.RowsAffected;
+    FResult.Rows.clear();  // a statement run this way leaves no result open
 }
 
 TFDField* TFDQuery::FindField(std::string_view AName) {

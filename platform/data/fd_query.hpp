@@ -73,11 +73,11 @@ public:
     void ExecSQL();
     uint64_t RowsAffected() const noexcept { return FRowsAffected; }
 
-    bool IsEmpty() const noexcept { return FRows.empty(); }
-    size_t RecordCount() const noexcept { return FRows.size(); }
-    bool Eof() const noexcept { return FRecNo >= FRows.size(); }
+    bool IsEmpty() const noexcept { return FResult.Rows.empty(); }
+    size_t RecordCount() const noexcept { return FResult.Rows.size(); }
+    bool Eof() const noexcept { return FRecNo >= FResult.Rows.size(); }
     void First() noexcept { FRecNo = 0; }
-    void Next() noexcept { if (FRecNo < FRows.size()) ++FRecNo; }
+    void Next() noexcept { if (FRecNo < FResult.Rows.size()) ++FRecNo; }
     size_t FieldCount() const noexcept { return FFields.size(); }
     TFDField& Fields(size_t AIndex) { return *FFields.at(AIndex); }
     // Column by name, letter case ignored; raises Exception when the result has none.
@@ -87,16 +87,21 @@ public:
 private:
     friend class TFDField;
     void Prepare();  // parses the text when it changed
-    TFDResult Run();
+    void Run();  // into FResult
 
     TFDConnection* FConnection;
     TFDStrings FSQL;
     uint64_t FParsedVersion = ~uint64_t{0};
+    std::vector<std::string> FParsedLines;  // the lines FStatement was made from
     std::string FStatement;               // the text with each parameter replaced by "?"
     std::vector<size_t> FPlaceholders;    // parameter index of each "?", in order
     std::vector<std::unique_ptr<TFDParam>> FParams;
     std::vector<std::unique_ptr<TFDField>> FFields;
-    std::vector<std::vector<TFDValue>> FRows;
+    // The fields of the last result, kept by Close: the next result with the same columns
+    // takes them again instead of making new ones.
+    std::vector<std::unique_ptr<TFDField>> FSpareFields;
+    std::vector<TFDValue> FValues;        // the values bound at the last run
+    TFDResult FResult;                    // columns and rows of the open result
     size_t FRecNo = 0;
     bool FActive = false;
     uint64_t FRowsAffected = 0;

@@ -59,6 +59,32 @@ TEST(SqlParams, QueryListsEachNameOnceWithoutCase) {
     EXPECT_EQ(Q.FindParam("ean"), nullptr);
 }
 
+TEST(SqlParams, SameTextAgainKeepsTheParseNewTextRenewsIt) {
+    TFDQuery Q;
+    auto SetText = [&](std::vector<std::string> ALines) {
+        Q.SQL().Clear();
+        for (auto& L : ALines) Q.SQL().Add(L);
+    };
+    SetText({"select :a, :b"});
+    Q.ParamByName("a").AsString("1");
+    Q.ParamByName("b").AsString("2");
+    SetText({"select :a, :b"});  // the same text again: values start unset all the same
+    ASSERT_EQ(Q.ParamCount(), 2u);
+    EXPECT_TRUE(Q.ParamByName("a").IsNull());
+    EXPECT_TRUE(Q.ParamByName("b").IsNull());
+    SetText({"select :a,", ":c"});
+    ASSERT_EQ(Q.ParamCount(), 2u);
+    EXPECT_EQ(Q.FindParam("b"), nullptr);
+    EXPECT_EQ(Q.Params(1).Name(), "c");
+    SetText({"select :a, :b"});
+    EXPECT_EQ(Q.Params(1).Name(), "b");
+    Q.SQL().Add(" and :d");  // a line added to the same text
+    ASSERT_EQ(Q.ParamCount(), 3u);
+    EXPECT_EQ(Q.Params(2).Name(), "d");
+    Q.SQL().Clear();
+    EXPECT_EQ(Q.ParamCount(), 0u);
+}
+
 TEST(ConnectionParams, NameValueLines) {
     TFDStrings P;
     P.Add("Server=127.0.0.1").Add("Password=a=b%").Add("Port=3389");
@@ -174,6 +200,58 @@ TEST_F(DataTest, OpensOnDemandAndReadsRows) {
     Q.Close();
     EXPECT_FALSE(Q.Active());
     EXPECT_TRUE(Q.IsEmpty());
+}
+
+TEST_F(DataTest, EachRunAnswersItsOwnText) {
+    // One query and one connection, the text changed and set again between runs, as the
+    // routes do: every run has the columns and values of its own text.
+    TFDQuery Q(&FConnection);
+    for (int Round = 0; Round < 3; ++Round) {
+        const std::string V = "v" + std::to_string(Round);
+        Q.SQL().Clear();
+        Q.SQL().Add("select :v as first");
+        Q.ParamByName("v").AsString(V);
+        Q.Open();
+        ASSERT_EQ(Q.FieldCount(), 1u);
+        EXPECT_EQ(Q.FieldByName("first").AsString(), V);
+        Q.SQL().Clear();
+        Q.SQL().Add("select :v as second, 'x' as more union all select 'two', NULL");
+        Q.ParamByName("v").AsString(V);
+        Q.Open();
+        EXPECT_EQ(Q.FindField("first"), nullptr);
+        ASSERT_EQ(Q.FieldCount(), 2u);
+        EXPECT_EQ(Q.RecordCount(), 2u);
+        EXPECT_EQ(Q.FieldByName("second").AsString(), V);
+        Q.Next();
+        EXPECT_EQ(Q.FieldByName("second").AsString(), "two");
+        EXPECT_TRUE(Q.FieldByName("more").IsNull());
+    }
+    // Run as a command, a statement that returns rows leaves no result open.
+    Q.ExecSQL();
+    EXPECT_FALSE(Q.Active());
+    EXPECT_TRUE(Q.IsEmpty());
+    EXPECT_EQ(Q.FieldCount(), 0u);
+}
+
+TEST_F(DataTest, KeptStatementSeesAChangedTable) {
+    TFDQuery Q(&FConnection);
+    Q.SQL().Add("create temporary table kept_statement_t (a varchar(10))");
+    Q.ExecSQL();
+    Q.SQL().Clear();
+    Q.SQL().Add("insert into kept_statement_t values ('one')");
+    Q.ExecSQL();
+    TFDQuery Select(&FConnection);
+    Select.SQL().Add("select * from kept_statement_t");
+    Select.Open();
+    EXPECT_EQ(Select.FieldByName("a").AsString(), "one");
+    Q.SQL().Clear();
+    Q.SQL().Add("alter table kept_statement_t change a b varchar(10), add c int default 7");
+    Q.ExecSQL();
+    Select.Open();  // the same text, now over other columns
+    EXPECT_EQ(Select.FindField("a"), nullptr);
+    ASSERT_EQ(Select.FieldCount(), 2u);
+    EXPECT_EQ(Select.FieldByName("b").AsString(), "one");
+    EXPECT_EQ(Select.FieldByName("c").AsString(), "7");
 }
 
 TEST_F(DataTest, LongValuesAreReadWhole) {

@@ -4,7 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include <unicode/translit.h>
 #include <unicode/unistr.h>
+
+#include <memory>
 
 #include "service/ws_relay.hpp"
 
@@ -55,6 +58,48 @@ TEST(RemoveAcento, ResultIsAlwaysSevenBit)
     }
     for (unsigned char c : TWsRelay::removeacento(all))
         EXPECT_LT(c, 0x80);
+}
+
+// Text made only of ASCII and U+0080..U+00FF takes a table instead of ICU: it must give what
+// the transliteration gives, character by character and mixed.
+TEST(RemoveAcento, Latin1TextAsIcuGivesIt)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Transliterator> icuRule(
+        icu::Transliterator::createInstance("NFD; [:Nonspacing Mark:] Remove; NFC", UTRANS_FORWARD, status));
+    ASSERT_TRUE(U_SUCCESS(status));
+    auto reference = [&](const std::string& in) {
+        icu::UnicodeString u = icu::UnicodeString::fromUTF8(in);
+        for (int32_t i = 0; i < u.length(); ++i) {  // the two stroke letters of this range
+            if (u.charAt(i) == u'\u00D8') u.setCharAt(i, u'O');
+            if (u.charAt(i) == u'\u00F8') u.setCharAt(i, u'o');
+        }
+        icuRule->transliterate(u);
+        std::string out;
+        for (int32_t i = 0; i < u.length(); ++i)
+            out += u.charAt(i) < 0x80 ? static_cast<char>(u.charAt(i)) : '?';
+        return out;
+    };
+    std::string all;
+    for (UChar32 cp = 0x80; cp <= 0xFF; ++cp) {
+        std::string one;
+        icu::UnicodeString(cp).toUTF8String(one);
+        SCOPED_TRACE(cp);
+        EXPECT_EQ(TWsRelay::removeacento(one), reference(one));
+        EXPECT_EQ(TWsRelay::removeacento("x" + one + "y"), reference("x" + one + "y"));
+        all += one + (cp % 3 ? "" : " a");
+    }
+    EXPECT_EQ(TWsRelay::removeacento(all), reference(all));
+    // Latin-1 next to what only ICU handles: a combining mark, a letter beyond Latin-1, and
+    // malformed sequences (a lone lead byte, a lead byte before ASCII, a stray continuation).
+    const std::string mixed[] = {
+        "\xC3\xA3" "e\xCC\x81\xC3\xA7",  "\xC3\xA7\xC4\x8D\xC3\xB8", "Caf\xC3", "\xC3" "a\xC3\xA9",
+        "\xA9\xC3\xA9",         "\xC3\xA9\xE2\x82\xAC",  "\xC2\xA0\xC2\xBA\xC3\x86",
+    };
+    for (const auto& in : mixed) {
+        SCOPED_TRACE(in);
+        EXPECT_EQ(TWsRelay::removeacento(in), reference(in));
+    }
 }
 
 TEST(RemoveAcento, ManyThreadsAtOnce)
