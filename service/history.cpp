@@ -1,5 +1,6 @@
 #include "service/history.hpp"
 
+#include <clocale>
 #include <ctime>
 
 namespace service {
@@ -20,14 +21,30 @@ void Enqueue(std::vector<THistoryOp>& APending, IHistorySink* ASink, THistoryOp 
         ASink->HistoryPending();
 }
 
-std::string FormatNow(const char* AFormat)
+// The text of AFormat for the current second. Every request formats the date and the time,
+// and localtime_r takes a process-wide lock, so each thread formats each text once a second.
+struct TSecondText {
+    std::time_t Second = -1;
+    std::string Locale;  // the time locale the text was made in
+    std::string Text;
+};
+
+std::string FormatNow(const char* AFormat, TSecondText& ACache)
 {
     std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    localtime_r(&now, &parts);
-    char buffer[256];
-    size_t n = std::strftime(buffer, sizeof buffer, AFormat, &parts);
-    return std::string(buffer, n);
+    const char* locale = std::setlocale(LC_TIME, nullptr);
+    if (!locale)
+        locale = "";
+    if (now != ACache.Second || ACache.Locale != locale) {
+        ACache.Locale = locale;
+        std::tm parts{};
+        localtime_r(&now, &parts);
+        char buffer[256];
+        size_t n = std::strftime(buffer, sizeof buffer, AFormat, &parts);
+        ACache.Text.assign(buffer, n);
+        ACache.Second = now;
+    }
+    return ACache.Text;
 }
 
 } // namespace
@@ -44,7 +61,13 @@ bool THistory::Trim()
     if (FCount <= MaxLines)
         return false;
     FCount = 0;
-    Enqueue(FPending, FSink, THistoryOp{true, {}});
+    // Lines still queued would be emptied away at once: drop them, so that with nobody
+    // draining (no window) the queue never holds more than one history's worth.
+    const bool wasEmpty = FPending.empty();
+    FPending.clear();
+    FPending.push_back(THistoryOp{true, {}});
+    if (wasEmpty && FSink)
+        FSink->HistoryPending();
     return true;
 }
 
@@ -104,12 +127,14 @@ void THistory::Reset()
 
 std::string HistoryDate()
 {
-    return FormatNow("%x");
+    thread_local TSecondText cache;
+    return FormatNow("%x", cache);
 }
 
 std::string HistoryTime()
 {
-    return FormatNow("%X");
+    thread_local TSecondText cache;
+    return FormatNow("%X", cache);
 }
 
 std::string AddressedHistoryLine(const std::string& AAddress, int32_t AValue, const std::string& ARouteText)

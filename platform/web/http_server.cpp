@@ -70,14 +70,21 @@ private:
     int FFd = -1;
 };
 
-std::string HttpDate()
+// The Date header changes once a second: each connection thread formats it once per second.
+const std::string& HttpDate()
 {
+    thread_local std::time_t last = -1;
+    thread_local std::string text;
     std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    ::gmtime_r(&now, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-    return buf;
+    if (now != last) {
+        std::tm tm {};
+        ::gmtime_r(&now, &tm);
+        char buf[64];
+        size_t n = std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+        text.assign(buf, n);
+        last = now;
+    }
+    return text;
 }
 
 // Header names and values go out on one line each: line breaks and other control characters
@@ -222,7 +229,9 @@ void IgnoreSigPipe()
 
 // ---------------------------------------------------------------------------------------------
 // One connection's socket with deadlines: a Beast sync stream whose waits end at the deadline
-// or when the server stops.
+// or when the server stops. A wait for data polls the socket alone (the server stops readers by
+// shutting down the reading side of their sockets, which wakes the poll); a wait to write, rare,
+// also polls the server's stop event.
 
 class TConnectionIO {
 public:
@@ -280,15 +289,18 @@ public:
                 return false;
             }
             auto ms = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - now).count();
+            // All connection threads polling one shared event costs more than the poll itself
+            // (one wait queue for all of them), so reads leave it out.
             pollfd fds[2] = {{FSocket.native_handle(), AEvents, 0}, {FStopFd, POLLIN, 0}};
-            int r = ::poll(fds, 2, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+            const nfds_t count = (AEvents & POLLOUT) ? 2 : 1;
+            int r = ::poll(fds, count, static_cast<int>(std::min<long long>(ms, INT_MAX)));
             if (r < 0) {
                 if (errno == EINTR)
                     continue;
                 ec = beast::error_code(errno, beast::system_category());
                 return false;
             }
-            if (fds[1].revents) {
+            if (count > 1 && fds[1].revents) {
                 ec = asio::error::operation_aborted;
                 return false;
             }
@@ -509,6 +521,10 @@ struct THTTPWebBrokerBridge::TImpl {
         tcp::socket Socket;
         std::thread Thread;
         std::atomic<bool> Done{false};
+        // Guards the descriptor between the server stopping it and its thread closing it, so a
+        // stop never shuts down a descriptor that was closed and reused meanwhile.
+        std::mutex SocketLock;
+        bool Closed = false;
     };
 
     asio::io_context Io;
@@ -674,6 +690,13 @@ void THTTPWebBrokerBridge::CloseConnections()
     {
         std::lock_guard lock(FImpl->Lock);
         all.swap(FImpl->Connections);
+    }
+    // Ends every read at once (waiting or to come) with end of stream; a reply being written
+    // still goes out, and a write waiting for a stalled client sees the stop event.
+    for (auto& c : all) {
+        std::lock_guard lock(c->SocketLock);
+        if (!c->Closed)
+            ::shutdown(c->Socket.native_handle(), SHUT_RD);
     }
     for (auto& c : all)
         if (c->Thread.joinable())
@@ -958,8 +981,12 @@ void THTTPWebBrokerBridge::ServeConnection(void* AConnection)
             dropped += n;
         }
     }
-    socket.shutdown(tcp::socket::shutdown_both, ec);
-    socket.close(ec);
+    {
+        std::lock_guard lock(connection->SocketLock);
+        socket.shutdown(tcp::socket::shutdown_both, ec);
+        socket.close(ec);
+        connection->Closed = true;
+    }
     FOpenConnections.fetch_sub(1);
     connection->Done.store(true);
 }

@@ -670,7 +670,11 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
     TRawClient busy("127.0.0.1", Port);
     ASSERT_TRUE(busy.Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }, 5s));
-    EXPECT_GE(ThreadCount(), idle + 6);
+    // Half a request: its thread waits for the rest.
+    TRawClient partial("127.0.0.1", Port);
+    ASSERT_TRUE(partial.Send("GET / HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 7; }, 5s));
+    EXPECT_GE(ThreadCount(), idle + 7);
 
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
@@ -681,18 +685,51 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(stopped.load());
     gate.Open();
+    // Well before the idle and request timeouts (30 s) of the others.
+    EXPECT_TRUE(WaitFor([&] { return stopped.load(); }, 10s));
     stopper.join();
-    EXPECT_TRUE(stopped.load());
     EXPECT_FALSE(Server->Active());
     EXPECT_EQ(Server->ConnectionCount(), 0);
     EXPECT_EQ(ThreadCount(), idle);
     for (auto& k : kept)
         EXPECT_TRUE(k->WaitClosed(2s));
+    // The request in work still got its reply; the half request got none.
+    auto r = busy.ReadReply(5s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Body, "fine");
+    EXPECT_TRUE(partial.WaitClosed(2s));
+    EXPECT_FALSE(partial.ReadReply(1s));
     EXPECT_EQ(CurlSync({Url()}).ExitCode, 7);
 
     // And it starts again on the same object.
     Server->SetActive(true);
     EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
+}
+
+TEST_F(HttpServer, StopDoesNotWaitForAClientThatStoppedReading)
+{
+    HandlerUnlocked = true;
+    std::atomic<int> replies{0};
+    Handler = [&](TWebRequest&, TWebResponse& res) {
+        res.SetContent(std::string(64 * 1024 * 1024, 'x'));
+        ++replies;
+    };
+    int idle = IdleThreadCount();
+    Start();
+    TRawClient stalled("127.0.0.1", Port);
+    ASSERT_TRUE(stalled.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return replies.load() == 1; }, 5s));
+    std::this_thread::sleep_for(200ms);  // its thread now waits for the client to take more
+    // Well before the write stall limit (30 s).
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        Server->SetActive(false);
+        stopped = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return stopped.load(); }, 10s));
+    stopper.join();
+    EXPECT_EQ(Server->ConnectionCount(), 0);
+    EXPECT_EQ(ThreadCount(), idle);
 }
 
 TEST_F(HttpServer, StopListeningKeepsOpenConnections)

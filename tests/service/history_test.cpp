@@ -36,16 +36,34 @@ TEST(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
     EXPECT_EQ(THistory::Count(), 1);
     EXPECT_EQ(sink.Calls, 1);  // one wake-up while the queue was not drained
 
+    // The lines queued before the clear are dropped with it.
     auto ops = THistory::TakePending();
-    ASSERT_EQ(ops.size(), 10002u);
-    EXPECT_TRUE(ops[10000].Clear);
-    EXPECT_EQ(ops[10001].Line, "own line");
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_TRUE(ops[0].Clear);
+    EXPECT_EQ(ops[1].Line, "own line");
     THistory::Add("next");
     EXPECT_EQ(sink.Calls, 2);
     THistory::Detach(&sink);
     THistory::Add("unseen");
     EXPECT_EQ(sink.Calls, 2);
     EXPECT_EQ(THistory::Count(), 3);
+}
+
+TEST(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
+{
+    THistory::Reset();  // no window
+    for (int i = 0; i < 35000; ++i) {
+        THistory::Trim();
+        THistory::Add("line " + std::to_string(i));
+    }
+    auto ops = THistory::TakePending();
+    ASSERT_FALSE(ops.empty());
+    EXPECT_TRUE(ops.front().Clear);
+    EXPECT_LE(ops.size(), static_cast<size_t>(THistory::MaxLines) + 2);
+    // What a display would show: the lines since the last clear, in order.
+    EXPECT_EQ(static_cast<int32_t>(ops.size() - 1), THistory::Count());
+    EXPECT_EQ(ops.back().Line, "line 34999");
+    EXPECT_EQ(ops[1].Line, "line " + std::to_string(35000 - THistory::Count()));
 }
 
 TEST(History, OperatorEditsResyncTheCount)
