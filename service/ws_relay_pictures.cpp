@@ -5,6 +5,7 @@
 
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/stream.hpp"
 #include "platform/json/json.hpp"
 #include "service/ws_relay.hpp"
 
@@ -30,8 +31,10 @@ void TWsRelayHandlers::GetGtin(relay::TRelayRequest& ARequest, relay::TRelayResp
 {
     const std::string file = PictureFileName(FOwner, ARequest);
     HistoryTrim();
-    if (PictureExists(file)) {
-        AResponse.SendFile(file, "");
+    // Opened once: the test for the file and the reply use the same open file, instead of
+    // looking its name up twice more.
+    if (std::unique_ptr<platform::TFileStream> picture = platform::TFileStream::OpenRegularFile(file)) {
+        AResponse.SendFile(*picture, file, "");
         AResponse.Status(200);  // the reply has already left with 200
         const int32_t c = ++TotalResolvidos;
         AddressedLine(ARequest, c, "| Entregue arquivo: " + file);

@@ -17,6 +17,25 @@ TFileStream::TFileStream(const std::string& AFileName)
         throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(errno));
 }
 
+std::unique_ptr<TFileStream> TFileStream::OpenRegularFile(const std::string& AFileName)
+{
+    int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (::stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(error));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    // O_NONBLOCK stays: it changes nothing for a regular file.
+    return std::unique_ptr<TFileStream>(new TFileStream(fd, TAdopt{}));
+}
+
 TFileStream::~TFileStream()
 {
     if (FHandle >= 0)

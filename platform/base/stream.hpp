@@ -2,6 +2,7 @@
 // Byte streams: the content of file replies and of uploaded files.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/base/object.hpp"
@@ -30,6 +31,12 @@ public:
     explicit TFileStream(const std::string& AFileName);
     ~TFileStream() override;
 
+    // AFileName opened for reading when it is a regular file (links followed); null when it is
+    // missing or something else (a folder, a pipe, a device), found with one lookup of the
+    // name and without waiting on a pipe or taking a terminal. A regular file that cannot be
+    // opened (no permission) throws as the constructor does.
+    static std::unique_ptr<TFileStream> OpenRegularFile(const std::string& AFileName);
+
     int64_t Size() const override;
     int64_t Position() const override { return FPosition; }
     void SetPosition(int64_t APosition) override { FPosition = APosition; }
@@ -37,6 +44,9 @@ public:
     int Handle() const override { return FHandle; }
 
 private:
+    struct TAdopt {};
+    TFileStream(int AHandle, TAdopt) : FHandle(AHandle) {}
+
     int FHandle = -1;
     int64_t FPosition = 0;
 };

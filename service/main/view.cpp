@@ -197,7 +197,7 @@ void TMainView::BuildLayout()
     // thread redrawing for every few lines.
     FDrainTimer = new QTimer(this);
     FDrainTimer->setSingleShot(true);
-    FDrainTimer->setInterval(20);
+    FDrainTimer->setInterval(100);
     connect(FDrainTimer, &QTimer::timeout, this, [this] { DrainHistory(); });
 
     THistory::Attach(this, HistoryLineCount());
