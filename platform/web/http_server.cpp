@@ -5,9 +5,11 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <list>
+#include <malloc.h>
 #include <mutex>
 #include <thread>
 
@@ -69,6 +71,19 @@ public:
 private:
     int FFd = -1;
 };
+
+// Every connection thread would otherwise get an allocator arena of its own (up to eight per
+// core), each keeping pages resident under the few long-lived blocks it holds: the server's
+// size would creep up with the number of threads it ever ran. One arena per core keeps it flat
+// (threads still keep their own caches of small blocks). MALLOC_ARENA_MAX, when set, decides.
+void LimitMallocArenas()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!std::getenv("MALLOC_ARENA_MAX"))
+            ::mallopt(M_ARENA_MAX, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    });
+}
 
 // The Date header changes once a second: each connection thread formats it once per second.
 const std::string& HttpDate()
@@ -534,6 +549,10 @@ struct THTTPWebBrokerBridge::TImpl {
     std::thread AcceptThread;
     std::mutex Lock; // guards Connections
     std::list<std::unique_ptr<TConnection>> Connections;
+    // Accept thread only: ended connections were joined since the last malloc_trim.
+    bool TrimDue = false;
+    Clock::time_point LastReap = Clock::now();
+    Clock::time_point LastTrim = Clock::now();
 };
 
 bool IPv6Available()
@@ -555,6 +574,7 @@ bool IPv6Available()
 THTTPWebBrokerBridge::THTTPWebBrokerBridge() : FImpl(std::make_unique<TImpl>())
 {
     IgnoreSigPipe();
+    LimitMallocArenas();
     WebRequestHandler(); // made before the server, so it outlives it at program end
 }
 
@@ -719,6 +739,20 @@ void THTTPWebBrokerBridge::ReapFinished()
     for (auto& c : done)
         if (c->Thread.joinable())
             c->Thread.join();
+    const auto now = Clock::now();
+    if (!done.empty()) {
+        FImpl->TrimDue = true;
+        FImpl->LastReap = now;
+    }
+    // What ended connections freed goes back to the system instead of staying resident in the
+    // allocator's arenas: once they stop ending for a moment, or once a second while they go on
+    // ending (a trim walks every arena).
+    if (FImpl->TrimDue && (now - FImpl->LastReap >= std::chrono::milliseconds(100) ||
+                           now - FImpl->LastTrim >= std::chrono::seconds(1))) {
+        ::malloc_trim(0);
+        FImpl->TrimDue = false;
+        FImpl->LastTrim = Clock::now();
+    }
 }
 
 void THTTPWebBrokerBridge::AcceptLoop()
@@ -734,8 +768,8 @@ void THTTPWebBrokerBridge::AcceptLoop()
     for (;;) {
         for (auto& p : fds)
             p.revents = 0;
-        // Wake at least once a second to join connection threads that have ended.
-        int r = ::poll(fds.data(), fds.size(), 1000);
+        // Wake now and then to join connection threads that have ended (and trim after them).
+        int r = ::poll(fds.data(), fds.size(), FImpl->TrimDue ? 100 : 250);
         if (r < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (fds[0].revents)

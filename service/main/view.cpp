@@ -341,6 +341,10 @@ void TMainView::DrainHistory()
             break;
         }
     FApplyingHistory = true;
+    // Lines the program adds are not the operator's edits: they stay off the undo stack (which
+    // would otherwise hold a second copy of every line until the next clear).
+    QTextDocument* doc = MemoHistorico->document();
+    doc->setUndoRedoEnabled(false);
     if (clear)
         MemoHistorico->clear();
     if (first < ops.size()) {
@@ -356,6 +360,7 @@ void TMainView::DrainHistory()
         }
         MemoHistorico->appendPlainText(batch);
     }
+    doc->setUndoRedoEnabled(true);
     FApplyingHistory = false;
     // What the area shows now, plus whatever was queued meanwhile.
     THistory::ShownLinesChanged(HistoryLineCount());
