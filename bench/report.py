@@ -42,7 +42,7 @@ def parse(path):
                 continue
             name, kv = parts[0], dict(p.split("=", 1) for p in parts[1:] if "=" in p and p != "RESULT")
             if name == "memory.rss":
-                memory = {k: int(v) for k, v in kv.items()}
+                memory = {k: (v if k == "between" else int(v)) for k, v in kv.items()}
                 continue
             key = ".".join(name.split(".")[:2])
             run = {k: float(v) for k, v in kv.items()}
@@ -158,6 +158,9 @@ def render(table, memory, args):
                    "requests, %d kB after %d requests (%+.1f%%); goal within 10%%: %s." % (
                        memory["rss1_kb"], memory["requests1"], memory["rss2_kb"], memory["requests2"],
                        growth * 100, "met" if ok else ("**missed**" if md else "MISSED")))
+        between = [p.split(":") for p in memory.get("between", "").split(",") if ":" in p]
+        if between:
+            out.append("On the way: " + ", ".join("%s kB after %s requests" % (kb, n) for n, kb in between) + ".")
         out.append("")
     if verdicts:
         out.append("All goals met." if all(verdicts) else "Some goals missed: see bench/NOTES.md.")
