@@ -5,7 +5,7 @@
 
 namespace service {
 
-std::mutex THistory::FLock;
+platform::TAdaptiveMutex THistory::FLock;
 IHistorySink* THistory::FSink = nullptr;
 std::vector<THistoryOp> THistory::FPending;
 int32_t THistory::FCount = 0;

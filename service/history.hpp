@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/adaptive_mutex.hpp"
+
 namespace service {
 
 // Requests answered with what they asked for / answered "not found". Process-wide, start at 0,
@@ -66,7 +68,7 @@ public:
     static void Reset();
 
 private:
-    static std::mutex FLock;
+    static platform::TAdaptiveMutex FLock;
     static IHistorySink* FSink;
     static std::vector<THistoryOp> FPending;
     static int32_t FCount;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/base/adaptive_mutex.hpp"
 #include "platform/web/web_module.hpp"
 
 namespace platform {
@@ -43,7 +44,7 @@ private:
     TPooled Acquire();
     void Release(TPooled AModule);
 
-    mutable std::mutex FLock;
+    mutable TAdaptiveMutex FLock;
     TWebModuleClass FWebModuleClass = nullptr;
     unsigned FGeneration = 0;
     int FMaxConnections = 32;
