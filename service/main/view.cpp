@@ -197,7 +197,7 @@ void TMainView::BuildLayout()
     // thread redrawing for every few lines.
     FDrainTimer = new QTimer(this);
     FDrainTimer->setSingleShot(true);
-    FDrainTimer->setInterval(100);
+    FDrainTimer->setInterval(250);
     connect(FDrainTimer, &QTimer::timeout, this, [this] { DrainHistory(); });
 
     THistory::Attach(this, HistoryLineCount());
@@ -348,17 +348,18 @@ void TMainView::DrainHistory()
     if (clear)
         MemoHistorico->clear();
     if (first < ops.size()) {
-        qsizetype length = 0;
+        // One conversion for the whole batch.
+        size_t length = 0;
         for (size_t i = first; i < ops.size(); ++i)
-            length += static_cast<qsizetype>(ops[i].Line.size()) + 1;
-        QString batch;
+            length += ops[i].Line.size() + 1;
+        std::string batch;
         batch.reserve(length);
         for (size_t i = first; i < ops.size(); ++i) {
             if (i > first)
-                batch += QLatin1Char('\n');
-            batch += Q(ops[i].Line);
+                batch += '\n';
+            batch += ops[i].Line;
         }
-        MemoHistorico->appendPlainText(batch);
+        MemoHistorico->appendPlainText(Q(batch));
     }
     doc->setUndoRedoEnabled(true);
     FApplyingHistory = false;
