@@ -8,7 +8,7 @@ namespace service {
 platform::TAdaptiveMutex THistory::FLock;
 IHistorySink* THistory::FSink = nullptr;
 std::vector<THistoryOp> THistory::FPending;
-int32_t THistory::FCount = 0;
+std::atomic<int32_t> THistory::FCount{0};
 
 namespace {
 
@@ -51,16 +51,19 @@ std::string FormatNow(const char* AFormat, TSecondText& ACache)
 
 int32_t THistory::Count()
 {
-    std::lock_guard lock(FLock);
-    return FCount;
+    return FCount.load(std::memory_order_acquire);
 }
 
 bool THistory::Trim()
 {
-    std::lock_guard lock(FLock);
-    if (FCount <= MaxLines)
+    // Nearly every request finds the history below the limit: it then needs no lock, as if it
+    // had come just before whatever other thread is adding a line at this moment.
+    if (FCount.load(std::memory_order_acquire) <= MaxLines)
         return false;
-    FCount = 0;
+    std::lock_guard lock(FLock);
+    if (FCount.load(std::memory_order_relaxed) <= MaxLines)
+        return false;
+    FCount.store(0, std::memory_order_release);
     // Lines still queued would be emptied away at once: drop them, so that with nobody
     // draining (no window) the queue never holds more than one history's worth.
     const bool wasEmpty = FPending.empty();
@@ -74,7 +77,7 @@ bool THistory::Trim()
 void THistory::Add(std::string ALine)
 {
     std::lock_guard lock(FLock);
-    ++FCount;
+    FCount.fetch_add(1, std::memory_order_release);
     Enqueue(FPending, FSink, THistoryOp{false, std::move(ALine)});
 }
 
@@ -87,7 +90,7 @@ void THistory::Attach(IHistorySink* ASink, int32_t AInitialLines)
         int32_t count = AInitialLines;
         for (const auto& op : FPending)
             count = op.Clear ? 0 : count + 1;
-        FCount = count;
+        FCount.store(count, std::memory_order_release);
     }
     if (!FPending.empty() && FSink)
         FSink->HistoryPending();
@@ -114,7 +117,7 @@ void THistory::ShownLinesChanged(int32_t AShownLines)
     int32_t count = AShownLines;
     for (const auto& op : FPending)
         count = op.Clear ? 0 : count + 1;
-    FCount = count;
+    FCount.store(count, std::memory_order_release);
 }
 
 void THistory::Reset()
@@ -122,7 +125,7 @@ void THistory::Reset()
     std::lock_guard lock(FLock);
     FSink = nullptr;
     FPending.clear();
-    FCount = 0;
+    FCount.store(0, std::memory_order_release);
 }
 
 std::string HistoryDate()

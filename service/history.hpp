@@ -71,7 +71,8 @@ private:
     static platform::TAdaptiveMutex FLock;
     static IHistorySink* FSink;
     static std::vector<THistoryOp> FPending;
-    static int32_t FCount;
+    // Written under FLock only; read without it where one reading is enough.
+    static std::atomic<int32_t> FCount;
 };
 
 // Today's date in the process locale's short date format (strftime "%x").
