@@ -72,16 +72,23 @@ private:
     int FFd = -1;
 };
 
-// Every connection thread would otherwise get an allocator arena of its own (up to eight per
-// core), each keeping pages resident under the few long-lived blocks it holds: the server's
-// size would creep up with the number of threads it ever ran. One arena per core keeps it flat
-// (threads still keep their own caches of small blocks). MALLOC_ARENA_MAX, when set, decides.
-void LimitMallocArenas()
+// Two allocator settings keep a long-running server's size flat (each one, when set in the
+// environment, is left to it):
+// - Every connection thread would otherwise get an arena of its own (up to eight per core),
+//   each keeping pages resident under the few long-lived blocks it holds, so the size would
+//   creep up with the number of threads the server ever ran: one arena per core instead
+//   (threads still keep their own caches of small blocks).
+// - Blocks from 256 KiB up (a batch of history lines, a large body) are mapped and unmapped on
+//   their own. By default that limit rises to the largest such block ever freed, and from then
+//   on those blocks come from the heap and fragment it for good.
+void TuneAllocator()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         if (!std::getenv("MALLOC_ARENA_MAX"))
             ::mallopt(M_ARENA_MAX, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+        if (!std::getenv("MALLOC_MMAP_THRESHOLD_"))
+            ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     });
 }
 
@@ -574,7 +581,7 @@ bool IPv6Available()
 THTTPWebBrokerBridge::THTTPWebBrokerBridge() : FImpl(std::make_unique<TImpl>())
 {
     IgnoreSigPipe();
-    LimitMallocArenas();
+    TuneAllocator();
     WebRequestHandler(); // made before the server, so it outlives it at program end
 }
 
