@@ -60,6 +60,7 @@ bool THistory::Trim()
     // had come just before whatever other thread is adding a line at this moment.
     if (FCount.load(std::memory_order_acquire) <= MaxLines)
         return false;
+    std::vector<THistoryOp> dropped;  // freed after the lock is let go
     std::lock_guard lock(FLock);
     if (FCount.load(std::memory_order_relaxed) <= MaxLines)
         return false;
@@ -67,7 +68,7 @@ bool THistory::Trim()
     // Lines still queued would be emptied away at once: drop them, so that with nobody
     // draining (no window) the queue never holds more than one history's worth.
     const bool wasEmpty = FPending.empty();
-    FPending.clear();
+    dropped.swap(FPending);
     FPending.push_back(THistoryOp{true, {}});
     if (wasEmpty && FSink)
         FSink->HistoryPending();
