@@ -10,11 +10,20 @@
 
 namespace platform {
 
+namespace {
+
+[[noreturn]] void ThrowCannotOpen(const std::string& AFileName, int AError)
+{
+    throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(AError));
+}
+
+} // namespace
+
 TFileStream::TFileStream(const std::string& AFileName)
 {
     FHandle = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (FHandle < 0)
-        throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(errno));
+        ThrowCannotOpen(AFileName, errno);
 }
 
 std::unique_ptr<TFileStream> TFileStream::OpenRegularFile(const std::string& AFileName)
@@ -24,7 +33,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenRegularFile(const std::string& AFi
         const int error = errno;
         struct stat st {};
         if (::stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(error));
+            ThrowCannotOpen(AFileName, error);
         return nullptr;
     }
     struct stat st {};
