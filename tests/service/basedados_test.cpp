@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "service/main/basedados.hpp"
@@ -44,6 +47,54 @@ TEST(BaseDados, SessionsAreReusedAndBounded) {
     platform::TFDConnection* First;
     { First = &Db.Use().FdConnection1; }
     { EXPECT_EQ(&Db.Use().FdConnection1, First); }  // the last released comes back first
+
+    // Two holders at once get two sessions; a third waits for one of them.
+    std::mutex M;
+    std::condition_variable Cv;
+    bool SecondHeld = false, ReleaseSecond = false, ThirdGot = false;
+    platform::TFDConnection* Second = nullptr;
+    platform::TFDConnection* Third = nullptr;
+    std::thread T2, T3;
+    {
+        auto A = Db.Use();
+        T2 = std::thread([&] {
+            auto S = Db.Use();
+            std::unique_lock L(M);
+            Second = &S.FdConnection1;
+            SecondHeld = true;
+            Cv.notify_all();
+            Cv.wait(L, [&] { return ReleaseSecond; });
+        });
+        {
+            std::unique_lock L(M);
+            Cv.wait(L, [&] { return SecondHeld; });
+        }
+        EXPECT_NE(Second, &A.FdConnection1);
+        EXPECT_EQ(Db.SessionCount(), 2u);
+        T3 = std::thread([&] {
+            auto S = Db.Use();
+            std::lock_guard L(M);
+            Third = &S.FdConnection1;
+            ThirdGot = true;
+            Cv.notify_all();
+        });
+        // Only a wrong bound could let the third in while both are held.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::lock_guard L(M);
+        EXPECT_FALSE(ThirdGot);
+    }  // A released: the third takes its session
+    {
+        std::unique_lock L(M);
+        Cv.wait(L, [&] { return ThirdGot; });
+        EXPECT_EQ(Third, First);
+        ReleaseSecond = true;
+        Cv.notify_all();
+    }
+    T2.join();
+    T3.join();
+    EXPECT_EQ(Db.SessionCount(), 2u);
+
+    // Many threads: never more than two inside, never a third session.
     std::atomic<int> Inside{0}, MaxInside{0};
     std::vector<std::thread> T;
     for (int I = 0; I < 16; ++I)
