@@ -35,16 +35,10 @@ bool Lookup(TOrder AOrder, const std::vector<std::string>& ALines, const char* A
         TWsRelayHandlers::HistoryTrim();
 
     Db.fdQuery1.Close();
-    platform::TFDStrings& Sql = Db.fdQuery1.SQL();
-    // The session's query most often holds this very text from its last request already.
-    bool Same = Sql.Count() == ALines.size();
-    for (size_t I = 0; Same && I < ALines.size(); ++I)
-        Same = Sql.Strings(I) == ALines[I];
-    if (!Same) {
-        Sql.Clear();
-        for (const std::string& Line : ALines)
-            Sql.Add(Line);
-    }
+    // Set on every request; the query keeps its parse when the text is the same as last time.
+    Db.fdQuery1.SQL().Clear();
+    for (const std::string& Line : ALines)
+        Db.fdQuery1.SQL().Add(Line);
     Db.fdQuery1.ParamByName(AParam).AsString(ACode);
     Db.fdQuery1.Open();
     if (Db.fdQuery1.IsEmpty())
