@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -472,6 +473,8 @@ TEST(RouterTree, ErrorsOutOfACallback)
     tree.RegisterRoute(mtGet, "/relaychild", Thrower(0, ECustomRelay()));
     tree.RegisterRoute(mtGet, "/interrupted", Thrower(400, ERelayCallbackInterrupted()));
     tree.RegisterRoute(mtGet, "/std", Thrower(0, std::runtime_error("other")));
+    tree.RegisterRoute(mtGet, "/std404", Thrower(404, std::runtime_error("other")));
+    tree.RegisterRoute(mtGet, "/badalloc", Thrower(0, std::bad_alloc()));
     tree.RegisterRoute(mtGet, "/int", Thrower(0, 42));
 
     auto plain = RunExpecting<platform::Exception>(tree, "/plain");
@@ -493,11 +496,19 @@ TEST(RouterTree, ErrorsOutOfACallback)
     auto interrupted = RunExpecting<ERelayCallbackInterrupted>(tree, "/interrupted");
     EXPECT_EQ(interrupted.Status, 400);
     EXPECT_EQ(interrupted.Content, "partial");
+    // The standard library's errors are ordinary errors too.
     auto other = RunExpecting<std::runtime_error>(tree, "/std");
-    EXPECT_EQ(other.Status, 200);
-    EXPECT_EQ(other.Content, "partial");
+    EXPECT_EQ(other.Status, 500);
+    EXPECT_EQ(other.Content, "Internal Application Error");
+    auto other404 = RunExpecting<std::runtime_error>(tree, "/std404");
+    EXPECT_EQ(other404.Status, 404);
+    EXPECT_EQ(other404.Content, "partial");
+    auto memory = RunExpecting<std::bad_alloc>(tree, "/badalloc");
+    EXPECT_EQ(memory.Status, 500);
+    // A thrown object that is no error at all passes untouched.
     auto number = RunExpecting<int>(tree, "/int");
     EXPECT_EQ(number.Status, 200);
+    EXPECT_EQ(number.Content, "partial");
 }
 
 TEST(RouterTree, ErrorOutOfAMiddlewarePassesWithoutTheRule)

@@ -1,5 +1,7 @@
 #include "framework/relay/core/router_tree/next_caller.hpp"
 
+#include <exception>
+
 #include "framework/relay/exception.hpp"
 #include "framework/relay/exception/interrupted.hpp"
 #include "framework/relay/request.hpp"
@@ -56,7 +58,9 @@ void TNextCaller::Next()
                     throw;
                 } catch (const ERelayException&) {
                     throw;
-                } catch (const platform::Exception&) {
+                } catch (const std::exception&) {
+                    // Any other error, also one of the standard library's (std::bad_alloc...), so
+                    // that a middleware catching around Next sees the failure in the response.
                     if (FResponse->Status() < 400)
                         FResponse->Send("Internal Application Error").Status(TResponseStatus::InternalServerError);
                     throw;
