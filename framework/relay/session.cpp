@@ -10,7 +10,13 @@ TRelaySessions& TRelaySessions::SetSession(const TSessionClass& ASessionClass, T
     if (!AInstance || !ASessionClass.IsInstance(*AInstance))
         throw platform::Exception("SessionClass differs from of instance[" +
                                   (AInstance ? AInstance->ClassName() : std::string("nil")) + "].");
-    auto& slot = FSessions[std::type_index(ASessionClass.Info())];
+    const std::type_index key(ASessionClass.Info());
+    // The container owns what it holds: one object under two classes would be freed twice.
+    for (const auto& [other, held] : FSessions)
+        if (held.get() == AInstance && other != key)
+            throw platform::Exception("The session object [" + AInstance->ClassName() +
+                                      "] is already stored under another session class.");
+    auto& slot = FSessions[key];
     if (slot.get() != AInstance)
         slot.reset(AInstance);
     return *this;

@@ -44,7 +44,8 @@ public:
     // Stores AInstance (owned from then on) under ASessionClass, freeing the object stored
     // there before. An object of the session class or of a class derived from it is accepted;
     // any other is refused with "SessionClass differs from of instance[<class>]." and stays
-    // the caller's. Storing the very object already stored keeps it.
+    // the caller's. Storing the very object already stored keeps it; storing it under a second
+    // class is refused (it stays where it is).
     TRelaySessions& SetSession(const TSessionClass& ASessionClass, TSession* AInstance);
     template <class T>
     TRelaySessions& SetSession(T* AInstance) { return SetSession(TSessionClass::Of<T>(), AInstance); }

@@ -69,6 +69,18 @@ TEST(RelaySessions, ClassTest)
     sessions.SetSession(TSessionClass::Of<TUserSession>(), admin);
     EXPECT_EQ(sessions.GetSession<TUserSession>(), admin);
     EXPECT_FALSE(sessions.Contains<TAdminSession>());
+
+    // The same object under a second class would have two owners: refused, and freed once.
+    try {
+        sessions.SetSession(TSessionClass::Of<TAdminSession>(), admin);
+        FAIL() << "one object stored under two classes";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.Message(), "The session object [TAdminSession] is already stored under another session class.");
+    }
+    EXPECT_FALSE(sessions.Contains<TAdminSession>());
+    EXPECT_EQ(sessions.GetSession<TUserSession>(), admin);
+    sessions.SetSession(TSessionClass::Of<TUserSession>(), new TUserSession);
+    EXPECT_EQ(GFreed, 1);
 }
 
 TEST(RelaySessions, MissingClassIsItemNotFound)
