@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/web/method_type.hpp"
@@ -20,6 +23,48 @@ using TRelayCallback = std::function<void(TRelayRequest&, TRelayResponse&, const
 using TRelayCallbackRequestResponse = std::function<void(TRelayRequest&, TRelayResponse&)>;
 using TRelayCallbackRequest = std::function<void(TRelayRequest&)>;
 using TRelayCallbackResponse = std::function<void(TRelayResponse&)>;
+
+// A route callback in whichever of the four forms it was given, as every method registration
+// (of the core, a group or a route) takes it and hands it on unchanged; the core alone adapts it.
+// The form is the first of TRelayCallback, TRelayCallbackRequestResponse, TRelayCallbackRequest,
+// TRelayCallbackResponse that the callable can be called as, so a lambda picks its own form.
+class TRelayCallbackForm {
+public:
+    using TForms = std::variant<TRelayCallback, TRelayCallbackRequestResponse, TRelayCallbackRequest,
+                                TRelayCallbackResponse>;
+
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, TRelayCallbackForm> &&
+                 (std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&, const TProc&> ||
+                  std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&> ||
+                  std::is_invocable_v<F&, TRelayRequest&> || std::is_invocable_v<F&, TRelayResponse&>))
+    TRelayCallbackForm(F&& ACallback) : FForms(Pick(std::forward<F>(ACallback)))
+    {
+    }
+
+    const TForms& Forms() const noexcept { return FForms; }
+    // False for an empty callback (of any form), which registration refuses.
+    bool Assigned() const noexcept
+    {
+        return std::visit([](const auto& ACallback) { return static_cast<bool>(ACallback); }, FForms);
+    }
+
+private:
+    template <class F>
+    static TForms Pick(F&& ACallback)
+    {
+        if constexpr (std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&, const TProc&>)
+            return TForms(std::in_place_index<0>, std::forward<F>(ACallback));
+        else if constexpr (std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&>)
+            return TForms(std::in_place_index<1>, std::forward<F>(ACallback));
+        else if constexpr (std::is_invocable_v<F&, TRelayRequest&>)
+            return TForms(std::in_place_index<2>, std::forward<F>(ACallback));
+        else
+            return TForms(std::in_place_index<3>, std::forward<F>(ACallback));
+    }
+
+    TForms FForms;
+};
 
 // The pieces of a path not yet consumed, first in first out. One queue serves a whole walk.
 class TPathQueue {

@@ -1,7 +1,8 @@
 #pragma once
-// Shared enumerations of the framework.
+// Shared enumerations and path helpers of the framework.
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace relay {
@@ -184,6 +185,16 @@ constexpr std::string_view BracketSuffix(TLhsBracketsType AType) noexcept
     case TLhsBracketsType::EndsWith: return "[endsWith]";
     }
     return {};
+}
+
+// The text without its leading and trailing "/" characters (only "/", only at the two ends):
+// what every registered path, prefix and group path is normalised with.
+inline std::string TrimSlashes(std::string_view AText)
+{
+    const size_t first = AText.find_first_not_of('/');
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(AText.substr(first, AText.find_last_not_of('/') - first + 1));
 }
 
 } // namespace relay

@@ -1,5 +1,7 @@
 #include "framework/relay/core.hpp"
 
+#include <variant>
+
 #include "framework/relay/commons.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
@@ -24,6 +26,28 @@ void EnsureReleaseAtExit()
     static TReleaseAtExit releaser;
     (void)releaser;
 }
+
+// An empty callback would fail only once a request reached it, after its adapter may already
+// have answered: refused when it is registered instead.
+void RequireAssigned(bool AAssigned)
+{
+    if (!AAssigned)
+        throw platform::Exception(SRelayEmptyCallback);
+}
+
+void RequireAssigned(TRelayCore::TCallbacks ACallbacks)
+{
+    for (const TRelayCallback& callback : ACallbacks)
+        RequireAssigned(static_cast<bool>(callback));
+}
+
+// Calls one callback given in several shapes with what each shape takes.
+template <class... F>
+struct TOverloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+TOverloaded(F...) -> TOverloaded<F...>;
 
 } // namespace
 
@@ -79,20 +103,12 @@ TRelayCore* TRelayModule::ToRelay() const
     return *SelfInstance();
 }
 
-std::string TRelayCore::NormalizePath(const std::string& APath)
-{
-    size_t first = APath.find_first_not_of('/');
-    if (first == std::string::npos)
-        return "/";
-    size_t last = APath.find_last_not_of('/');
-    return "/" + APath.substr(first, last - first + 1);
-}
-
 // --- pending callbacks ---
 
 TRelayCore& TRelayCore::AddCallback(const TRelayCallback& ACallback)
 {
     GetInstance();
+    RequireAssigned(static_cast<bool>(ACallback));
     if (!FPendingCallbacks)
         FPendingCallbacks = new std::vector<TRelayCallback>();
     FPendingCallbacks->push_back(ACallback);
@@ -102,6 +118,7 @@ TRelayCore& TRelayCore::AddCallback(const TRelayCallback& ACallback)
 TRelayCore& TRelayCore::AddCallbacks(TCallbacks ACallbacks)
 {
     GetInstance();
+    RequireAssigned(ACallbacks);
     for (const TRelayCallback& callback : ACallbacks)
         AddCallback(callback);
     return *FInstance;
@@ -136,35 +153,38 @@ TRelayCore& TRelayCore::AddRoute(platform::TMethodType AHTTPType, const std::str
 }
 
 TRelayCore& TRelayCore::Register(platform::TMethodType AHTTPType, const std::string& APath,
-                                 const TRelayCallback& ACallback)
+                                 const TRelayCallbackForm& ACallback)
 {
     GetInstance();
+    const TRelayCallback callback = GetCallback(ACallback);
     AttachPendingCallbacks(AHTTPType, APath);
-    return AddRoute(AHTTPType, APath, ACallback);
+    return AddRoute(AHTTPType, APath, callback);
 }
 
-// --- adapters ---
-
-TRelayCallback TRelayCore::GetCallback(const TRelayCallbackRequestResponse& ACallbackRequest)
+TRelayCallback TRelayCore::GetCallback(const TRelayCallbackForm& ACallback)
 {
-    return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-        ACallbackRequest(ARequest, AResponse);
-    };
-}
-
-TRelayCallback TRelayCore::GetCallback(const TRelayCallbackResponse& ACallbackResponse)
-{
-    return [ACallbackResponse](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
-        ACallbackResponse(AResponse);
-    };
-}
-
-TRelayCallback TRelayCore::GetCallback(const TRelayCallbackRequest& ACallbackRequest)
-{
-    return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-        AResponse.Status(TResponseStatus::NoContent);
-        ACallbackRequest(ARequest);
-    };
+    RequireAssigned(ACallback.Assigned());
+    return std::visit(
+        TOverloaded{
+            [](const TRelayCallback& AFull) { return AFull; },
+            [](const TRelayCallbackRequestResponse& ACallbackRequest) -> TRelayCallback {
+                return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                    ACallbackRequest(ARequest, AResponse);
+                };
+            },
+            [](const TRelayCallbackRequest& ACallbackRequest) -> TRelayCallback {
+                return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                    AResponse.Status(TResponseStatus::NoContent);
+                    ACallbackRequest(ARequest);
+                };
+            },
+            [](const TRelayCallbackResponse& ACallbackResponse) -> TRelayCallback {
+                return [ACallbackResponse](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
+                    ACallbackResponse(AResponse);
+                };
+            },
+        },
+        ACallback.Forms());
 }
 
 // --- middleware ---
@@ -172,20 +192,20 @@ TRelayCallback TRelayCore::GetCallback(const TRelayCallbackRequest& ACallbackReq
 TRelayCore& TRelayCore::Use(const std::string& APath, const TRelayCallback& ACallback)
 {
     GetInstance();
+    RequireAssigned(static_cast<bool>(ACallback));
     FRootTree->RegisterMiddleware(NormalizePath(APath), ACallback);
     return *FInstance;
 }
 
 TRelayCore& TRelayCore::Use(const TRelayCallback& ACallback)
 {
-    GetInstance();
-    FRootTree->RegisterMiddleware("/", ACallback);
-    return *FInstance;
+    return Use("/", ACallback);
 }
 
 TRelayCore& TRelayCore::Use(const std::string& APath, TCallbacks ACallbacks)
 {
     GetInstance();
+    RequireAssigned(ACallbacks);
     for (const TRelayCallback& callback : ACallbacks)
         Use(APath, callback);
     return *FInstance;
@@ -193,10 +213,7 @@ TRelayCore& TRelayCore::Use(const std::string& APath, TCallbacks ACallbacks)
 
 TRelayCore& TRelayCore::Use(TCallbacks ACallbacks)
 {
-    GetInstance();
-    for (const TRelayCallback& callback : ACallbacks)
-        Use(callback);
-    return *FInstance;
+    return Use("/", ACallbacks);
 }
 
 TRelayCore& TRelayCore::Use(const std::string& APath, std::initializer_list<TRelayCallback> ACallbacks)
@@ -209,44 +226,20 @@ TRelayCore& TRelayCore::Use(std::initializer_list<TRelayCallback> ACallbacks)
     return Use(TCallbacks(ACallbacks.begin(), ACallbacks.size()));
 }
 
-// --- methods ---
+// --- every method ---
 
-TRelayCore& TRelayCore::All(const std::string& APath, const TRelayCallback& ACallback)
+TRelayCore& TRelayCore::All(const std::string& APath, const TRelayCallbackForm& ACallback)
 {
+    // Seven registrations of the one callable (or the one adapter), as of one reference-counted
+    // callback: copies of this wrapper share it.
+    auto shared = std::make_shared<const TRelayCallback>(GetCallback(ACallback));
+    const TRelayCallback one = [shared](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc& ANext) {
+        (*shared)(ARequest, AResponse, ANext);
+    };
     for (platform::TMethodType method : {platform::mtAny, platform::mtGet, platform::mtPut, platform::mtPost,
                                          platform::mtHead, platform::mtDelete, platform::mtPatch})
-        Register(method, APath, ACallback);
+        Register(method, APath, one);
     return *FInstance;
 }
-TRelayCore& TRelayCore::All(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) { return All(APath, GetCallback(ACallback)); }
-TRelayCore& TRelayCore::All(const std::string& APath, const TRelayCallbackRequest& ACallback) { return All(APath, GetCallback(ACallback)); }
-TRelayCore& TRelayCore::All(const std::string& APath, const TRelayCallbackResponse& ACallback) { return All(APath, GetCallback(ACallback)); }
-
-#define RELAY_METHOD_OVERLOADS(NAME, METHOD)                                                                      \
-    TRelayCore& TRelayCore::NAME(const std::string& APath, const TRelayCallback& ACallback)                      \
-    {                                                                                                             \
-        return Register(METHOD, APath, ACallback);                                                                \
-    }                                                                                                             \
-    TRelayCore& TRelayCore::NAME(const std::string& APath, const TRelayCallbackRequestResponse& ACallback)       \
-    {                                                                                                             \
-        return Register(METHOD, APath, GetCallback(ACallback));                                                   \
-    }                                                                                                             \
-    TRelayCore& TRelayCore::NAME(const std::string& APath, const TRelayCallbackRequest& ACallback)               \
-    {                                                                                                             \
-        return Register(METHOD, APath, GetCallback(ACallback));                                                   \
-    }                                                                                                             \
-    TRelayCore& TRelayCore::NAME(const std::string& APath, const TRelayCallbackResponse& ACallback)              \
-    {                                                                                                             \
-        return Register(METHOD, APath, GetCallback(ACallback));                                                   \
-    }
-
-RELAY_METHOD_OVERLOADS(Get, platform::mtGet)
-RELAY_METHOD_OVERLOADS(Put, platform::mtPut)
-RELAY_METHOD_OVERLOADS(Patch, platform::mtPatch)
-RELAY_METHOD_OVERLOADS(Head, platform::mtHead)
-RELAY_METHOD_OVERLOADS(Post, platform::mtPost)
-RELAY_METHOD_OVERLOADS(Delete, platform::mtDelete)
-
-#undef RELAY_METHOD_OVERLOADS
 
 } // namespace relay

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/relay/callback.hpp"
+#include "framework/relay/commons.hpp"
 #include "framework/relay/core/router_tree.hpp"
 #include "platform/base/object.hpp"
 #include "platform/web/method_type.hpp"
@@ -65,7 +66,8 @@ public:
 
     static TRelayModule ToModule();
 
-    // Queues callbacks for the next method registration, made anywhere, on any path.
+    // Queues callbacks for the next method registration, made anywhere, on any path. An empty
+    // callback (here and for Use) is refused before anything is queued or registered.
     static TRelayCore& AddCallback(const TRelayCallback& ACallback);
     static TRelayCore& AddCallbacks(TCallbacks ACallbacks);
     static TRelayCore& AddCallbacks(std::initializer_list<TRelayCallback> ACallbacks);
@@ -78,41 +80,18 @@ public:
     static TRelayCore& Use(const std::string& APath, std::initializer_list<TRelayCallback> ACallbacks);
     static TRelayCore& Use(std::initializer_list<TRelayCallback> ACallbacks);
 
-    // Every method, mtAny first; the pending callbacks attach under mtAny only.
-    static TRelayCore& All(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& All(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& All(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& All(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Get(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Get(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Get(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Get(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Put(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Put(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Put(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Put(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Patch(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Head(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Head(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Head(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Head(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Post(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Post(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Post(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Post(const std::string& APath, const TRelayCallbackResponse& ACallback);
-
-    static TRelayCore& Delete(const std::string& APath, const TRelayCallback& ACallback);
-    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackRequestResponse& ACallback);
-    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackRequest& ACallback);
-    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackResponse& ACallback);
+    // Route callbacks, in any of the four forms (the short ones adapted here, a new adapter per
+    // registration). The pending callbacks attach ahead of the callback. An empty callback is
+    // refused before anything is registered.
+    static TRelayCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtGet, APath, ACallback); }
+    static TRelayCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPut, APath, ACallback); }
+    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPatch, APath, ACallback); }
+    static TRelayCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtHead, APath, ACallback); }
+    static TRelayCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPost, APath, ACallback); }
+    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtDelete, APath, ACallback); }
+    // Every method, mtAny first; the pending callbacks attach under mtAny only. The seven
+    // registrations share one callable, so a callback with state of its own keeps one state.
+    static TRelayCore& All(const std::string& APath, const TRelayCallbackForm& ACallback);
 
     // A new group with an empty prefix, and a new route on APath (kept unchanged; each of its
     // registrations normalises it), both over the core.
@@ -126,7 +105,7 @@ public:
     // The root of the router tree, which every request walks.
     static TRelayRouterTree& RootTree();
     // "/" followed by APath without "/" at either end.
-    static std::string NormalizePath(const std::string& APath);
+    static std::string NormalizePath(const std::string& APath) { return "/" + TrimSlashes(APath); }
     // Frees the core, the tree and the pending callbacks. Runs by itself at program end.
     static void ReleaseAll();
 
@@ -137,17 +116,20 @@ private:
     friend class TRelayModule;
 
     static void Install(TRelayCore* AObject);
-    static TRelayCallback GetCallback(const TRelayCallbackRequestResponse& ACallbackRequest);
-    static TRelayCallback GetCallback(const TRelayCallbackResponse& ACallbackResponse);
-    static TRelayCallback GetCallback(const TRelayCallbackRequest& ACallbackRequest);
+    // The stored form of a callback: the full form as it is, a short form in a new adapter that
+    // never calls Next (the request-only one sets 204 first). Refuses an empty callback.
+    static TRelayCallback GetCallback(const TRelayCallbackForm& ACallback);
     static TRelayCore& AddRoute(platform::TMethodType AHTTPType, const std::string& APath, const TRelayCallback& ACallback);
     static TRelayCore& AttachPendingCallbacks(platform::TMethodType AHTTPType, const std::string& APath);
     static std::vector<TRelayCallback> TakePendingCallbacks();
-    static TRelayCore& Register(platform::TMethodType AHTTPType, const std::string& APath, const TRelayCallback& ACallback);
+    // One method registration: adapts the callback, then attaches the pending callbacks and it.
+    static TRelayCore& Register(platform::TMethodType AHTTPType, const std::string& APath, const TRelayCallbackForm& ACallback);
 
     static TRelayCore* FInstance;
     static TRelayRouterTree* FRootTree;
     static std::vector<TRelayCallback>* FPendingCallbacks;
 };
+
+inline constexpr const char* SRelayEmptyCallback = "An empty callback cannot be registered";
 
 } // namespace relay

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
 #include "framework/relay/core.hpp"
+#include "framework/relay/core/group.hpp"
+#include "framework/relay/relay.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 #include "support/memory_web.hpp"
@@ -112,6 +115,26 @@ TEST_F(RelayCore, CreateThroughADerivedClass)
     EXPECT_EQ(&root, &TRelayCore::RootTree());
 }
 
+TEST_F(RelayCore, CreateMakesAnObjectOfTheClassItIsCalledOn)
+{
+    struct TCase {
+        const char* Name;
+        std::function<TRelayCore*()> Create;
+        const std::type_info& Type;
+    } cases[] = {
+        {"TRelayCore", [] { return TRelayCore::Create(); }, typeid(TRelayCore)},
+        {"TRelayProviderAbstract", [] { return TRelayProviderAbstract::Create(); }, typeid(TRelayProviderAbstract)},
+        {"TRelayProvider", [] { return TRelayProvider::Create(); }, typeid(TRelayProvider)},
+        {"TRelay", [] { return TRelay::Create(); }, typeid(TRelay)},
+    };
+    for (const TCase& c : cases) {
+        TRelayCore::ReleaseAll();
+        TRelayCore* core = c.Create();
+        EXPECT_EQ(TRelayCore::GetInstance(), core) << c.Name;
+        EXPECT_EQ(typeid(*core), c.Type) << c.Name;
+    }
+}
+
 TEST_F(RelayCore, SecondCreateFailsAndKeepsTheFirst)
 {
     TTestRelay* first = TRelayCore::CreateAs<TTestRelay>();
@@ -206,6 +229,61 @@ TEST_F(RelayCore, PendingCallbacksWithAllAttachUnderAnyOnly)
     log.clear();
     Walk("DELETE", "/x");
     EXPECT_EQ(Join(log), "H");
+}
+
+TEST_F(RelayCore, AllSharesOneCallableAcrossItsMethods)
+{
+    // One callback with state of its own: all seven registrations count on the same counter.
+    int calls = 0;
+    TRelayCore::All("/n", [&calls, count = 0](TRelayRequest&, TRelayResponse& AResponse) mutable {
+        ++calls;
+        AResponse.Send(std::to_string(++count));
+    });
+    TRelayCore::All("/f", TRelayCallback([count = 0](TRelayRequest&, TRelayResponse& AResponse, const TProc&) mutable {
+        AResponse.Send(std::to_string(++count));
+    }));
+    EXPECT_EQ(Walk("GET", "/n").Content, "1");
+    EXPECT_EQ(Walk("POST", "/n").Content, "2");
+    EXPECT_EQ(Walk("GET", "/n").Content, "3");
+    EXPECT_EQ(Walk("OPTIONS", "/n").Content, "4");
+    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(Walk("DELETE", "/f").Content, "1");
+    EXPECT_EQ(Walk("PATCH", "/f").Content, "2");
+}
+
+TEST_F(RelayCore, EmptyCallbacksAreRefusedWhenRegistered)
+{
+    TLog log;
+    TRelayCore::AddCallback(Logger(log, "A"));
+    const std::function<void()> registrations[] = {
+        [] { TRelayCore::Get("/e", TRelayCallback()); },
+        [] { TRelayCore::Post("/e", TRelayCallbackRequestResponse()); },
+        [] { TRelayCore::Put("/e", TRelayCallbackRequest()); },
+        [] { TRelayCore::Delete("/e", TRelayCallbackResponse()); },
+        [] { TRelayCore::All("/e", TRelayCallbackRequest()); },
+        [] { TRelayCore::Use(TRelayCallback()); },
+        [] { TRelayCore::Use("/e", TRelayCallback()); },
+        [&log] { TRelayCore::Use("/e", {Middleware(log, "M"), TRelayCallback()}); },
+        [] { TRelayCore::AddCallback(TRelayCallback()); },
+        [&log] { TRelayCore::AddCallbacks({Logger(log, "B"), TRelayCallback()}); },
+        [] { TRelayCore::Group()->Prefix("g")->Get("e", TRelayCallbackResponse()); },
+        [] { TRelayCore::Route("/e")->Patch(TRelayCallbackRequest()); },
+    };
+    for (size_t i = 0; i < std::size(registrations); ++i) {
+        try {
+            registrations[i]();
+            ADD_FAILURE() << "registration " << i << " took an empty callback";
+        } catch (const platform::Exception& e) {
+            EXPECT_EQ(e.Message(), "An empty callback cannot be registered") << i;
+        }
+    }
+    // Nothing was registered, and the pending callback still waits for the next registration.
+    EXPECT_EQ(TRelayCore::RootTree().Child("e"), nullptr);
+    EXPECT_EQ(TRelayCore::RootTree().Child("g"), nullptr);
+    EXPECT_TRUE(TRelayCore::RootTree().Middleware().empty());
+    TRelayCore::Get("/x", Logger(log, "H"));
+    Walk("GET", "/x");
+    EXPECT_EQ(Join(log), "A,H");
 }
 
 TEST_F(RelayCore, UseLeavesPendingCallbacksQueued)

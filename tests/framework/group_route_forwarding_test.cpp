@@ -4,8 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
+#include "framework/relay/core.hpp"
 #include "framework/relay/core/group.hpp"
 #include "framework/relay/core/route.hpp"
 #include "support/memory_web.hpp"
@@ -25,7 +28,7 @@ std::string NameOf(const TRelayCallback& ACallback)
     return Ran;
 }
 template <class F>
-std::string NameOfShort(const F& ACallback, int AArity)
+std::string NameOfShort(const F& ACallback)
 {
     testing_support::TMemoryExchange ex("GET", "/");
     Ran.clear();
@@ -76,37 +79,35 @@ public:
     static std::shared_ptr<IRelayCoreRoute<TFakeCore>> Route(const std::string& APath)
     {
         Log.push_back("Route " + APath);
-        return std::make_shared<TRelayCoreRoute<TFakeCore>>(APath);
+        return TRelayCoreRoute<TFakeCore>::Create(APath);
     }
 
-#define FAKE_METHOD(NAME)                                                                                  \
-    static TFakeCore& NAME(const std::string& APath, const TRelayCallback& ACallback)                     \
-    {                                                                                                      \
-        Log.push_back(#NAME " " + APath + " full " + NameOf(ACallback));                                  \
-        return GetInstance();                                                                              \
-    }                                                                                                      \
-    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackRequestResponse& ACallback)      \
-    {                                                                                                      \
-        Log.push_back(#NAME " " + APath + " reqres " + NameOfShort(ACallback, 2));                        \
-        return GetInstance();                                                                              \
-    }                                                                                                      \
-    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackRequest& ACallback)              \
-    {                                                                                                      \
-        Log.push_back(#NAME " " + APath + " req " + NameOfShort(ACallback, 1));                           \
-        return GetInstance();                                                                              \
-    }                                                                                                      \
-    static TFakeCore& NAME(const std::string& APath, const TRelayCallbackResponse& ACallback)             \
-    {                                                                                                      \
-        Log.push_back(#NAME " " + APath + " res " + NameOfShort(ACallback, 1));                           \
-        return GetInstance();                                                                              \
+    // Each method notes the form the callback arrived in, and its name.
+    static std::string FormAndName(const TRelayCallbackForm& ACallback)
+    {
+        static const char* const forms[] = {"full", "reqres", "req", "res"};
+        std::string name = std::visit(
+            [](const auto& AHeld) {
+                using F = std::decay_t<decltype(AHeld)>;
+                if constexpr (std::is_same_v<F, TRelayCallback>)
+                    return NameOf(AHeld);
+                else
+                    return NameOfShort(AHeld);
+            },
+            ACallback.Forms());
+        return std::string(forms[ACallback.Forms().index()]) + " " + name;
     }
-    FAKE_METHOD(Get)
-    FAKE_METHOD(Put)
-    FAKE_METHOD(Head)
-    FAKE_METHOD(Post)
-    FAKE_METHOD(Patch)
-    FAKE_METHOD(Delete)
-#undef FAKE_METHOD
+    static TFakeCore& Note(const char* AMethod, const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        Log.push_back(std::string(AMethod) + " " + APath + " " + FormAndName(ACallback));
+        return GetInstance();
+    }
+    static TFakeCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Get", APath, ACallback); }
+    static TFakeCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Put", APath, ACallback); }
+    static TFakeCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Head", APath, ACallback); }
+    static TFakeCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Post", APath, ACallback); }
+    static TFakeCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Patch", APath, ACallback); }
+    static TFakeCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Delete", APath, ACallback); }
 };
 
 using TGroup = TRelayCoreGroup<TFakeCore>;
@@ -115,13 +116,13 @@ using TRoute = TRelayCoreRoute<TFakeCore>;
 std::shared_ptr<IRelayCoreGroup<TFakeCore>> NewGroup()
 {
     TFakeCore::Log.clear();
-    return std::make_shared<TGroup>();
+    return TGroup::Create();
 }
 
 std::shared_ptr<IRelayCoreRoute<TFakeCore>> NewRoute(const std::string& APath)
 {
     TFakeCore::Log.clear();
-    return std::make_shared<TRoute>(APath);
+    return TRoute::Create(APath);
 }
 
 using Log = std::vector<std::string>;
@@ -163,7 +164,7 @@ TEST(GroupForwarding, PrefixTable)
         {"shop/items", "/shop/items"}, {"", "/"}, {"/", "/"},     {"a//b", "/a//b"},
     };
     for (const auto& r : rows) {
-        auto group = std::make_shared<TGroup>();
+        auto group = TGroup::Create();
         group->Prefix(r.Prefix);
         EXPECT_EQ(group->CurrentPrefix(), r.Stored) << r.Prefix;
     }
@@ -265,8 +266,24 @@ TEST(RouteForwarding, AllIsMiddlewareOnly)
 
 TEST(RouteForwarding, ThisAndEnd)
 {
-    auto route = std::make_shared<TRoute>("/t");
+    auto route = TRoute::Create("/t");
     EXPECT_EQ(route->This().get(), static_cast<IRelayCoreRoute<TFakeCore>*>(route.get()));
     EXPECT_EQ(route->AddCallback(Named("A")).get(), route->This().get());
     EXPECT_EQ(&route->End(), &TFakeCore::GetInstance());
+}
+
+// Every operation hands the object out again as a shared pointer, so an object must live in one
+// from the start: there is no other way to make one.
+TEST(GroupRouteObjects, MadeOnlyThroughCreate)
+{
+    static_assert(!std::is_default_constructible_v<TGroup>);
+    static_assert(!std::is_constructible_v<TRoute, std::string>);
+    static_assert(!std::is_default_constructible_v<TRelayCoreGroup<TRelayCore>>);
+    static_assert(!std::is_constructible_v<TRelayCoreRoute<TRelayCore>, std::string>);
+
+    auto group = NewGroup();
+    EXPECT_EQ(group->Get("a", Named("H")).get(), group.get());
+    auto route = NewRoute("/r");
+    EXPECT_EQ(route->Post(Named("P")).get(), route.get());
+    EXPECT_EQ(TFakeCore::Log, (Log{"Post /r full P"}));
 }

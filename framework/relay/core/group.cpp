@@ -9,7 +9,7 @@ template class TRelayCoreGroup<TRelayCore>;
 std::shared_ptr<IRelayCoreGroup<TRelayCore>> TRelayCore::Group()
 {
     GetInstance();
-    return std::make_shared<TRelayCoreGroup<TRelayCore>>();
+    return TRelayCoreGroup<TRelayCore>::Create();
 }
 
 } // namespace relay

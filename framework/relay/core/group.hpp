@@ -4,41 +4,30 @@
 // was registered keeps the prefix it was registered with.
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "framework/relay/commons.hpp"
 #include "framework/relay/core/group/contract.hpp"
 #include "framework/relay/core/route.hpp"
 #include "platform/base/object.hpp"
 
 namespace relay {
 
-namespace detail {
-
-// The text without its leading and trailing "/" characters (only "/", only at the two ends).
-inline std::string TrimSlashes(std::string_view AText)
-{
-    size_t b = AText.find_first_not_of('/');
-    if (b == std::string_view::npos)
-        return {};
-    size_t e = AText.find_last_not_of('/');
-    return std::string(AText.substr(b, e - b + 1));
-}
-
-} // namespace detail
-
 template <class TCore>
 class TRelayCoreGroup : public IRelayCoreGroup<TCore>, public std::enable_shared_from_this<TRelayCoreGroup<TCore>> {
 public:
     using typename IRelayCoreGroup<TCore>::TSelf;
+    using typename IRelayCoreGroup<TCore>::TCoreMethod;
 
-    TRelayCoreGroup() : FRelayCore(detail::CoreObject<TCore>()) {}
+    // A new group over the core, with an empty prefix. Made only here: every registration hands
+    // the group out again as a shared pointer, which needs one to exist.
+    static std::shared_ptr<TRelayCoreGroup> Create() { return std::shared_ptr<TRelayCoreGroup>(new TRelayCoreGroup()); }
 
     const std::string& CurrentPrefix() const noexcept { return FPrefix; }
 
     TSelf Prefix(const std::string& APrefix) override
     {
-        FPrefix = "/" + detail::TrimSlashes(APrefix);
+        FPrefix = "/" + TrimSlashes(APrefix);
         return Self();
     }
 
@@ -84,44 +73,21 @@ public:
         return Self();
     }
 
-#define RELAY_GROUP_METHOD(NAME, FORM)                                                                     \
-    TSelf NAME(const std::string& APath, const FORM& ACallback) override                                  \
-    {                                                                                                      \
-        TCore::NAME(JoinPrefix(APath), ACallback);                                                         \
-        return Self();                                                                                     \
-    }
-    RELAY_GROUP_METHOD(Get, TRelayCallback)
-    RELAY_GROUP_METHOD(Get, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Get, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Get, TRelayCallbackResponse)
-    RELAY_GROUP_METHOD(Put, TRelayCallback)
-    RELAY_GROUP_METHOD(Put, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Put, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Put, TRelayCallbackResponse)
-    RELAY_GROUP_METHOD(Head, TRelayCallback)
-    RELAY_GROUP_METHOD(Head, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Head, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Head, TRelayCallbackResponse)
-    RELAY_GROUP_METHOD(Post, TRelayCallback)
-    RELAY_GROUP_METHOD(Post, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Post, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Post, TRelayCallbackResponse)
-    RELAY_GROUP_METHOD(Patch, TRelayCallback)
-    RELAY_GROUP_METHOD(Delete, TRelayCallback)
-    RELAY_GROUP_METHOD(Patch, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Patch, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Patch, TRelayCallbackResponse)
-    RELAY_GROUP_METHOD(Delete, TRelayCallbackRequestResponse)
-    RELAY_GROUP_METHOD(Delete, TRelayCallbackRequest)
-    RELAY_GROUP_METHOD(Delete, TRelayCallbackResponse)
-#undef RELAY_GROUP_METHOD
-
     TCore& End() override { return static_cast<TCore&>(*FRelayCore); }
 
+protected:
+    TSelf Register(TCoreMethod ACoreMethod, const std::string& APath, const TRelayCallbackForm& ACallback) override
+    {
+        ACoreMethod(JoinPrefix(APath), ACallback);
+        return Self();
+    }
+
 private:
+    TRelayCoreGroup() : FRelayCore(detail::CoreObject<TCore>()) {}
+
     TSelf Self() { return this->shared_from_this(); }
     // The prefix, "/", then APath without its leading and trailing "/".
-    std::string JoinPrefix(const std::string& APath) const { return FPrefix + "/" + detail::TrimSlashes(APath); }
+    std::string JoinPrefix(const std::string& APath) const { return FPrefix + "/" + TrimSlashes(APath); }
 
     platform::TObject* FRelayCore;  // the core instance; not owned
     std::string FPrefix;

@@ -9,7 +9,7 @@ template class TRelayCoreRoute<TRelayCore>;
 std::shared_ptr<IRelayCoreRoute<TRelayCore>> TRelayCore::Route(const std::string& APath)
 {
     GetInstance();
-    return std::make_shared<TRelayCoreRoute<TRelayCore>>(APath);
+    return TRelayCoreRoute<TRelayCore>::Create(APath);
 }
 
 } // namespace relay

@@ -32,9 +32,14 @@ template <class TCore>
 class TRelayCoreRoute : public IRelayCoreRoute<TCore>, public std::enable_shared_from_this<TRelayCoreRoute<TCore>> {
 public:
     using typename IRelayCoreRoute<TCore>::TSelf;
+    using typename IRelayCoreRoute<TCore>::TCoreMethod;
 
-    // APath is kept exactly as given.
-    explicit TRelayCoreRoute(std::string APath) : FPath(std::move(APath)), FRelayCore(detail::CoreObject<TCore>()) {}
+    // A new route on APath, kept exactly as given. Made only here: every registration hands the
+    // route out again as a shared pointer, which needs one to exist.
+    static std::shared_ptr<TRelayCoreRoute> Create(std::string APath)
+    {
+        return std::shared_ptr<TRelayCoreRoute>(new TRelayCoreRoute(std::move(APath)));
+    }
 
     // The object's own interface (one more reference to it).
     TSelf This() { return this->shared_from_this(); }
@@ -76,41 +81,18 @@ public:
         return This();
     }
 
-#define RELAY_ROUTE_METHOD(NAME, FORM)                                                                     \
-    TSelf NAME(const FORM& ACallback) override                                                            \
-    {                                                                                                      \
-        TCore::NAME(FPath, ACallback);                                                                     \
-        return This();                                                                                     \
-    }
-    RELAY_ROUTE_METHOD(Get, TRelayCallback)
-    RELAY_ROUTE_METHOD(Get, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Get, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Get, TRelayCallbackResponse)
-    RELAY_ROUTE_METHOD(Put, TRelayCallback)
-    RELAY_ROUTE_METHOD(Put, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Put, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Put, TRelayCallbackResponse)
-    RELAY_ROUTE_METHOD(Head, TRelayCallback)
-    RELAY_ROUTE_METHOD(Head, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Head, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Head, TRelayCallbackResponse)
-    RELAY_ROUTE_METHOD(Post, TRelayCallback)
-    RELAY_ROUTE_METHOD(Post, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Post, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Post, TRelayCallbackResponse)
-    RELAY_ROUTE_METHOD(Patch, TRelayCallback)
-    RELAY_ROUTE_METHOD(Delete, TRelayCallback)
-    RELAY_ROUTE_METHOD(Patch, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Patch, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Patch, TRelayCallbackResponse)
-    RELAY_ROUTE_METHOD(Delete, TRelayCallbackRequestResponse)
-    RELAY_ROUTE_METHOD(Delete, TRelayCallbackRequest)
-    RELAY_ROUTE_METHOD(Delete, TRelayCallbackResponse)
-#undef RELAY_ROUTE_METHOD
-
     TCore& End() override { return static_cast<TCore&>(*FRelayCore); }
 
+protected:
+    TSelf Register(TCoreMethod ACoreMethod, const TRelayCallbackForm& ACallback) override
+    {
+        ACoreMethod(FPath, ACallback);
+        return This();
+    }
+
 private:
+    explicit TRelayCoreRoute(std::string APath) : FPath(std::move(APath)), FRelayCore(detail::CoreObject<TCore>()) {}
+
     const std::string FPath;
     platform::TObject* FRelayCore;  // the core instance; not owned
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/relay/commons.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 
@@ -39,13 +40,7 @@ TRelayRouterTree& TRelayRouterTree::CreateRouter(const std::string& APath)
 
 void TRelayRouterTree::Prefix(const std::string& APrefix)
 {
-    size_t first = APrefix.find_first_not_of('/');
-    if (first == std::string::npos) {
-        FPrefix = "/";
-        return;
-    }
-    size_t last = APrefix.find_last_not_of('/');
-    FPrefix = "/" + APrefix.substr(first, last - first + 1);
+    FPrefix = "/" + TrimSlashes(APrefix);
 }
 
 TPathQueue TRelayRouterTree::SplitPath(const std::string& APath, bool AUsePrefix) const

@@ -8,6 +8,9 @@ namespace relay {
 
 class TRelayProviderAbstract : public TRelayCore {
 public:
+    // Makes the core as an object of this class (see TRelayCore::CreateAs).
+    static TRelayProviderAbstract* Create() { return CreateAs<TRelayProviderAbstract>(); }
+
     // Left to the provider below: on this class it fails with EAbstractError.
     static void Listen();
     // Fails with Exception "StopListen not implemented".

@@ -16,6 +16,9 @@ namespace relay {
 
 class TRelayProvider : public TRelayProviderAbstract {
 public:
+    // Makes the core as an object of this class (see TRelayCore::CreateAs).
+    static TRelayProvider* Create() { return CreateAs<TRelayProvider>(); }
+
     // Start with the stored settings and callbacks.
     static void Listen();
     // Set what is given, replace both callbacks (empty ones clear them), then start.

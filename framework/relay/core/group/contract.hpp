@@ -14,6 +14,8 @@ template <class TCore>
 class IRelayCoreGroup {
 public:
     using TSelf = std::shared_ptr<IRelayCoreGroup<TCore>>;
+    // The core's registration operation of one method (TCore::Get, TCore::Post...).
+    using TCoreMethod = TCore& (*)(const std::string& APath, const TRelayCallbackForm& ACallback);
 
     virtual ~IRelayCoreGroup() = default;
 
@@ -32,33 +34,21 @@ public:
     virtual TSelf Use(const std::vector<TRelayCallback>& ACallbacks) = 0;
     virtual TSelf Use(const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback) = 0;
 
-    virtual TSelf Get(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Get(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Get(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Get(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
-    virtual TSelf Put(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Put(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Put(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Put(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
-    virtual TSelf Head(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Head(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Head(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Head(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
-    virtual TSelf Post(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Post(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Post(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Post(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
-    virtual TSelf Patch(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Delete(const std::string& APath, const TRelayCallback& ACallback) = 0;
-    virtual TSelf Patch(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Patch(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Patch(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
-    virtual TSelf Delete(const std::string& APath, const TRelayCallbackRequestResponse& ACallback) = 0;
-    virtual TSelf Delete(const std::string& APath, const TRelayCallbackRequest& ACallback) = 0;
-    virtual TSelf Delete(const std::string& APath, const TRelayCallbackResponse& ACallback) = 0;
+    // Route callbacks on the prefixed path, in any of the four forms, handed unchanged to the
+    // core's operation of the same method.
+    TSelf Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Get, APath, ACallback); }
+    TSelf Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Put, APath, ACallback); }
+    TSelf Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Head, APath, ACallback); }
+    TSelf Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Post, APath, ACallback); }
+    TSelf Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Patch, APath, ACallback); }
+    TSelf Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Delete, APath, ACallback); }
 
     // The core, so a chain can go on with core-level calls; the group stays usable.
     virtual TCore& End() = 0;
+
+protected:
+    // Calls ACoreMethod with the prefixed path and the callback; returns the group.
+    virtual TSelf Register(TCoreMethod ACoreMethod, const std::string& APath, const TRelayCallbackForm& ACallback) = 0;
 };
 
 } // namespace relay
