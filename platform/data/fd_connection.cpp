@@ -1,6 +1,12 @@
 #include "platform/data/fd_connection.hpp"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "platform/data/mysql_client.hpp"
@@ -67,7 +73,51 @@ bool IsConnectionLost(unsigned ACode) noexcept {
 }
 
 constexpr unsigned KConnectTimeout = 10;  // seconds
-constexpr unsigned KReadWriteTimeout = 60;
+constexpr unsigned KWriteTimeout = 60;
+// A statement that returns rows gives up after this long without an answer (the "ReadTimeout"
+// parameter changes it). One that changes data has no such limit: the server goes on and stores
+// the row whether or not the client still waits, so giving up would report a stored row failed.
+constexpr unsigned KReadTimeout = 60;
+
+// Set while this thread runs a statement that changes data.
+thread_local bool GAwaitAnswer = false;
+
+class TAwaitAnswer {
+public:
+    TAwaitAnswer() noexcept { GAwaitAnswer = true; }
+    ~TAwaitAnswer() { GAwaitAnswer = false; }
+    TAwaitAnswer(const TAwaitAnswer&) = delete;
+    TAwaitAnswer& operator=(const TAwaitAnswer&) = delete;
+};
+
+// The client library's wait for its socket (MARIADB_OPT_IO_WAIT): ATimeout in milliseconds, or
+// negative for none; the answer to a statement that changes data is waited for without limit.
+int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
+{
+    using TClock = std::chrono::steady_clock;
+    const int Timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
+    const TClock::time_point Until = TClock::now() + std::chrono::milliseconds(std::max(Timeout, 0));
+    pollfd Wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
+    for (;;) {
+        int Left = -1;
+        if (Timeout >= 0)
+            Left = static_cast<int>(std::max<int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(Until - TClock::now()).count()));
+        const int Rc = ::poll(&Wait, 1, Left);
+        if (Rc == 0) errno = ETIMEDOUT;  // the library's message names it
+        if (Rc >= 0 || errno != EINTR) return Rc;
+    }
+}
+
+// A whole number from a connection parameter; AWhat names it in the error.
+unsigned ParseUnsigned(const std::string& AText, unsigned AMax, const char* AWhat)
+{
+    unsigned Value = 0;
+    auto [End, Ec] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
+    if (Ec != std::errc() || End != AText.data() + AText.size() || Value > AMax)
+        throw Exception(std::string("Invalid database ") + AWhat + ": " + AText);
+    return Value;
+}
 
 struct TResCloser {
     const TMySQLClient* Client;
@@ -113,12 +163,9 @@ void TFDConnection::Open() {
     if (!Driver.empty() && !AsciiSameText(Driver, "MySQL"))
         throw Exception("Unknown database driver: " + Driver);
     const std::string PortText = Params.Values("Port");
-    unsigned Port = 0;
-    if (!PortText.empty()) {
-        auto [End, Ec] = std::from_chars(PortText.data(), PortText.data() + PortText.size(), Port);
-        if (Ec != std::errc() || End != PortText.data() + PortText.size() || Port > 65535)
-            throw Exception("Invalid database port: " + PortText);
-    }
+    const unsigned Port = PortText.empty() ? 0 : ParseUnsigned(PortText, 65535, "port");
+    const std::string ReadTimeoutText = Params.Values("ReadTimeout");
+    unsigned ReadTimeout = ReadTimeoutText.empty() ? KReadTimeout : ParseUnsigned(ReadTimeoutText, 86400, "read timeout");
     const std::string Server = Params.Values("Server");
     const std::string User = Params.Values("User_Name");
     const std::string Password = Params.Values("Password");
@@ -129,11 +176,12 @@ void TFDConnection::Open() {
     const TMySQLClient& C = TMySQLClient::Get();
     MYSQL* M = C.init(nullptr);
     if (!M) throw Exception("The MySQL client library could not allocate a connection");
-    unsigned ConnectTimeout = KConnectTimeout, IoTimeout = KReadWriteTimeout, NoLocalFiles = 0;
+    unsigned ConnectTimeout = KConnectTimeout, WriteTimeout = KWriteTimeout, NoLocalFiles = 0;
     C.options(M, MYSQL_SET_CHARSET_NAME, Charset.c_str());
     C.options(M, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeout);
-    C.options(M, MYSQL_OPT_READ_TIMEOUT, &IoTimeout);
-    C.options(M, MYSQL_OPT_WRITE_TIMEOUT, &IoTimeout);
+    C.options(M, MYSQL_OPT_READ_TIMEOUT, &ReadTimeout);
+    C.options(M, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeout);
+    C.options(M, MARIADB_OPT_IO_WAIT, reinterpret_cast<const void*>(&WaitForSocket));
     C.options(M, MYSQL_OPT_LOCAL_INFILE, &NoLocalFiles);
     // A server outside strict mode (old installations often are) cuts a too long value down and
     // stores the row anyway; strict mode refuses the statement instead. Run on every connect,
@@ -266,7 +314,14 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
     }
     if (N && C.stmt_bind_param(H, Binds.data())) return Fail(TStep::Prepare, false);
 
-    if (C.stmt_execute(H) != 0) return Fail(TStep::Run, Reads);
+    int Executed;
+    if (Reads) {
+        Executed = C.stmt_execute(H);
+    } else {
+        TAwaitAnswer Await;
+        Executed = C.stmt_execute(H);
+    }
+    if (Executed != 0) return Fail(TStep::Run, Reads);
 
     const unsigned Columns = C.stmt_field_count(H);
     if (Columns == 0) {

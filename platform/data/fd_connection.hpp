@@ -73,7 +73,8 @@ public:
     TFDConnection& operator=(const TFDConnection&) = delete;
 
     // Server, Port, User_Name, Password, Database, DriverID ("MySQL"), optional CharacterSet
-    // (default utf8mb4).
+    // (default utf8mb4) and ReadTimeout: the seconds a statement that returns rows waits for the
+    // server's answer (default 60). A statement that changes data waits however long it takes.
     TFDStrings Params;
     struct {
         // When the server is found gone, reopen the connection once and carry on. A statement

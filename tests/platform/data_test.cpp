@@ -128,6 +128,9 @@ TEST(ClientLibrary, UnknownDriverAndBadPortAreRefused) {
     C.Params.SetValue("DriverID", "MySQL");
     C.Params.SetValue("Port", "33x");
     EXPECT_THROW(C.Open(), Exception);
+    C.Params.SetValue("Port", "3389");
+    C.Params.SetValue("ReadTimeout", "-1");
+    EXPECT_THROW(C.Open(), Exception);
     EXPECT_FALSE(C.Connected());
 }
 
@@ -454,6 +457,30 @@ TEST_F(DataTest, InsertLostWhileRunningIsReportedNotRepeated) {
     Killer.join();
     EXPECT_FALSE(FConnection.Connected());
     EXPECT_LE(testsupport::TestDbCountEan(Ean), 1);
+}
+
+// A statement that changes data waits for the server's answer, however long it takes: giving up
+// would report a row failed that the server goes on to store. Lookups keep their limit.
+TEST_F(DataTest, OnlyLookupsGiveUpOnASlowServer) {
+    FConnection.Params.SetValue("ReadTimeout", "1");
+    const std::string Ean = UniqueCode("W");
+    FCreated.push_back(Ean);
+    TFDQuery Insert(&FConnection);
+    Insert.SQL().Add("insert into cad_produtos (ean, nome) select :ean, if(sleep(2) = 0, 'slow', 'cut short')");
+    Insert.ParamByName("ean").AsString(Ean);
+    EXPECT_NO_THROW(Insert.ExecSQL());
+    EXPECT_EQ(Insert.RowsAffected(), 1u);
+    EXPECT_EQ(NomeOf(Ean), "slow");
+
+    TFDQuery Lookup(&FConnection);
+    Lookup.SQL().Add("select sleep(2) as s");
+    try {
+        Lookup.Open();
+        ADD_FAILURE() << "a lookup waited past its read timeout";
+    } catch (const EFDDBEngineException& E) {
+        EXPECT_EQ(E.ErrorCode(), 2013u) << E.Message();  // CR_SERVER_LOST
+    }
+    EXPECT_EQ(NomeOf(Ean), "slow");  // the connection is made again for the next statement
 }
 
 TEST_F(DataTest, ReadLostWhileRunningIsRunAgain) {
