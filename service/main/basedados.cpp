@@ -1,6 +1,7 @@
 #include "service/main/basedados.hpp"
 
 #include <algorithm>
+#include <exception>
 
 namespace service {
 
@@ -33,19 +34,80 @@ TBaseDados::TBaseDados() {
 
 TBaseDados::~TBaseDados() = default;
 
+TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen) {
+    for (auto It = FIdle.rbegin(); It != FIdle.rend(); ++It) {
+        if ((*It)->FOpen != AOpen) continue;
+        TSession* S = *It;
+        FIdle.erase(std::next(It).base());
+        return S;
+    }
+    return nullptr;
+}
+
+bool TBaseDados::MayConnect() const {
+    const size_t Busy = FOpenCount + FConnecting;
+    if (Busy >= FMaxSessions) return false;
+    if (Busy < FGrowthLimit) return true;
+    // Held at what the server accepted: one attempt to grow once the time has come.
+    return FConnecting == 0 && TClock::now() >= FRetryGrowthAt;
+}
+
+void TBaseDados::SetOpen(TSession& ASession, bool AOpen) {
+    if (ASession.FOpen == AOpen) return;
+    ASession.FOpen = AOpen;
+    if (AOpen)
+        ++FOpenCount;
+    else
+        --FOpenCount;
+}
+
 TBaseDados::TLease TBaseDados::Use() {
     std::unique_lock Guard(FLock);
     for (;;) {
-        if (!FIdle.empty()) {
-            TSession* S = FIdle.back();
-            FIdle.pop_back();
+        if (TSession* S = TakeIdle(true)) return TLease(*this, *S);
+        if (!MayConnect()) {
+            if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
+                FFree.wait_until(Guard, FRetryGrowthAt);
+            else
+                FFree.wait(Guard);
+            continue;
+        }
+
+        TSession* S = TakeIdle(false);
+        if (!S) {
+            FSessions.push_back(std::make_unique<TSession>(FParams));
+            S = FSessions.back().get();
+            S->FParamsVersion = FParamsVersion;
+        } else if (S->FParamsVersion != FParamsVersion) {
+            S->FdConnection1.Params = FParams;
+            S->FParamsVersion = FParamsVersion;
+        }
+        ++FConnecting;
+        Guard.unlock();
+        std::exception_ptr Failure;
+        try {
+            S->FdConnection1.Open();
+        } catch (...) {
+            Failure = std::current_exception();
+        }
+        Guard.lock();
+        --FConnecting;
+        FFree.notify_all();
+        if (!Failure) {
+            SetOpen(*S, true);
+            FGrowthLimit = KNoHold;  // the server took one more
             return TLease(*this, *S);
         }
-        if (FSessions.size() < FMaxSessions) {
-            FSessions.push_back(std::make_unique<TSession>(FParams));
-            return TLease(*this, *FSessions.back());
-        }
-        FFree.wait(Guard);
+
+        // Parked, not dropped: it is connected again when a connect is due.
+        FIdle.insert(FIdle.begin(), S);
+        // A connect still in progress may open a session that can serve this request.
+        FFree.wait(Guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
+        if (FOpenCount == 0) std::rethrow_exception(Failure);
+        // The server takes no more connections (its own limit, or this login's): hold the pool
+        // at the ones it accepted and wait for one of them.
+        FGrowthLimit = FOpenCount;
+        FRetryGrowthAt = TClock::now() + FRetryGrowth;
     }
 }
 
@@ -54,9 +116,13 @@ void TBaseDados::Release(TSession& ASession) noexcept {
         std::lock_guard Guard(FLock);
         // Results are not needed once the request has read them.
         ASession.fdQuery1.Close();
+        // Settings changed while it was in use: it connects again with the new ones.
+        if (ASession.FParamsVersion != FParamsVersion) ASession.FdConnection1.Close();
+        // A statement may have found the connection gone and failed to make it again.
+        SetOpen(ASession, ASession.FdConnection1.Connected());
         FIdle.push_back(&ASession);
     }
-    FFree.notify_one();
+    FFree.notify_all();
 }
 
 size_t TBaseDados::MaxSessions() const {
@@ -72,17 +138,32 @@ void TBaseDados::SetMaxSessions(size_t AValue) {
     FFree.notify_all();
 }
 
+void TBaseDados::SetRetryGrowth(TClock::duration AValue) {
+    {
+        std::lock_guard Guard(FLock);
+        FRetryGrowth = AValue;
+        if (FGrowthLimit != KNoHold) FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
+    }
+    FFree.notify_all();
+}
+
 size_t TBaseDados::SessionCount() const {
     std::lock_guard Guard(FLock);
     return FSessions.size();
 }
 
+size_t TBaseDados::IdleOpenCount() const {
+    return static_cast<size_t>(std::count_if(FIdle.begin(), FIdle.end(), [](TSession* S) { return S->FOpen; }));
+}
+
 size_t TBaseDados::ConnectedCount() const {
     std::lock_guard Guard(FLock);
-    size_t N = 0;
-    for (TSession* S : FIdle)
-        if (S->FdConnection1.Connected()) ++N;
-    return N;
+    return IdleOpenCount();
+}
+
+size_t TBaseDados::OpenCount() const {
+    std::lock_guard Guard(FLock);
+    return FOpenCount;
 }
 
 platform::TFDStrings TBaseDados::Params() const {
@@ -91,12 +172,18 @@ platform::TFDStrings TBaseDados::Params() const {
 }
 
 void TBaseDados::SetParam(const std::string& AName, const std::string& AValue) {
-    std::lock_guard Guard(FLock);
-    FParams.SetValue(AName, AValue);
-    for (TSession* S : FIdle) {
-        S->FdConnection1.Close();
-        S->FdConnection1.Params = FParams;
+    {
+        std::lock_guard Guard(FLock);
+        FParams.SetValue(AName, AValue);
+        ++FParamsVersion;
+        for (TSession* S : FIdle) {
+            S->FdConnection1.Close();
+            SetOpen(*S, false);
+            S->FdConnection1.Params = FParams;
+            S->FParamsVersion = FParamsVersion;
+        }
     }
+    FFree.notify_all();
 }
 
 } // namespace service

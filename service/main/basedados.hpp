@@ -8,7 +8,10 @@
 // with the lookup query (fdQuery1) and the insert query (FDQuery2) bound to it, made and
 // connected only when a request first needs one. A request leases a session with Use() and
 // holds it from its test of Connected through its last column read or its insert.
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +32,11 @@ public:
         platform::TFDConnection FdConnection1;  // declared first: the queries point to it
         platform::TFDQuery fdQuery1;
         platform::TFDQuery FDQuery2;
+
+    private:
+        friend class TBaseDados;
+        bool FOpen = false;           // its connection, as the pool last saw it
+        uint64_t FParamsVersion = 0;  // the settings it was given last
     };
 
     // Exclusive use of one session for as long as the lease lives.
@@ -48,41 +56,68 @@ public:
         TSession& FSession;
     };
 
+    using TClock = std::chrono::steady_clock;
+
     // As many as the web layer lets requests run at once (32): fewer make requests queue here
     // for a session while the server idles.
     static constexpr size_t KDefaultMaxSessions = 32;
+    // How long the pool holds at the number of connections the server accepted before it tries
+    // one more.
+    static constexpr std::chrono::seconds KDefaultRetryGrowth{10};
 
     TBaseDados();
     ~TBaseDados() override;
     TBaseDados(const TBaseDados&) = delete;
     TBaseDados& operator=(const TBaseDados&) = delete;
 
-    // Waits for a free session (the most recently used first), making a new, unconnected
-    // one while fewer than MaxSessions exist.
+    // A session for one request, its connection open. An idle session with an open connection
+    // comes first (the most recently used); without one, an idle or new session is connected
+    // while fewer than MaxSessions are open. A connect that fails while other sessions are
+    // open fails no request: the request waits for one of them, and the pool holds at the
+    // number the server accepted until RetryGrowth has passed. Only when no session is open
+    // does the connect's error reach the caller (the server down, the login refused, no
+    // client library).
     TLease Use();
 
     size_t MaxSessions() const;
     void SetMaxSessions(size_t AValue);  // at least 1
+    void SetRetryGrowth(TClock::duration AValue);
     size_t SessionCount() const;         // sessions made so far
     size_t ConnectedCount() const;       // of those, how many hold an open connection (idle ones)
+    size_t OpenCount() const;            // sessions with an open connection, idle or in use
 
     // The connection settings every session starts from (Server, User_Name, Password,
     // Database, Port, DriverID).
     platform::TFDStrings Params() const;
-    // Changes one setting for sessions made afterwards and for idle ones (whose open
-    // connection is closed, to reconnect with it). For tests and tools; the program keeps
-    // the fixed settings.
+    // Changes one setting for sessions connected afterwards; idle ones close their connection
+    // now, ones in use when they come back. For tests and tools; the program keeps the fixed
+    // settings.
     void SetParam(const std::string& AName, const std::string& AValue);
 
 private:
+    static constexpr size_t KNoHold = std::numeric_limits<size_t>::max();
+
+    // An idle session whose connection is open (AOpen) or closed, taken off the idle list.
+    TSession* TakeIdle(bool AOpen);
+    size_t IdleOpenCount() const;
+    bool MayConnect() const;
+    void SetOpen(TSession& ASession, bool AOpen);
     void Release(TSession& ASession) noexcept;
 
     mutable std::mutex FLock;
-    std::condition_variable FFree;
+    std::condition_variable FFree;  // a session came back, a connect ended, a limit changed
     platform::TFDStrings FParams;
+    uint64_t FParamsVersion = 0;
     size_t FMaxSessions = KDefaultMaxSessions;
     std::vector<std::unique_ptr<TSession>> FSessions;
-    std::vector<TSession*> FIdle;  // a stack: the last released is used next
+    std::vector<TSession*> FIdle;  // the last released at the back
+    size_t FOpenCount = 0;         // sessions whose FOpen is set
+    size_t FConnecting = 0;        // connects in progress
+    // After a refused connect: open plus connecting sessions held at this number until
+    // FRetryGrowthAt; KNoHold otherwise.
+    size_t FGrowthLimit = KNoHold;
+    TClock::time_point FRetryGrowthAt;
+    TClock::duration FRetryGrowth = KDefaultRetryGrowth;
 };
 
 // The single instance; set by the program body.

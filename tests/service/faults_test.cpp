@@ -167,6 +167,70 @@ std::string LastHistoryLine(service::TMainView& AView)
     return AView.MemoHistorico->document()->lastBlock().text().toStdString();
 }
 
+// The program's login takes two connections at a time: a shop's own setting, or what the
+// server's max_connections, shared with the shop's other programs, leaves over.
+class FaultsWithLimitedLogin : public FaultsWithOwnDatabase {
+protected:
+    void BeforeStart() override
+    {
+        FaultsWithOwnDatabase::BeforeStart();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_TRUE(FDb->Sql("alter user 'Pelvador'@'127.0.0.1' with max_user_connections 2"));
+    }
+
+    // 32 clients at once, 416 lookups in all; every one must be answered with the product.
+    void ExpectBurstServed()
+    {
+        constexpr int KClients = 32, KEach = 13;
+        std::atomic<int> answered{0};
+        std::mutex lock;
+        std::string firstWrong;
+        std::vector<std::thread> clients;
+        for (int t = 0; t < KClients; ++t) {
+            clients.emplace_back([&] {
+                TKeepAliveClient client(FPort);
+                for (int i = 0; i < KEach; ++i) {
+                    auto reply = client.Ask("GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\n\r\n", 30s);
+                    if (reply && reply->Status == 200 && reply->Body == "Cafe Moido") {
+                        ++answered;
+                        continue;
+                    }
+                    std::lock_guard guard(lock);
+                    if (firstWrong.empty())
+                        firstWrong = reply ? std::to_string(reply->Status) + " " + reply->Body.substr(0, 300) : "no reply";
+                }
+            });
+        }
+        for (auto& c : clients)
+            c.join();
+        EXPECT_EQ(answered.load(), KClients * KEach) << firstWrong;
+        EXPECT_LE(FForm->OpenCount(), 2u);
+    }
+
+    // Then one request at a time: 20 lookups and 6 inserts, each served and the inserts stored.
+    void ExpectEachRequestServed(const std::string& ATag)
+    {
+        for (int i = 0; i < 20; ++i) {
+            auto reply = RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+            ASSERT_TRUE(reply.has_value()) << i;
+            EXPECT_EQ(reply->Status, 200) << i << " " << reply->Body.substr(0, 300);
+            EXPECT_EQ(reply->Body, "Cafe Moido");
+        }
+        for (int i = 0; i < 6; ++i) {
+            const std::string ean = "7891000" + ATag + std::to_string(i);  // 8 characters or more: stored as given
+            auto reply = Post(R"({"ean":")" + ean + R"(","nome":"Produto )" + ean + R"(","ncm":"1","cest":"","um":"UN"})");
+            ASSERT_TRUE(reply.has_value()) << ean;
+            EXPECT_EQ(reply->Body, R"({"id":")" + ean + R"("})");
+            EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Produto " + ean) != std::string::npos; }))
+                << LastHistoryLine(*FView);
+            EXPECT_NE(LastHistoryLine(*FView).find("Produto cadastrado! | Produto " + ean), std::string::npos)
+                << LastHistoryLine(*FView);
+        }
+        EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean like '7891000" + ATag + "%'"), "6");
+    }
+};
+
 } // namespace
 
 TEST(FaultsAtTheWindow, PortAlreadyInUseAtStartShowsTheErrorAndKeepsStart)
@@ -335,5 +399,51 @@ TEST_F(FaultsWithLaxDatabase, RejectedInsertAfterADroppedLinkLeavesNoRow)
         FView->MemoHistorico->appendPlainText("next");
     }
     EXPECT_EQ(FDb->Value("select nome from base_produtos.cad_produtos where ean = '78900002'"), "Acucar");
+    ExpectBackToIdle();
+}
+
+TEST_F(FaultsWithLimitedLogin, ConcurrentBurstThenEveryRequestIsServed)
+{
+    ExpectBurstServed();
+    ExpectEachRequestServed("1");
+    ExpectBackToIdle();
+}
+
+TEST_F(FaultsWithLimitedLogin, ConcurrentBurstAcrossADatabaseRestart)
+{
+    ExpectBurstServed();
+    FDb->Kill();
+    // Nothing open can serve: each request fails on its own, at once.
+    for (int i = 0; i < 3; ++i) {
+        auto reply = RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->Status, 500);
+    }
+    EXPECT_EQ(FForm->OpenCount(), 0u);
+    FDb->Start();
+    ExpectBurstServed();
+    ExpectEachRequestServed("2");
+    ExpectBackToIdle();
+}
+
+// An insert the server is slow to answer is waited for: the server stores the row whether or not
+// the program still waits, so giving up would write a stored product into the history as failed.
+TEST_F(FaultsWithOwnDatabase, SlowInsertIsWaitedForAndReportedStored)
+{
+    FForm->SetParam("ReadTimeout", "1");  // lookups give up after a second
+    ASSERT_TRUE(FDb->Sql("create trigger base_produtos.slow_insert before insert on base_produtos.cad_produtos "
+                         "for each row set new.nome = if(sleep(3) = 0, new.nome, new.nome)"));
+    auto reply = Post(R"({"ean":"78900020","nome":"Cafe Lento","ncm":"0901","cest":"","um":"UN"})");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->Status, 200);
+    EXPECT_EQ(reply->Body, R"({"id":"78900020"})");
+    EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Cafe Lento") != std::string::npos; }))
+        << LastHistoryLine(*FView);
+    EXPECT_NE(LastHistoryLine(*FView).find("Produto cadastrado! | Cafe Lento"), std::string::npos) << LastHistoryLine(*FView);
+    EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '78900020'"), "1");
+    // Lookups still answer, within their own limit.
+    auto lookup = RawExchange(FPort, "GET /api/descricao/78900020 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(lookup.has_value());
+    EXPECT_EQ(lookup->Body, "Cafe Lento");
     ExpectBackToIdle();
 }
