@@ -189,12 +189,22 @@ constexpr std::string_view BracketSuffix(TLhsBracketsType AType) noexcept
 
 // The text without its leading and trailing "/" characters (only "/", only at the two ends):
 // what every registered path, prefix and group path is normalised with.
-inline std::string TrimSlashes(std::string_view AText)
+constexpr std::string_view TrimSlashes(std::string_view AText) noexcept
 {
     const size_t first = AText.find_first_not_of('/');
     if (first == std::string_view::npos)
         return {};
-    return std::string(AText.substr(first, AText.find_last_not_of('/') - first + 1));
+    return AText.substr(first, AText.find_last_not_of('/') - first + 1);
+}
+
+// AHead, "/", then AText without its leading and trailing "/" characters.
+inline std::string JoinSlashPath(std::string_view AHead, std::string_view AText)
+{
+    const std::string_view tail = TrimSlashes(AText);
+    std::string result;
+    result.reserve(AHead.size() + 1 + tail.size());
+    result.append(AHead).append(1, '/').append(tail);
+    return result;
 }
 
 } // namespace relay

@@ -41,7 +41,7 @@ void RequireAssigned(TRelayCore::TCallbacks ACallbacks)
         RequireAssigned(static_cast<bool>(callback));
 }
 
-// Calls one callback given in several shapes with what each shape takes.
+// One visitor made of several lambdas: one per form of callback.
 template <class... F>
 struct TOverloaded : F... {
     using F::operator()...;

@@ -105,7 +105,7 @@ public:
     // The root of the router tree, which every request walks.
     static TRelayRouterTree& RootTree();
     // "/" followed by APath without "/" at either end.
-    static std::string NormalizePath(const std::string& APath) { return "/" + TrimSlashes(APath); }
+    static std::string NormalizePath(const std::string& APath) { return JoinSlashPath({}, APath); }
     // Frees the core, the tree and the pending callbacks. Runs by itself at program end.
     static void ReleaseAll();
 

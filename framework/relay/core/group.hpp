@@ -27,7 +27,7 @@ public:
 
     TSelf Prefix(const std::string& APrefix) override
     {
-        FPrefix = "/" + TrimSlashes(APrefix);
+        FPrefix = JoinSlashPath({}, APrefix);
         return Self();
     }
 
@@ -87,7 +87,7 @@ private:
 
     TSelf Self() { return this->shared_from_this(); }
     // The prefix, "/", then APath without its leading and trailing "/".
-    std::string JoinPrefix(const std::string& APath) const { return FPrefix + "/" + TrimSlashes(APath); }
+    std::string JoinPrefix(const std::string& APath) const { return JoinSlashPath(FPrefix, APath); }
 
     platform::TObject* FRelayCore;  // the core instance; not owned
     std::string FPrefix;

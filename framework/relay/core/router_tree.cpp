@@ -40,7 +40,7 @@ TRelayRouterTree& TRelayRouterTree::CreateRouter(const std::string& APath)
 
 void TRelayRouterTree::Prefix(const std::string& APrefix)
 {
-    FPrefix = "/" + TrimSlashes(APrefix);
+    FPrefix = JoinSlashPath({}, APrefix);
 }
 
 TPathQueue TRelayRouterTree::SplitPath(const std::string& APath, bool AUsePrefix) const
