@@ -4,6 +4,7 @@
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 #include "platform/base/exception.hpp"
+#include "platform/base/gcc_restrict.hpp"
 
 namespace relay {
 
@@ -85,7 +86,9 @@ std::string TRelayCore::NormalizePath(const std::string& APath)
     if (first == std::string::npos)
         return "/";
     size_t last = APath.find_last_not_of('/');
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     return "/" + APath.substr(first, last - first + 1);
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
 }
 
 // --- pending callbacks ---

@@ -9,6 +9,7 @@
 
 #include "framework/relay/core/group/contract.hpp"
 #include "framework/relay/core/route.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/base/object.hpp"
 
 namespace relay {
@@ -38,7 +39,9 @@ public:
 
     TSelf Prefix(const std::string& APrefix) override
     {
+        MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
         FPrefix = "/" + detail::TrimSlashes(APrefix);
+        MIROVANDEL_GCC12_FALSE_RESTRICT_END
         return Self();
     }
 

@@ -4,6 +4,7 @@
 
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/gcc_restrict.hpp"
 
 namespace relay {
 
@@ -41,11 +42,15 @@ void TRelayRouterTree::Prefix(const std::string& APrefix)
 {
     size_t first = APrefix.find_first_not_of('/');
     if (first == std::string::npos) {
+        MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
         FPrefix = "/";
+        MIROVANDEL_GCC12_FALSE_RESTRICT_END
         return;
     }
     size_t last = APrefix.find_last_not_of('/');
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     FPrefix = "/" + APrefix.substr(first, last - first + 1);
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
 }
 
 TPathQueue TRelayRouterTree::SplitPath(const std::string& APath, bool AUsePrefix) const
@@ -136,8 +141,10 @@ bool TRelayRouterTree::Execute(TRelayRequest& ARequest, TRelayResponse& ARespons
     // The query string is never part of the path.
     if (auto q = path.find('?'); q != std::string::npos)
         path.resize(q);
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     if (path.empty())
         path = "/";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     const platform::TMethodType method = web.MethodType();
 
     TPathQueue first = SplitPath(path, false);
