@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
@@ -19,7 +20,9 @@ std::unique_ptr<platform::TWebModule> MakeModule()
     auto module = std::make_unique<platform::TWebModule>();
     platform::TWebActionItem& action = module->AddAction();
     action.Default = true;
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     action.PathInfo = "/";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     action.OnAction = [](platform::TObject*, platform::TWebRequest&, platform::TWebResponse& AResponse,
                          bool& AHandled) {
         AResponse.SetContent("Sim");

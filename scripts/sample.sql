@@ -1,8 +1,11 @@
--- A few products and units for trying the service by hand (scripts/testdb sample).
+-- A few products and units for trying the service by hand (scripts/testdb sample). Each load
+-- puts them back as written here, whatever an earlier load or a test left in their place.
+-- The file is UTF-8, whatever the locale of the client that loads it.
+SET NAMES utf8mb4;
 USE base_produtos;
-INSERT IGNORE INTO unidade_medida (id, nome) VALUES
+REPLACE INTO unidade_medida (id, nome) VALUES
   ('UN', 'Unidade'), ('KG', 'Quilograma'), ('CX', 'Caixa'), ('PÇ', 'Peça'), ('LT', 'Litro');
-INSERT IGNORE INTO cad_produtos
+REPLACE INTO cad_produtos
   (ean, nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria) VALUES
   ('7891000100103', 'Leite Condensado Moça 395g', '04029900', '1700700', 'UN', 1, 'Nestlé', 'Mercearia'),
   ('7896005800010', 'Café Torrado e Moído 500g', '09012100', '1709600', 'UN', 1, 'Pilão', 'Mercearia'),

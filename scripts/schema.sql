@@ -1,4 +1,6 @@
 -- Product database of mirovandel. Safe to load again: nothing that exists is dropped.
+-- The file is UTF-8, whatever the locale of the client that loads it.
+SET NAMES utf8mb4;
 CREATE DATABASE IF NOT EXISTS base_produtos
   CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
 USE base_produtos;

@@ -8,6 +8,7 @@
 #include "framework/relay/exception/interrupted.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/gcc_restrict.hpp"
 
 namespace relay {
 
@@ -23,7 +24,9 @@ TRelayWebModule::TRelayWebModule()
     platform::TWebActionItem& item = AddAction();
     item.Name = "DefaultHandler";
     item.Default = true;
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     item.PathInfo = "/";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     item.OnAction = [this](platform::TObject* ASender, platform::TWebRequest& ARequest,
                            platform::TWebResponse& AResponse, bool& AHandled) {
         HandlerAction(ASender, ARequest, AResponse, AHandled);

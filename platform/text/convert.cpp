@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <mutex>
 
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/str_to_int.hpp"
 #include "platform/text/utf8.hpp"
@@ -50,10 +51,12 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
         case 'M': format += "nn"; break;
         case 'S': format += "ss"; break;
         case 'p': case 'P': format += "AM/PM"; break;
+        MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
         case 'D': format += "MM/dd/yy"; if (separator.empty()) separator = "/"; break;
         case 'F': format += "yyyy-MM-dd"; if (separator.empty()) separator = "-"; break;
         case 'T': format += "hh:nn:ss"; if (separator.empty()) separator = ":"; break;
         case 'R': format += "hh:nn"; if (separator.empty()) separator = ":"; break;
+        MIROVANDEL_GCC12_FALSE_RESTRICT_END
         default: break;
         }
     }

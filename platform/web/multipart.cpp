@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/base/exception.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/form_fields.hpp"
@@ -41,8 +42,10 @@ TPartHeaders ReadPartHeaders(std::string_view ABlock)
         if (line.empty())
             continue;
         if (IsBlank(line[0])) {
+            MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
             if (last)
                 *last += " " + std::string(TrimControl(line));
+            MIROVANDEL_GCC12_FALSE_RESTRICT_END
             continue;
         }
         last = nullptr;

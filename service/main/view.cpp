@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "platform/base/exception.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "service/main/control.hpp"
 
 namespace service {
@@ -255,8 +256,10 @@ platform::TStringList TMainView::GridRows() const
         const QTableWidgetItem* key = ValueListEditor1->item(i, 0);
         const QTableWidgetItem* value = ValueListEditor1->item(i, 1);
         std::string line = key ? S(key->text()) : std::string();
+        MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
         if (!key || key->data(HasSeparatorRole).toBool())
             line += "=" + (value ? S(value->text()) : std::string());
+        MIROVANDEL_GCC12_FALSE_RESTRICT_END
         rows.Add(std::move(line));
     }
     return rows;

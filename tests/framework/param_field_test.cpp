@@ -193,8 +193,9 @@ TEST(ParamField, Integers)
         EXPECT_EQ(m32.empty(), r.Int32Ok) << r.Text << ": " << m32;
         std::string m64 = BadRequestOf([&] { EXPECT_EQ(f.AsInt64(), r.Int64) << r.Text; });
         EXPECT_EQ(m64.empty(), r.Int64Ok) << r.Text << ": " << m64;
-        if (!r.Int64Ok)
+        if (!r.Int64Ok) {
             EXPECT_EQ(m64, "The v param '" + std::string(r.Text) + "' is not valid a int64 type.");
+        }
     }
 }
 

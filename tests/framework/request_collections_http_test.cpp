@@ -183,7 +183,7 @@ TEST_F(CollectionsOverHttp, OnlyFormContentTypesFillTheForm)
 
 TEST_F(CollectionsOverHttp, MalformedMultipartGivesAnEmptyForm)
 {
-    for (const std::string body : {std::string("--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1"),
+    for (const std::string& body : {std::string("--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1"),
                                    std::string("no boundary at all"), std::string(20000, '-')}) {
         EXPECT_EQ(Body({"-H", "Content-Type: multipart/form-data; boundary=B", "--data-binary", body, Url("/form")}),
                   "");

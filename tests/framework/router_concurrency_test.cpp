@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/relay/core/router_tree.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "support/memory_web.hpp"
 
 using namespace relay;
@@ -37,7 +38,9 @@ TEST(RouterTreeConcurrency, ThreadsSeeOnlyTheirOwnParameters)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&tree, &failures, t] {
             for (int i = 0; i < kIterations && failures.load() < 10; ++i) {
+                MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
                 const std::string value = "t" + std::to_string(t) + "v" + std::to_string(i);
+                MIROVANDEL_GCC12_FALSE_RESTRICT_END
                 std::string target;
                 std::string expected;
                 int expectedStatus = 200;

@@ -88,8 +88,9 @@ TEST(TryStrToFloat, GrammarUnderSeparators)
     for (const auto& r : rows) {
         double v = -99;
         EXPECT_EQ(TryStrToFloat(r.Text, v, *r.Settings), r.Ok) << r.Text;
-        if (r.Ok)
+        if (r.Ok) {
             EXPECT_DOUBLE_EQ(v, r.Value) << r.Text;
+        }
     }
 }
 
@@ -142,8 +143,9 @@ TEST(TryStrToTime, Forms)
     };
     for (const auto& r : rows) {
         EXPECT_EQ(TryStrToTime(r.Text, v, s), r.Ok) << r.Text;
-        if (r.Ok)
+        if (r.Ok) {
             EXPECT_NEAR(v, r.Value, 1e-9) << r.Text;
+        }
     }
     TDateTime dt;
     ASSERT_TRUE(TryStrToDateTime("01/15/2024  10:30", dt, s));

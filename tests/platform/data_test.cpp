@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/data/fd_connection.hpp"
@@ -294,6 +296,25 @@ TEST_F(DataTest, UnsetParameterIsNull) {
     EXPECT_EQ(Q.FieldByName("a_null").AsString(), "1");
     EXPECT_EQ(Q.FieldByName("b").AsString(), "");
     EXPECT_FALSE(Q.FieldByName("b").IsNull());
+}
+
+TEST_F(DataTest, TextIsUtf8WhateverTheLocale) {
+    // No UTF-8 locale (LANG unset, as under cron or in a bare container): the link still
+    // speaks utf8mb4 both ways, so stored names arrive as stored and codes match.
+    ::unsetenv("LANG");
+    ::setenv("LC_ALL", "C", 1);
+    ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+    TFDQuery Q(&FConnection);
+    Q.SQL().Add("select @@character_set_client as client, @@character_set_connection as link,");
+    Q.SQL().Add(" @@character_set_results as results, convert(unhex('50C3A36F') using utf8mb4) as stored,");
+    Q.SQL().Add(" hex(:p) as sent");
+    Q.ParamByName("p").AsString("PÇ");
+    Q.Open();
+    EXPECT_EQ(Q.FieldByName("client").AsString(), "utf8mb4");
+    EXPECT_EQ(Q.FieldByName("link").AsString(), "utf8mb4");
+    EXPECT_EQ(Q.FieldByName("results").AsString(), "utf8mb4");
+    EXPECT_EQ(Q.FieldByName("stored").AsString(), "Pão");
+    EXPECT_EQ(Q.FieldByName("sent").AsString(), "50C387");
 }
 
 TEST_F(DataTest, FailuresCarryTheServersMessage) {

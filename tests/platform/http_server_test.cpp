@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/base/exception.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/web/http_limits.hpp"
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_module.hpp"
@@ -372,7 +373,9 @@ TEST_F(HttpServer, StreamReplySentOnceThenAnErrorChangesNothing)
 TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
 {
     int n = 0;
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("r" + std::to_string(++n)); };
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     Start();
     auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
                    "/dev/null", Url("/c")},

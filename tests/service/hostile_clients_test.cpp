@@ -65,8 +65,9 @@ TEST_F(HostileClients, ClientSendingOneByteASecondIsCutOffWhileOthersAreServed)
         bool eof = false;
         if (slow.ReadSome(1s, eof) || eof)
             break;
-        if (i % 5 == 0)
+        if (i % 5 == 0) {
             EXPECT_TRUE(Answers()) << "while the slow client is at byte " << i;
+        }
     }
     reply = slow.ReadReply(10s);
     ASSERT_TRUE(reply.has_value());

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/gcc_restrict.hpp"
 #include "running_window.hpp"
 #include "service/main/control.hpp"
 
@@ -87,12 +88,16 @@ TEST_F(RunningWindow, EditedPortAppliesAtStartWithoutSaving)
 {
     const std::string before = ReadBytes(FDir.Path() / "config.ini");
     const int other = testing_support::FreePort();
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     SetGridValue("Port", " " + std::to_string(other));  // a leading blank is allowed
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     ClickPower("Stop");
     EXPECT_TRUE(Answers(other));
     EXPECT_FALSE(Answers(FPort));
     EXPECT_EQ(ReadBytes(FDir.Path() / "config.ini"), before);
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     EXPECT_EQ(FView->Control()->Config().Values("Port"), " " + std::to_string(other));
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
 }
 
 TEST_F(RunningWindow, InvalidPortShowsTheMessageAndKeepsStart)

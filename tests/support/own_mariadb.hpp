@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -21,19 +22,30 @@ namespace testsupport {
 class TOwnMariaDb {
 public:
     // Installs a fresh data folder in ADir, starts the server with AServerOptions added (such as
-    // "--sql-mode=''") and loads scripts/schema.sql. Throws when the server does not come up.
+    // "--sql-mode=''") and loads scripts/schema.sql. Throws when the server does not come up,
+    // and leaves neither a server nor ADir behind then.
     explicit TOwnMariaDb(std::filesystem::path ADir, std::string AServerOptions = {})
         : FDir(std::move(ADir)), FOptions(std::move(AServerOptions)), FPort(testing_support::FreePort())
     {
         std::filesystem::remove_all(FDir);
         std::filesystem::create_directories(FDir / "data");
         std::filesystem::create_directories(FDir / "tmp");  // installs running at once must not share one
-        if (!Run("mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db"
-                 " --datadir='" + (FDir / "data").string() + "' --tmpdir='" + (FDir / "tmp").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() +
-                 "' 2>&1"))
-            throw std::runtime_error("mariadb-install-db failed, see " + (FDir / "install.log").string());
-        Start();
-        Sql("source " + std::string(MIROVANDEL_SOURCE_DIR) + "/scripts/schema.sql");
+        try {
+            // --skip-name-resolve --force: grants by address, so no host name (not even localhost)
+            // has to resolve; minimal systems and containers may have no /etc/hosts.
+            if (!Run("mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db"
+                     " --skip-name-resolve --force --datadir='" + (FDir / "data").string() + "' --tmpdir='" +
+                     (FDir / "tmp").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() + "' 2>&1"))
+                throw std::runtime_error("mariadb-install-db failed:\n" + Tail(FDir / "install.log"));
+            Start();
+            if (!Sql("source " + std::string(MIROVANDEL_SOURCE_DIR) + "/scripts/schema.sql"))
+                throw std::runtime_error("scripts/schema.sql did not load:\n" + Tail(FDir / "sql.log"));
+        } catch (...) {
+            Kill();
+            std::error_code ec;
+            std::filesystem::remove_all(FDir, ec);
+            throw;
+        }
     }
     ~TOwnMariaDb()
     {
@@ -58,7 +70,7 @@ public:
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!Answers()) {
             if (std::chrono::steady_clock::now() > until)
-                throw std::runtime_error("the test's MariaDB did not answer, see " + (FDir / "error.log").string());
+                throw std::runtime_error("the test's MariaDB did not answer within 30 s:\n" + Tail(FDir / "error.log"));
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
@@ -80,14 +92,14 @@ public:
     bool Sql(const std::string& AStatements)
     {
         std::ofstream(FDir / "statements.sql") << AStatements << ";\n";
-        return Run("mariadb --no-defaults --protocol=socket --socket='" + Socket() + "' -uroot <'" +
+        return Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() + "' -uroot <'" +
                    (FDir / "statements.sql").string() + "' >'" + (FDir / "sql.log").string() + "' 2>&1");
     }
     // The first column of the first row of AQuery as text ("" when none).
     std::string Value(const std::string& AQuery)
     {
         std::ofstream(FDir / "query.sql") << AQuery << ";\n";
-        Run("mariadb --no-defaults --protocol=socket --socket='" + Socket() + "' -uroot -N -B <'" +
+        Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() + "' -uroot -N -B <'" +
             (FDir / "query.sql").string() + "' >'" + (FDir / "query.out").string() + "' 2>&1");
         std::ifstream in(FDir / "query.out");
         std::string line;
@@ -97,6 +109,21 @@ public:
 
 private:
     static bool Run(const std::string& ACommand) { return std::system(ACommand.c_str()) == 0; }
+    // The last lines of a log, for an error message (the folder may be gone when it is read).
+    static std::string Tail(const std::filesystem::path& AFile, size_t ALines = 20)
+    {
+        std::ifstream in(AFile);
+        std::deque<std::string> last;
+        for (std::string line; std::getline(in, line);) {
+            last.push_back(std::move(line));
+            if (last.size() > ALines)
+                last.pop_front();
+        }
+        std::string out;
+        for (const std::string& line : last)
+            out += line + "\n";
+        return out;
+    }
     static std::string AsRoot() { return ::geteuid() == 0 ? " --user=root" : ""; }
     std::string Socket() const { return (FDir / "mysqld.sock").string(); }
     bool Answers() const

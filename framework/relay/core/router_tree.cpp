@@ -5,6 +5,7 @@
 #include "framework/relay/commons.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/gcc_restrict.hpp"
 
 namespace relay {
 
@@ -131,8 +132,10 @@ bool TRelayRouterTree::Execute(TRelayRequest& ARequest, TRelayResponse& ARespons
     // The query string is never part of the path.
     if (auto q = path.find('?'); q != std::string::npos)
         path.resize(q);
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     if (path.empty())
         path = "/";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     const platform::TMethodType method = web.MethodType();
 
     TPathQueue first = SplitPath(path, false);

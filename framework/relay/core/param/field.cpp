@@ -10,6 +10,7 @@
 #include "framework/relay/core/param/config.hpp"
 #include "framework/relay/exception.hpp"
 #include "platform/base/exception.hpp"
+#include "platform/base/gcc_restrict.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/compare.hpp"
 #include "platform/text/convert.hpp"
@@ -46,8 +47,10 @@ platform::TFormatSettings PrepareFormatSettings(const std::string& ADateFormat, 
 {
     platform::TFormatSettings settings = platform::TFormatSettings::Create();
     size_t dash = ADateFormat.find('-');
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     if (dash != std::string::npos && dash > 0)
         settings.DateSeparator = "-";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     settings.ShortDateFormat = ADateFormat;
     settings.ShortTimeFormat = ATimeFormat;
     return settings;
