@@ -103,6 +103,69 @@ void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::
     SendJson(AResponse, std::move(J), 200);
 }
 
+// Answers a product record as INI-style text under "[GENERAL]".
+void SendProductIni(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARecord)
+{
+    platform::TStringList Ini;
+    Ini.Add("[GENERAL]");
+    Ini.Add("Nome=" + TWsRelay::removeacento(ARecord[0]));
+    Ini.Add("Ncm=" + TWsRelay::removeacento(ARecord[1]));
+    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARecord[2]));
+    Ini.Add("Embalagem=" + TWsRelay::removeacento(ARecord[3]));
+    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARecord[4]));
+    Ini.Add("Marca=" + TWsRelay::removeacento(ARecord[5]));
+    Ini.Add("Categoria=" + TWsRelay::removeacento(ARecord[6]));
+    Ini.Add("Peso=");
+    Ini.Add("id_categoria=");
+    Ini.Add("tributacao=");
+    AResponse.Send(Ini.Text()).Status(200);
+}
+
+void SendProductNotFound(relay::TRelayResponse& AResponse, const std::string& ACode)
+{
+    SendNotFound(AResponse, KProdutoNaoEncontrado + ACode);
+}
+
+// Clients of "/api/desc200/:id" cannot take a 404: a placeholder record, still counted as not found.
+void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
+{
+    auto J = std::make_unique<platform::TJSONObject>();
+    J->AddPair("Status", "404");
+    J->AddPair("Status_Desc", "404");
+    J->AddPair("Nome", "404");
+    J->AddPair("Ncm", "404");
+    J->AddPair("Cest_Codigo", "404");
+    J->AddPair("Embalagem", "404");
+    J->AddPair("QuantidadeEmbalagem", "0");
+    J->AddPair("Marca", "404");
+    J->AddPair("Categoria", "404");
+    J->AddPair("Peso", "0");
+    J->AddPair("id_categoria", "0");
+    J->AddPair("tributacao", "404");
+    SendJson(AResponse, std::move(J), 200);
+}
+
+// The three product-record routes differ only in their statement and their two answers: one
+// lookup, the route's answer, then the counter and the history line (the bare form when the
+// product is missing).
+void AnswerProductRecord(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse,
+                         const std::vector<std::string>& ALines, const std::string& AFoundText,
+                         void (*ASendFound)(relay::TRelayResponse&, const std::vector<std::string>&),
+                         void (*ASendMissing)(relay::TRelayResponse&, const std::string&))
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(TOrder::TrimThenOpen, ALines, "ean", Code, KProductColumns, Row)) {
+        ASendMissing(AResponse, Code);
+        const int32_t C = ++Total404;
+        TWsRelayHandlers::BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
+        return;
+    }
+    ASendFound(AResponse, Row);
+    const int32_t C = ++TotalResolvidos;
+    TWsRelayHandlers::AddressedLine(ARequest, C, AFoundText + Code + "|" + Row[0]);
+}
+
 } // namespace
 
 void TWsRelayHandlers::GetDescricao(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
@@ -161,73 +224,20 @@ void TWsRelayHandlers::GetUm(relay::TRelayRequest& ARequest, relay::TRelayRespon
 
 void TWsRelayHandlers::GetDesc(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    SendProductRecord(AResponse, Row);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
+    AnswerProductRecord(ARequest, AResponse, KProductRecordLines, "| Entregue json: ", SendProductRecord,
+                        SendProductNotFound);
 }
 
 void TWsRelayHandlers::GetDesc200(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
-        // Clients of this route cannot take a 404: a placeholder record, still counted as not found.
-        auto J = std::make_unique<platform::TJSONObject>();
-        J->AddPair("Status", "404");
-        J->AddPair("Status_Desc", "404");
-        J->AddPair("Nome", "404");
-        J->AddPair("Ncm", "404");
-        J->AddPair("Cest_Codigo", "404");
-        J->AddPair("Embalagem", "404");
-        J->AddPair("QuantidadeEmbalagem", "0");
-        J->AddPair("Marca", "404");
-        J->AddPair("Categoria", "404");
-        J->AddPair("Peso", "0");
-        J->AddPair("id_categoria", "0");
-        J->AddPair("tributacao", "404");
-        SendJson(AResponse, std::move(J), 200);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    SendProductRecord(AResponse, Row);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
+    AnswerProductRecord(ARequest, AResponse, KProductRecordLines, "| Entregue json: ", SendProductRecord,
+                        SendPlaceholderRecord);
 }
 
 void TWsRelayHandlers::GetDescIni(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductIniLines, "ean", Code, KProductColumns, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    platform::TStringList Ini;
-    Ini.Add("[GENERAL]");
-    Ini.Add("Nome=" + TWsRelay::removeacento(Row[0]));
-    Ini.Add("Ncm=" + TWsRelay::removeacento(Row[1]));
-    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(Row[2]));
-    Ini.Add("Embalagem=" + TWsRelay::removeacento(Row[3]));
-    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(Row[4]));
-    Ini.Add("Marca=" + TWsRelay::removeacento(Row[5]));
-    Ini.Add("Categoria=" + TWsRelay::removeacento(Row[6]));
-    Ini.Add("Peso=");
-    Ini.Add("id_categoria=");
-    Ini.Add("tributacao=");
-    AResponse.Send(Ini.Text()).Status(200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue INI: " + Code + "|" + Row[0]);
+    AnswerProductRecord(ARequest, AResponse, KProductIniLines, "| Entregue INI: ", SendProductIni,
+                        SendProductNotFound);
 }
 
 } // namespace service
