@@ -17,6 +17,7 @@
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/http.hpp"
+#include "support/process_state.hpp"
 
 using namespace platform;
 using namespace testing_support;
@@ -75,7 +76,7 @@ std::unique_ptr<TWebModule> MakeTestModule()
 
 // A gate that handlers wait on until the test opens it (bounded, so a failing test ends).
 
-class HttpServer : public ::testing::Test {
+class HttpServer : public TRestoresPlatform {
 protected:
     void SetUp() override
     {
