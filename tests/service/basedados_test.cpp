@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "service/main/basedados.hpp"
+#include "support/process_state.hpp"
 #include "support/tcp_proxy.hpp"
 #include "support/testdb.hpp"
 
@@ -114,6 +115,7 @@ TEST(BaseDados, SessionsAreReusedAndBounded) {
 }
 
 TEST(BaseDados, MissingClientLibraryFailsEachRequest) {
+    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
     platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     TBaseDados Db;
     for (int I = 0; I < 3; ++I) {
