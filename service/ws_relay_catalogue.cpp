@@ -53,15 +53,19 @@ void SendJson(relay::TRelayResponse& AResponse, std::unique_ptr<platform::TJSONO
     AResponse.Send<platform::TJSONObject>(AObject.release()).Status(AStatus);
 }
 
-void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
+// Every JSON answer starts with these two members.
+std::unique_ptr<platform::TJSONObject> NewAnswer(const std::string& AStatus, const std::string& AStatusDesc)
 {
     auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "404");
+    J->AddPair("Status", AStatus);
     J->AddPair("Status_Desc", AStatusDesc);
-    SendJson(AResponse, std::move(J), 404);
+    return J;
 }
 
-const std::string KProdutoNaoEncontrado = "Descricao nao encontrada para o ean: ";
+void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
+{
+    SendJson(AResponse, NewAnswer("404", AStatusDesc), 404);
+}
 
 // The product statement of "/api/desc/:id" and "/api/desc200/:id", line by line.
 const std::vector<std::string> KProductRecordLines = {
@@ -84,54 +88,74 @@ const std::vector<std::string> KProductIniLines = {
 const std::vector<std::string> KProductColumns = {"nome", "ncm", "cest_codigo", "embalagem",
                                                   "quantidade_embalagem", "marca", "categoria"};
 
-// Answers a product record as JSON; ARecord holds the columns of KProductColumns.
-void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARecord)
+// --- answers for a found item; ARow holds the route's columns ---
+
+// The first column as plain text.
+void SendText(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "200");
-    J->AddPair("Status_Desc", "Ok");
-    J->AddPair("Nome", TWsRelay::removeacento(ARecord[0]));
-    J->AddPair("Ncm", TWsRelay::removeacento(ARecord[1]));
-    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARecord[2]));
-    J->AddPair("Embalagem", TWsRelay::removeacento(ARecord[3]));
-    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARecord[4]));
-    J->AddPair("Marca", TWsRelay::removeacento(ARecord[5]));
-    J->AddPair("Categoria", TWsRelay::removeacento(ARecord[6]));
+    AResponse.Send(ARow[0]).Status(200);
+}
+
+// A unit of measure ("id", "nome") as JSON.
+void SendUnit(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
+{
+    auto J = NewAnswer("200", "Ok");
+    J->AddPair("id", TWsRelay::removeacento(ARow[0]));
+    J->AddPair("nome", TWsRelay::removeacento(ARow[1]));
+    SendJson(AResponse, std::move(J), 200);
+}
+
+// A product record (KProductColumns) as JSON.
+void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
+{
+    auto J = NewAnswer("200", "Ok");
+    J->AddPair("Nome", TWsRelay::removeacento(ARow[0]));
+    J->AddPair("Ncm", TWsRelay::removeacento(ARow[1]));
+    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARow[2]));
+    J->AddPair("Embalagem", TWsRelay::removeacento(ARow[3]));
+    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARow[4]));
+    J->AddPair("Marca", TWsRelay::removeacento(ARow[5]));
+    J->AddPair("Categoria", TWsRelay::removeacento(ARow[6]));
     J->AddPair("Peso", "");
     J->AddPair("id_categoria", "");
     J->AddPair("tributacao", "");
     SendJson(AResponse, std::move(J), 200);
 }
 
-// Answers a product record as INI-style text under "[GENERAL]".
-void SendProductIni(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARecord)
+// A product record (KProductColumns) as INI-style text under "[GENERAL]".
+void SendProductIni(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
     platform::TStringList Ini;
     Ini.Add("[GENERAL]");
-    Ini.Add("Nome=" + TWsRelay::removeacento(ARecord[0]));
-    Ini.Add("Ncm=" + TWsRelay::removeacento(ARecord[1]));
-    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARecord[2]));
-    Ini.Add("Embalagem=" + TWsRelay::removeacento(ARecord[3]));
-    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARecord[4]));
-    Ini.Add("Marca=" + TWsRelay::removeacento(ARecord[5]));
-    Ini.Add("Categoria=" + TWsRelay::removeacento(ARecord[6]));
+    Ini.Add("Nome=" + TWsRelay::removeacento(ARow[0]));
+    Ini.Add("Ncm=" + TWsRelay::removeacento(ARow[1]));
+    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARow[2]));
+    Ini.Add("Embalagem=" + TWsRelay::removeacento(ARow[3]));
+    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARow[4]));
+    Ini.Add("Marca=" + TWsRelay::removeacento(ARow[5]));
+    Ini.Add("Categoria=" + TWsRelay::removeacento(ARow[6]));
     Ini.Add("Peso=");
     Ini.Add("id_categoria=");
     Ini.Add("tributacao=");
     AResponse.Send(Ini.Text()).Status(200);
 }
 
+// --- answers for a missing item ---
+
 void SendProductNotFound(relay::TRelayResponse& AResponse, const std::string& ACode)
 {
-    SendNotFound(AResponse, KProdutoNaoEncontrado + ACode);
+    SendNotFound(AResponse, "Descricao nao encontrada para o ean: " + ACode);
+}
+
+void SendUnitNotFound(relay::TRelayResponse& AResponse, const std::string& ACode)
+{
+    SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + ACode);
 }
 
 // Clients of "/api/desc200/:id" cannot take a 404: a placeholder record, still counted as not found.
 void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
 {
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "404");
-    J->AddPair("Status_Desc", "404");
+    auto J = NewAnswer("404", "404");
     J->AddPair("Nome", "404");
     J->AddPair("Ncm", "404");
     J->AddPair("Cest_Codigo", "404");
@@ -145,99 +169,93 @@ void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
     SendJson(AResponse, std::move(J), 200);
 }
 
-// The three product-record routes differ only in their statement and their two answers: one
-// lookup, the route's answer, then the counter and the history line (the bare form when the
-// product is missing).
-void AnswerProductRecord(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse,
-                         const std::vector<std::string>& ALines, const std::string& AFoundText,
-                         void (*ASendFound)(relay::TRelayResponse&, const std::vector<std::string>&),
-                         void (*ASendMissing)(relay::TRelayResponse&, const std::string&))
+// One lookup route: its statement, its answers, its history lines.
+struct TLookupRoute {
+    TOrder Order;                       // when the history trim runs
+    std::vector<std::string> Lines;     // the statement, line by line
+    const char* Param;                  // the statement's parameter that takes the code
+    std::vector<std::string> Columns;   // read from the first row, in answer order
+    void (*SendFound)(relay::TRelayResponse&, const std::vector<std::string>&);
+    std::string FoundText;              // history: FoundText, the code, "|", column ShownColumn
+    size_t ShownColumn;
+    void (*SendMissing)(relay::TRelayResponse&, const std::string&);
+    std::string MissingText;            // history: MissingText and the code
+    bool MissingBare;                   // a missing item's line is the bare form
+};
+
+const TLookupRoute KDescricao = {TOrder::OpenThenTrim,
+                                 {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria "
+                                  "from cad_produtos where ean = :ean"},
+                                 "ean", {"nome"},
+                                 SendText, "| Entregue descricao: ", 0,
+                                 SendProductNotFound, "| Descricao nao encontrada para o ean: ", false};
+const TLookupRoute KUm2 = {TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", {"nome"},
+                           SendText, "| Entregue descricao unidade medida: ", 0,
+                           SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+const TLookupRoute KUm = {TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id",
+                          {"id", "nome"},
+                          SendUnit, "| Entregue descricao unidade medida: ", 1,
+                          SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+const TLookupRoute KDesc = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
+                            SendProductRecord, "| Entregue json: ", 0,
+                            SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
+const TLookupRoute KDesc200 = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
+                               SendProductRecord, "| Entregue json: ", 0,
+                               SendPlaceholderRecord, "| Descricao nao encontrada para o ean: ", true};
+const TLookupRoute KDescIni = {TOrder::TrimThenOpen, KProductIniLines, "ean", KProductColumns,
+                               SendProductIni, "| Entregue INI: ", 0,
+                               SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
+
+// Every lookup route: the code from ":id", one lookup, the route's answer, then the counter and
+// the history line with the value this request's increment produced.
+void AnswerLookup(const TLookupRoute& ARoute, relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse)
 {
     const std::string Code = ARequest.Params()["id"];
     std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, ALines, "ean", Code, KProductColumns, Row)) {
-        ASendMissing(AResponse, Code);
+    if (!Lookup(ARoute.Order, ARoute.Lines, ARoute.Param, Code, ARoute.Columns, Row)) {
+        ARoute.SendMissing(AResponse, Code);
         const int32_t C = ++Total404;
-        TWsRelayHandlers::BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
+        if (ARoute.MissingBare)
+            TWsRelayHandlers::BareLine(C, ARoute.MissingText + Code);
+        else
+            TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.MissingText + Code);
         return;
     }
-    ASendFound(AResponse, Row);
+    ARoute.SendFound(AResponse, Row);
     const int32_t C = ++TotalResolvidos;
-    TWsRelayHandlers::AddressedLine(ARequest, C, AFoundText + Code + "|" + Row[0]);
+    TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.FoundText + Code + "|" + Row[ARoute.ShownColumn]);
 }
 
 } // namespace
 
 void TWsRelayHandlers::GetDescricao(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::OpenThenTrim,
-                {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria from cad_produtos "
-                 "where ean = :ean"},
-                "ean", Code, {"nome"}, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    AResponse.Send(Row[0]).Status(200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao: " + Code + "|" + Row[0]);
+    AnswerLookup(KDescricao, ARequest, AResponse);
 }
 
 void TWsRelayHandlers::GetUm2(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", Code, {"nome"}, Row)) {
-        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
-        return;
-    }
-    AResponse.Send(Row[0]).Status(200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[0]);
+    AnswerLookup(KUm2, ARequest, AResponse);
 }
 
 void TWsRelayHandlers::GetUm(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id", Code,
-                {"id", "nome"}, Row)) {
-        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
-        return;
-    }
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "200");
-    J->AddPair("Status_Desc", "Ok");
-    J->AddPair("id", TWsRelay::removeacento(Row[0]));
-    J->AddPair("nome", TWsRelay::removeacento(Row[1]));
-    SendJson(AResponse, std::move(J), 200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[1]);
+    AnswerLookup(KUm, ARequest, AResponse);
 }
 
 void TWsRelayHandlers::GetDesc(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    AnswerProductRecord(ARequest, AResponse, KProductRecordLines, "| Entregue json: ", SendProductRecord,
-                        SendProductNotFound);
+    AnswerLookup(KDesc, ARequest, AResponse);
 }
 
 void TWsRelayHandlers::GetDesc200(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    AnswerProductRecord(ARequest, AResponse, KProductRecordLines, "| Entregue json: ", SendProductRecord,
-                        SendPlaceholderRecord);
+    AnswerLookup(KDesc200, ARequest, AResponse);
 }
 
 void TWsRelayHandlers::GetDescIni(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    AnswerProductRecord(ARequest, AResponse, KProductIniLines, "| Entregue INI: ", SendProductIni,
-                        SendProductNotFound);
+    AnswerLookup(KDescIni, ARequest, AResponse);
 }
 
 } // namespace service
