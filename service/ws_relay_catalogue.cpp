@@ -183,19 +183,23 @@ struct TLookupRoute {
     bool MissingBare;                   // a missing item's line is the bare form
 };
 
+// "/api/descricao/:id": the trim only once the database answers.
 const TLookupRoute KDescricao = {TOrder::OpenThenTrim,
                                  {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria "
                                   "from cad_produtos where ean = :ean"},
                                  "ean", {"nome"},
                                  SendText, "| Entregue descricao: ", 0,
                                  SendProductNotFound, "| Descricao nao encontrada para o ean: ", false};
+// "/api/um2/:id"
 const TLookupRoute KUm2 = {TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", {"nome"},
                            SendText, "| Entregue descricao unidade medida: ", 0,
                            SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+// "/api/um/:id": the line shows the unit's name.
 const TLookupRoute KUm = {TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id",
                           {"id", "nome"},
                           SendUnit, "| Entregue descricao unidade medida: ", 1,
                           SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+// "/api/desc/:id", "/api/desc200/:id" and "/api/desc_ini/:id": a missing product's line is bare.
 const TLookupRoute KDesc = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
                             SendProductRecord, "| Entregue json: ", 0,
                             SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
