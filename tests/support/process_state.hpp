@@ -108,8 +108,8 @@ inline TFreshProcess RunInFreshProcess(std::string& AOutput)
         ADD_FAILURE() << "cannot find this test program to run " << name << " alone";
         return TFreshProcess::Ran;
     }
-    const std::string command = "'" + std::string(self, static_cast<size_t>(length)) + "' --gtest_filter='" + name +
-                                "' 2>&1";
+    std::string command = "'";
+    command.append(self, static_cast<size_t>(length)).append("' --gtest_filter='").append(name).append("' 2>&1");
     int status = -1;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buffer[4096];
