@@ -11,8 +11,9 @@ namespace service {
 
 TWsRelay::TWsRelay()
 {
-    // The one core of the process; the framework frees it when the program ends.
-    FRelay = relay::TRelay::Create();
+    // The one core of the process; the framework keeps it and frees it when the program ends,
+    // and every later call reaches it through TRelay's class operations.
+    relay::TRelay::Create();
     const std::initializer_list<relay::TRelayCallback> middleware{relay::JsonBody("UTF-8")};
     relay::TRelay::Use(middleware);
     AddMethods();

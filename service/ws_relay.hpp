@@ -29,7 +29,6 @@
 #include "service/history.hpp"
 
 namespace relay {
-class TRelay;
 class TRelayRequest;
 class TRelayResponse;
 } // namespace relay
@@ -105,7 +104,6 @@ public:
 private:
     void AddMethods();
 
-    relay::TRelay* FRelay = nullptr;  // the framework's core; not owned
     std::string FPath;
     std::shared_ptr<TWsRelayHandlers> FHandlers;
 };

@@ -53,15 +53,19 @@ void SendJson(relay::TRelayResponse& AResponse, std::unique_ptr<platform::TJSONO
     AResponse.Send<platform::TJSONObject>(AObject.release()).Status(AStatus);
 }
 
-void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
+// Every JSON answer starts with these two members.
+std::unique_ptr<platform::TJSONObject> NewAnswer(const std::string& AStatus, const std::string& AStatusDesc)
 {
     auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "404");
+    J->AddPair("Status", AStatus);
     J->AddPair("Status_Desc", AStatusDesc);
-    SendJson(AResponse, std::move(J), 404);
+    return J;
 }
 
-const std::string KProdutoNaoEncontrado = "Descricao nao encontrada para o ean: ";
+void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
+{
+    SendJson(AResponse, NewAnswer("404", AStatusDesc), 404);
+}
 
 // The product statement of "/api/desc/:id" and "/api/desc200/:id", line by line.
 const std::vector<std::string> KProductRecordLines = {
@@ -84,150 +88,178 @@ const std::vector<std::string> KProductIniLines = {
 const std::vector<std::string> KProductColumns = {"nome", "ncm", "cest_codigo", "embalagem",
                                                   "quantidade_embalagem", "marca", "categoria"};
 
-// Answers a product record as JSON; ARecord holds the columns of KProductColumns.
-void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARecord)
+// --- answers for a found item; ARow holds the route's columns ---
+
+// The first column as plain text.
+void SendText(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "200");
-    J->AddPair("Status_Desc", "Ok");
-    J->AddPair("Nome", TWsRelay::removeacento(ARecord[0]));
-    J->AddPair("Ncm", TWsRelay::removeacento(ARecord[1]));
-    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARecord[2]));
-    J->AddPair("Embalagem", TWsRelay::removeacento(ARecord[3]));
-    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARecord[4]));
-    J->AddPair("Marca", TWsRelay::removeacento(ARecord[5]));
-    J->AddPair("Categoria", TWsRelay::removeacento(ARecord[6]));
+    AResponse.Send(ARow[0]).Status(200);
+}
+
+// A unit of measure ("id", "nome") as JSON.
+void SendUnit(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
+{
+    auto J = NewAnswer("200", "Ok");
+    J->AddPair("id", TWsRelay::removeacento(ARow[0]));
+    J->AddPair("nome", TWsRelay::removeacento(ARow[1]));
+    SendJson(AResponse, std::move(J), 200);
+}
+
+// A product record (KProductColumns) as JSON.
+void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
+{
+    auto J = NewAnswer("200", "Ok");
+    J->AddPair("Nome", TWsRelay::removeacento(ARow[0]));
+    J->AddPair("Ncm", TWsRelay::removeacento(ARow[1]));
+    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARow[2]));
+    J->AddPair("Embalagem", TWsRelay::removeacento(ARow[3]));
+    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARow[4]));
+    J->AddPair("Marca", TWsRelay::removeacento(ARow[5]));
+    J->AddPair("Categoria", TWsRelay::removeacento(ARow[6]));
     J->AddPair("Peso", "");
     J->AddPair("id_categoria", "");
     J->AddPair("tributacao", "");
     SendJson(AResponse, std::move(J), 200);
 }
 
-} // namespace
-
-void TWsRelayHandlers::GetDescricao(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+// A product record (KProductColumns) as INI-style text under "[GENERAL]".
+void SendProductIni(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::OpenThenTrim,
-                {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria from cad_produtos "
-                 "where ean = :ean"},
-                "ean", Code, {"nome"}, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    AResponse.Send(Row[0]).Status(200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao: " + Code + "|" + Row[0]);
-}
-
-void TWsRelayHandlers::GetUm2(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
-{
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", Code, {"nome"}, Row)) {
-        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
-        return;
-    }
-    AResponse.Send(Row[0]).Status(200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[0]);
-}
-
-void TWsRelayHandlers::GetUm(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
-{
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id", Code,
-                {"id", "nome"}, Row)) {
-        SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + Code);
-        const int32_t C = ++Total404;
-        AddressedLine(ARequest, C, "| Descricao nao encontrada a unidade de meida: " + Code);
-        return;
-    }
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", "200");
-    J->AddPair("Status_Desc", "Ok");
-    J->AddPair("id", TWsRelay::removeacento(Row[0]));
-    J->AddPair("nome", TWsRelay::removeacento(Row[1]));
-    SendJson(AResponse, std::move(J), 200);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue descricao unidade medida: " + Code + "|" + Row[1]);
-}
-
-void TWsRelayHandlers::GetDesc(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
-{
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    SendProductRecord(AResponse, Row);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
-}
-
-void TWsRelayHandlers::GetDesc200(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
-{
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductRecordLines, "ean", Code, KProductColumns, Row)) {
-        // Clients of this route cannot take a 404: a placeholder record, still counted as not found.
-        auto J = std::make_unique<platform::TJSONObject>();
-        J->AddPair("Status", "404");
-        J->AddPair("Status_Desc", "404");
-        J->AddPair("Nome", "404");
-        J->AddPair("Ncm", "404");
-        J->AddPair("Cest_Codigo", "404");
-        J->AddPair("Embalagem", "404");
-        J->AddPair("QuantidadeEmbalagem", "0");
-        J->AddPair("Marca", "404");
-        J->AddPair("Categoria", "404");
-        J->AddPair("Peso", "0");
-        J->AddPair("id_categoria", "0");
-        J->AddPair("tributacao", "404");
-        SendJson(AResponse, std::move(J), 200);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
-    SendProductRecord(AResponse, Row);
-    const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue json: " + Code + "|" + Row[0]);
-}
-
-void TWsRelayHandlers::GetDescIni(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
-{
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(TOrder::TrimThenOpen, KProductIniLines, "ean", Code, KProductColumns, Row)) {
-        SendNotFound(AResponse, KProdutoNaoEncontrado + Code);
-        const int32_t C = ++Total404;
-        BareLine(C, "| Descricao nao encontrada para o ean: " + Code);
-        return;
-    }
     platform::TStringList Ini;
     Ini.Add("[GENERAL]");
-    Ini.Add("Nome=" + TWsRelay::removeacento(Row[0]));
-    Ini.Add("Ncm=" + TWsRelay::removeacento(Row[1]));
-    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(Row[2]));
-    Ini.Add("Embalagem=" + TWsRelay::removeacento(Row[3]));
-    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(Row[4]));
-    Ini.Add("Marca=" + TWsRelay::removeacento(Row[5]));
-    Ini.Add("Categoria=" + TWsRelay::removeacento(Row[6]));
+    Ini.Add("Nome=" + TWsRelay::removeacento(ARow[0]));
+    Ini.Add("Ncm=" + TWsRelay::removeacento(ARow[1]));
+    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARow[2]));
+    Ini.Add("Embalagem=" + TWsRelay::removeacento(ARow[3]));
+    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARow[4]));
+    Ini.Add("Marca=" + TWsRelay::removeacento(ARow[5]));
+    Ini.Add("Categoria=" + TWsRelay::removeacento(ARow[6]));
     Ini.Add("Peso=");
     Ini.Add("id_categoria=");
     Ini.Add("tributacao=");
     AResponse.Send(Ini.Text()).Status(200);
+}
+
+// --- answers for a missing item ---
+
+void SendProductNotFound(relay::TRelayResponse& AResponse, const std::string& ACode)
+{
+    SendNotFound(AResponse, "Descricao nao encontrada para o ean: " + ACode);
+}
+
+void SendUnitNotFound(relay::TRelayResponse& AResponse, const std::string& ACode)
+{
+    SendNotFound(AResponse, "Descricao nao encontrada para a unidade de medida: " + ACode);
+}
+
+// Clients of "/api/desc200/:id" cannot take a 404: a placeholder record, still counted as not found.
+void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
+{
+    auto J = NewAnswer("404", "404");
+    J->AddPair("Nome", "404");
+    J->AddPair("Ncm", "404");
+    J->AddPair("Cest_Codigo", "404");
+    J->AddPair("Embalagem", "404");
+    J->AddPair("QuantidadeEmbalagem", "0");
+    J->AddPair("Marca", "404");
+    J->AddPair("Categoria", "404");
+    J->AddPair("Peso", "0");
+    J->AddPair("id_categoria", "0");
+    J->AddPair("tributacao", "404");
+    SendJson(AResponse, std::move(J), 200);
+}
+
+// One lookup route: its statement, its answers, its history lines.
+struct TLookupRoute {
+    TOrder Order;                       // when the history trim runs
+    std::vector<std::string> Lines;     // the statement, line by line
+    const char* Param;                  // the statement's parameter that takes the code
+    std::vector<std::string> Columns;   // read from the first row, in answer order
+    void (*SendFound)(relay::TRelayResponse&, const std::vector<std::string>&);
+    std::string FoundText;              // history: FoundText, the code, "|", column ShownColumn
+    size_t ShownColumn;
+    void (*SendMissing)(relay::TRelayResponse&, const std::string&);
+    std::string MissingText;            // history: MissingText and the code
+    bool MissingBare;                   // a missing item's line is the bare form
+};
+
+// "/api/descricao/:id": the trim only once the database answers.
+const TLookupRoute KDescricao = {TOrder::OpenThenTrim,
+                                 {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria "
+                                  "from cad_produtos where ean = :ean"},
+                                 "ean", {"nome"},
+                                 SendText, "| Entregue descricao: ", 0,
+                                 SendProductNotFound, "| Descricao nao encontrada para o ean: ", false};
+// "/api/um2/:id"
+const TLookupRoute KUm2 = {TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", {"nome"},
+                           SendText, "| Entregue descricao unidade medida: ", 0,
+                           SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+// "/api/um/:id": the line shows the unit's name.
+const TLookupRoute KUm = {TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id",
+                          {"id", "nome"},
+                          SendUnit, "| Entregue descricao unidade medida: ", 1,
+                          SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+// "/api/desc/:id", "/api/desc200/:id" and "/api/desc_ini/:id": a missing product's line is bare.
+const TLookupRoute KDesc = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
+                            SendProductRecord, "| Entregue json: ", 0,
+                            SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
+const TLookupRoute KDesc200 = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
+                               SendProductRecord, "| Entregue json: ", 0,
+                               SendPlaceholderRecord, "| Descricao nao encontrada para o ean: ", true};
+const TLookupRoute KDescIni = {TOrder::TrimThenOpen, KProductIniLines, "ean", KProductColumns,
+                               SendProductIni, "| Entregue INI: ", 0,
+                               SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
+
+// Every lookup route: the code from ":id", one lookup, the route's answer, then the counter and
+// the history line with the value this request's increment produced.
+void AnswerLookup(const TLookupRoute& ARoute, relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse)
+{
+    const std::string Code = ARequest.Params()["id"];
+    std::vector<std::string> Row;
+    if (!Lookup(ARoute.Order, ARoute.Lines, ARoute.Param, Code, ARoute.Columns, Row)) {
+        ARoute.SendMissing(AResponse, Code);
+        const int32_t C = ++Total404;
+        if (ARoute.MissingBare)
+            TWsRelayHandlers::BareLine(C, ARoute.MissingText + Code);
+        else
+            TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.MissingText + Code);
+        return;
+    }
+    ARoute.SendFound(AResponse, Row);
     const int32_t C = ++TotalResolvidos;
-    AddressedLine(ARequest, C, "| Entregue INI: " + Code + "|" + Row[0]);
+    TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.FoundText + Code + "|" + Row[ARoute.ShownColumn]);
+}
+
+} // namespace
+
+void TWsRelayHandlers::GetDescricao(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KDescricao, ARequest, AResponse);
+}
+
+void TWsRelayHandlers::GetUm2(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KUm2, ARequest, AResponse);
+}
+
+void TWsRelayHandlers::GetUm(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KUm, ARequest, AResponse);
+}
+
+void TWsRelayHandlers::GetDesc(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KDesc, ARequest, AResponse);
+}
+
+void TWsRelayHandlers::GetDesc200(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KDesc200, ARequest, AResponse);
+}
+
+void TWsRelayHandlers::GetDescIni(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
+{
+    AnswerLookup(KDescIni, ARequest, AResponse);
 }
 
 } // namespace service

@@ -1,10 +1,9 @@
 // Picture routes: the product's PNG file from the picture folder, or whether it exists.
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/file_system.hpp"
 #include "platform/base/stream.hpp"
 #include "platform/json/json.hpp"
 #include "service/ws_relay.hpp"
@@ -12,13 +11,6 @@
 namespace service {
 
 namespace {
-
-// A file (links followed); a folder of that name does not count.
-bool PictureExists(const std::string& AFileName)
-{
-    struct stat st {};
-    return ::stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string PictureFileName(const TWsRelay& AOwner, relay::TRelayRequest& ARequest)
 {
@@ -49,7 +41,7 @@ void TWsRelayHandlers::GetFotoExiste(relay::TRelayRequest& ARequest, relay::TRel
 {
     const std::string file = PictureFileName(FOwner, ARequest);
     HistoryTrim();
-    const bool exists = PictureExists(file);
+    const bool exists = platform::FileExists(file);
     AResponse.Send(exists ? "Sim" : "Nao").Status(200);
     const int32_t c = ++TotalResolvidos;
     AddressedLine(ARequest, c, "| Consulta Arquivo : " + file + (exists ? " Sim" : " Nao"));
@@ -60,7 +52,7 @@ void TWsRelayHandlers::GetFotoExisteJ(relay::TRelayRequest& ARequest, relay::TRe
     const std::string file = PictureFileName(FOwner, ARequest);
     HistoryTrim();
     auto json = std::make_unique<platform::TJSONObject>();
-    const bool exists = PictureExists(file);
+    const bool exists = platform::FileExists(file);
     if (exists) {
         json->AddPair("Status", std::string("200"));
         json->AddPair("Status_Desc", "Foto encontrada: " + ARequest.Params()["id"]);

@@ -3,7 +3,7 @@
 namespace relay {
 
 TRelayRequest::TRelayRequest(platform::TWebRequest& AWebRequest)
-    : FWebRequest(&AWebRequest), FSessions(std::make_unique<TRelaySessions>())
+    : FWebRequest(&AWebRequest)
 {
 }
 
@@ -28,6 +28,13 @@ TRelayRequest& TRelayRequest::Body(platform::TObject* ABody)
 {
     FBody = ABody;
     return *this;
+}
+
+TRelaySessions& TRelayRequest::Sessions()
+{
+    if (!FSessions)
+        FSessions = std::make_unique<TRelaySessions>();
+    return *FSessions;
 }
 
 TRelayCoreParam& TRelayRequest::Params()

@@ -29,7 +29,8 @@ public:
     // A reference the framework never reads nor frees.
     TRelayRequest& Session(platform::TObject* ASession) { FSession = ASession; return *this; }
     platform::TObject* Session() const noexcept { return FSession; }
-    TRelaySessions& Sessions() noexcept { return *FSessions; }
+    // The session container, made on the first call (most requests never use one).
+    TRelaySessions& Sessions();
 
     // Value collections, built on the first call.
     TRelayCoreParam& Headers();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/base/exception.hpp"
+#include "platform/base/file_system.hpp"
 
 namespace platform {
 
@@ -31,8 +32,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenRegularFile(const std::string& AFi
     int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
-        struct stat st {};
-        if (::stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (FileExists(AFileName))
             ThrowCannotOpen(AFileName, error);
         return nullptr;
     }

@@ -17,12 +17,6 @@ int TStringList::Add(std::string ALine)
     return Count() - 1;
 }
 
-std::string TStringList::NameOf(std::string_view ALine)
-{
-    size_t eq = ALine.find('=');
-    return eq == std::string_view::npos ? std::string() : std::string(ALine.substr(0, eq));
-}
-
 int TStringList::IndexOfName(std::string_view AName) const noexcept
 {
     for (size_t i = 0; i < FLines.size(); ++i) {

@@ -51,8 +51,6 @@ public:
     int IndexOfName(std::string_view AName) const noexcept;
     // Everything after the first "=" of that row, untrimmed; "" when no row matches.
     std::string Values(std::string_view AName) const;
-    // Text before the first "=" of the row; "" when the row has none.
-    static std::string NameOf(std::string_view ALine);
 
     // The rows and the encoding of another list.
     void Assign(const TStringList& ASource);

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "platform/base/stream.hpp"
+#include "platform/base/strings.hpp"
 #include "platform/web/method_type.hpp"
 
 namespace platform {
-
-using TStrings = std::vector<std::string>;
 
 // One uploaded file of a multipart form; the request owns the stream.
 struct TWebFile {

@@ -1,23 +1,17 @@
 #include "service/main/control.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
 
+#include "platform/base/file_system.hpp"
 #include "platform/text/str_to_int.hpp"
 #include "service/ws_relay.hpp"
 
 namespace service {
 
 namespace {
-
-bool RegularFileExists(const std::string& AName)
-{
-    struct stat st {};
-    return ::stat(AName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string DirectoryOf(const std::string& AFileName)
 {
@@ -79,7 +73,7 @@ void TMainControl::Shutdown() noexcept
 
 void TMainControl::LoadConfig()
 {
-    if (RegularFileExists(FFileConfig)) {
+    if (platform::FileExists(FFileConfig)) {
         FConfig.LoadFromFile(FFileConfig);
         return;
     }

@@ -12,12 +12,16 @@
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 #include "support/memory_web.hpp"
+#include "support/router_walk.hpp"
 
 using namespace relay;
 using platform::mtAny;
 using platform::mtGet;
 using platform::mtPost;
+using testing_support::Join;
+using testing_support::TLog;
 using testing_support::TMemoryExchange;
+using testing_support::TWalkResult;
 
 namespace {
 
@@ -31,8 +35,6 @@ public:
 };
 
 class TDeeperRelay : public TTestRelay {};
-
-using TLog = std::vector<std::string>;
 
 TRelayCallback Logger(TLog& ALog, std::string AName)
 {
@@ -50,24 +52,9 @@ TRelayCallback Middleware(TLog& ALog, std::string AName)
     };
 }
 
-std::string Join(const TLog& ALog)
+TWalkResult Walk(const std::string& AMethod, const std::string& ATarget)
 {
-    std::string out;
-    for (const auto& s : ALog)
-        out += (out.empty() ? "" : ",") + s;
-    return out;
-}
-
-struct TResult {
-    int Status;
-    std::string Content;
-};
-
-TResult Walk(const std::string& AMethod, const std::string& ATarget)
-{
-    TMemoryExchange x(AMethod, ATarget);
-    TRelayCore::RootTree().Execute(x.Req(), x.Res());
-    return {x.Status(), x.Content()};
+    return testing_support::Walk(TRelayCore::RootTree(), AMethod, ATarget);
 }
 
 size_t CallbackCount(const std::string& APath, platform::TMethodType AMethod)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/fuzz_inputs.hpp"
+#include "support/process_state.hpp"
 
 #include "fuzz/http_entry.hpp"
 
@@ -14,6 +15,8 @@ namespace {
 using test_support::FuzzInputsOf;
 using test_support::ReadFileBytes;
 
+// The harness sets up the core, its routes and a server once for its process, as the fuzzer's
+// process needs, and keeps them: so each test runs in a process of its own.
 std::string Serve(const std::string& ABytes)
 {
     return fuzz::RunHttp(reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size());
@@ -21,6 +24,7 @@ std::string Serve(const std::string& ABytes)
 
 TEST(FuzzHttpInputs, EveryKeptInputIsServed)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();
     auto files = FuzzInputsOf("http");
     ASSERT_GE(files.size(), 5u);
     for (const auto& file : files) {
@@ -32,6 +36,7 @@ TEST(FuzzHttpInputs, EveryKeptInputIsServed)
 // The harness itself: it must see the server's real answers, or the fuzzer explores nothing.
 TEST(FuzzHttpInputs, HarnessSeesTheServersAnswers)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();
     EXPECT_EQ(Serve(""), "");
     std::string two = Serve("GET /api/nothing HTTP/1.1\r\n\r\nGET /api/grava HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(two.find("HTTP/1.1 404"), 0u) << two;

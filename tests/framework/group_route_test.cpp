@@ -10,6 +10,7 @@
 #include "framework/relay/core/route.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "support/framework_state.hpp"
 #include "support/memory_web.hpp"
 
 using namespace relay;
@@ -64,9 +65,12 @@ size_t CallbackCount(const TRelayRouterTree* ANode, platform::TMethodType AMetho
     return it == ANode->Callbacks().end() ? 0 : it->second.size();
 }
 
+// Each test registers on the one core; it is released afterwards.
+class GroupRoute : public testing_support::TRestoresFramework {};
+
 } // namespace
 
-TEST(GroupRoute, PrefixedParameterRoute)
+TEST_F(GroupRoute, PrefixedParameterRoute)
 {
     std::string id;
     TRelayCore::Group()->Prefix("/api/")->Get("/users/:id/", [&](TRelayRequest& ARequest, TRelayResponse& AResponse,
@@ -79,7 +83,7 @@ TEST(GroupRoute, PrefixedParameterRoute)
     EXPECT_EQ(CallbackCount(Node({"api", "users", ":id"}), mtGet), 1u);
 }
 
-TEST(GroupRoute, NoPrefixLandsAtTheRoot)
+TEST_F(GroupRoute, NoPrefixLandsAtTheRoot)
 {
     auto group = TRelayCore::Group();
     group->Get("users", Named("H"))->Use(Middleware("M"));
@@ -89,7 +93,7 @@ TEST(GroupRoute, NoPrefixLandsAtTheRoot)
     EXPECT_EQ(Walk("GET", "/elsewhere"), "M M 404");  // root middleware runs for every request
 }
 
-TEST(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
+TEST_F(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
 {
     TRelayCore::Group()->Prefix("")->Get("a", Named("A"))->Use(Middleware("M1"));
     TRelayCore::Group()->Prefix("/")->Get("b", Named("B"))->Use(Middleware("M2"));
@@ -99,7 +103,7 @@ TEST(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
     EXPECT_EQ(Walk("GET", "/b"), "M1 M2 B 200");
 }
 
-TEST(GroupRoute, SecondPrefixReplacesTheFirst)
+TEST_F(GroupRoute, SecondPrefixReplacesTheFirst)
 {
     auto group = TRelayCore::Group();
     group->Prefix("v1")->Get("x", Named("One"))->Prefix("v2")->Get("x", Named("Two"));
@@ -107,7 +111,7 @@ TEST(GroupRoute, SecondPrefixReplacesTheFirst)
     EXPECT_EQ(Walk("GET", "/v2/x"), "Two 200");
 }
 
-TEST(GroupRoute, EmptyPathLandsOnThePrefixPath)
+TEST_F(GroupRoute, EmptyPathLandsOnThePrefixPath)
 {
     TRelayCore::Group()->Prefix("api")->Get("", Named("G"))->Post("/", Named("P"));
     EXPECT_EQ(CallbackCount(Node({"api"}), mtGet), 1u);
@@ -116,7 +120,7 @@ TEST(GroupRoute, EmptyPathLandsOnThePrefixPath)
     EXPECT_EQ(Walk("POST", "/api/"), "P 200");
 }
 
-TEST(GroupRoute, UseRegistersMiddlewareInOrder)
+TEST_F(GroupRoute, UseRegistersMiddlewareInOrder)
 {
     auto group = TRelayCore::Group()->Prefix("api");
     group->Use(Middleware("M1"), Middleware("M2"));
@@ -130,7 +134,7 @@ TEST(GroupRoute, UseRegistersMiddlewareInOrder)
     EXPECT_EQ(Walk("GET", "/api/x"), "M1 M2 A B C H 200");
 }
 
-TEST(GroupRoute, RouteAllIsMiddlewareOnly)
+TEST_F(GroupRoute, RouteAllIsMiddlewareOnly)
 {
     TRelayCore::Route("/r")->All(Middleware("M"));
     const TRelayRouterTree* r = Node({"r"});
@@ -140,7 +144,7 @@ TEST(GroupRoute, RouteAllIsMiddlewareOnly)
         EXPECT_EQ(CallbackCount(r, m), 0u);
 }
 
-TEST(GroupRoute, PendingCallbacksWaitForTheNextMethodRegistration)
+TEST_F(GroupRoute, PendingCallbacksWaitForTheNextMethodRegistration)
 {
     auto route = TRelayCore::Route("/r");
     route->AddCallback(Named("A"))->All(Middleware("M"));
@@ -156,7 +160,7 @@ TEST(GroupRoute, PendingCallbacksWaitForTheNextMethodRegistration)
     EXPECT_EQ(Walk("GET", "/api/users"), "A2 H2 200");
 }
 
-TEST(GroupRoute, GroupRouteIsIndependentOfTheGroup)
+TEST_F(GroupRoute, GroupRouteIsIndependentOfTheGroup)
 {
     auto group = TRelayCore::Group()->Prefix("api");
     auto route = group->Route("users");
@@ -167,7 +171,7 @@ TEST(GroupRoute, GroupRouteIsIndependentOfTheGroup)
     EXPECT_EQ(&group->End(), TRelayCore::GetInstance());
 }
 
-TEST(GroupRoute, CoreRouteKeepsItsPath)
+TEST_F(GroupRoute, CoreRouteKeepsItsPath)
 {
     auto route = TRelayCore::Route("api/x/");
     EXPECT_EQ(std::static_pointer_cast<TRelayCoreRoute<TRelayCore>>(route)->Path(), "api/x/");
@@ -176,7 +180,7 @@ TEST(GroupRoute, CoreRouteKeepsItsPath)
     EXPECT_EQ(Walk("DELETE", "/api/x"), "D 200");
 }
 
-TEST(GroupRoute, TwoGroupsAreIndependent)
+TEST_F(GroupRoute, TwoGroupsAreIndependent)
 {
     auto a = TRelayCore::Group()->Prefix("a");
     auto b = TRelayCore::Group()->Prefix("b");
@@ -188,7 +192,7 @@ TEST(GroupRoute, TwoGroupsAreIndependent)
     EXPECT_EQ(&a->End(), &b->End());
 }
 
-TEST(GroupRoute, ChainedRegistrationReachesTheDirectNodes)
+TEST_F(GroupRoute, ChainedRegistrationReachesTheDirectNodes)
 {
     // a group, a route and the core registering on the same path append to the same lists
     TRelayCore::Group()->Prefix("/shop/")->Get("items", Named("G1"));
@@ -203,7 +207,7 @@ TEST(GroupRoute, ChainedRegistrationReachesTheDirectNodes)
     EXPECT_EQ(Walk("POST", "/shop/items"), "P1 P2 200");
 }
 
-TEST(GroupRoute, ShortFormsAreAdaptedByTheCore)
+TEST_F(GroupRoute, ShortFormsAreAdaptedByTheCore)
 {
     auto group = TRelayCore::Group()->Prefix("s");
     group->Get("req", [](TRelayRequest&) { Ran += "R "; });

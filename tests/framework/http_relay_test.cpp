@@ -1,6 +1,6 @@
 // The framework end to end: routes registered on the core, the server started through TRelay,
-// requests sent with curl (or raw sockets) over loopback. Every test runs in its own process,
-// so the core and the provider's class-level state start fresh.
+// requests sent with curl (or raw sockets) over loopback. The fixture puts the core and the
+// provider's class-level state back as the test found them.
 #include <gtest/gtest.h>
 
 #include "support/gate.hpp"
@@ -23,6 +23,7 @@
 #include "platform/json/json.hpp"
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
+#include "support/framework_state.hpp"
 #include "support/http.hpp"
 
 using namespace relay;
@@ -31,8 +32,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
-TGate Gate;
 std::string PictureFile;
 std::string PictureBytes;
 
@@ -54,7 +53,7 @@ std::string WritePicture()
     return png;
 }
 
-class RelayHttp : public ::testing::Test {
+class RelayHttp : public testing_support::TRestoresFramework {
 protected:
     void SetUp() override
     {
@@ -98,7 +97,7 @@ protected:
             res.Status(500);
             throw platform::Exception("after the file");
         });
-        TRelay::Get("/block", [](TRelayRequest&, TRelayResponse& res) {
+        TRelay::Get("/block", [this](TRelayRequest&, TRelayResponse& res) {
             Gate.Wait();
             res.Send("released");
         });
@@ -127,6 +126,7 @@ protected:
     std::string Url(const std::string& APath) const { return LoopbackUrl(Port, APath); }
 
     int Port = 0;
+    TGate Gate;  // holds "/block" until the test opens it
 };
 
 } // namespace
@@ -368,6 +368,7 @@ TEST_F(RelayHttp, StartStopStartOnANewPort)
 
 TEST_F(RelayHttp, StopListenBeforeAnyStartAndAfterAStop)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();  // the server object, once made, stays for the process
     int stops = 0;
     TRelay::SetOnStopListen([&] { ++stops; });
     try {
@@ -496,6 +497,7 @@ TEST_F(RelayHttp, AnyAuthorizationSchemeReachesTheRouterUndecoded)
 
 TEST_F(RelayHttp, TlsOptions)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();  // the options, once made, stay for the process
     auto options = TRelay::SSLOptions();
     EXPECT_EQ(TRelay::SSLOptions(), options); // made once
     EXPECT_TRUE(options->Active());

@@ -7,6 +7,7 @@
 #include "framework/relay/json_body.hpp"
 #include "platform/json/json.hpp"
 #include "platform/web/content_type.hpp"
+#include "support/framework_state.hpp"
 #include "support/memory_web.hpp"
 
 using namespace relay;
@@ -197,6 +198,7 @@ TEST(JsonBody, PlainAnswersAreLeftAlone)
 
 TEST(JsonBody, CharsetOfTheLatestCallServesEveryCopy)
 {
+    const testing_support::TFrameworkState restored;  // the charset is process-wide
     TRelayCallback first = JsonBody("ISO-8859-1");
     EXPECT_EQ(JsonCharset(), "ISO-8859-1");
     TJsonExchange x("GET", "", "");

@@ -15,6 +15,7 @@
 #include "platform/json/json.hpp"
 #include "platform/text/convert.hpp"
 #include "platform/text/str_to_int.hpp"
+#include "support/framework_state.hpp"
 #include "support/memory_web.hpp"
 
 using namespace relay;
@@ -59,9 +60,14 @@ struct TQuery {
     TRelayCoreParamField& Field(const std::string& AKey) { return Exchange.Req().Query().Field(AKey); }
 };
 
+// The tests change the fields' settings, the format settings and the time zone, all
+// process-wide; each gets them back as it found them.
+class ParamConfig : public testing_support::TRestoresFramework {};
+class ParamField : public testing_support::TRestoresFramework {};
+
 } // namespace
 
-TEST(ParamConfig, Defaults)
+TEST_F(ParamConfig, Defaults)
 {
     auto& config = TRelayCoreParamConfig::GetInstance();
     EXPECT_EQ(&TRelayCoreParamConfig::GetInstance(), &config);
@@ -74,7 +80,7 @@ TEST(ParamConfig, Defaults)
     EXPECT_FALSE(config.CheckLhsBrackets());
 }
 
-TEST(ParamConfig, SettingsAreCopiedIntoFieldsMadeLater)
+TEST_F(ParamConfig, SettingsAreCopiedIntoFieldsMadeLater)
 {
     TQuery q("a=x&b=x");
     TRelayCoreParamField& before = q.Field("a");
@@ -86,7 +92,7 @@ TEST(ParamConfig, SettingsAreCopiedIntoFieldsMadeLater)
     EXPECT_EQ(BadRequestOf([&] { before.AsInteger(); }), "The a param 'x' is not valid a integer type.");
 }
 
-TEST(ParamField, RequiredRuleTestsPresenceNotContent)
+TEST_F(ParamField, RequiredRuleTestsPresenceNotContent)
 {
     TMemoryExchange ex("GET", "/x?id=");
     // route parameters are required, query values are not
@@ -122,7 +128,7 @@ TEST(ParamField, RequiredRuleTestsPresenceNotContent)
     EXPECT_EQ(BadRequestOf([&] { ex.Req().Query().Field("q").Required(true).AsString(); }), "The q param is required.");
 }
 
-TEST(ParamField, TrimmingAndStrings)
+TEST_F(ParamField, TrimmingAndStrings)
 {
     TQuery q("n=++42++&t=%09x%0A");  // "  42  " and "\tx\n"
     EXPECT_EQ(q.Field("n").AsString(), "  42  ");
@@ -132,7 +138,7 @@ TEST(ParamField, TrimmingAndStrings)
     EXPECT_EQ(q.Field("t").AsString(), "\tx\n");
 }
 
-TEST(ParamField, InvalidValuesNameTheirTypeWord)
+TEST_F(ParamField, InvalidValuesNameTheirTypeWord)
 {
     struct Row {
         const char* Word;
@@ -158,7 +164,7 @@ TEST(ParamField, InvalidValuesNameTheirTypeWord)
     EXPECT_EQ(q.Field("age").AsString(), " abc ");
 }
 
-TEST(ParamField, Integers)
+TEST_F(ParamField, Integers)
 {
     struct Row {
         const char* Text;
@@ -199,7 +205,7 @@ TEST(ParamField, Integers)
     }
 }
 
-TEST(ParamField, FloatsAcceptEitherSeparator)
+TEST_F(ParamField, FloatsAcceptEitherSeparator)
 {
     struct Row {
         const char* Text;
@@ -225,7 +231,7 @@ TEST(ParamField, FloatsAcceptEitherSeparator)
     }
 }
 
-TEST(ParamField, CommaLocaleShowsTheUnifiedText)
+TEST_F(ParamField, CommaLocaleShowsTheUnifiedText)
 {
     platform::FormatSettings().DecimalSeparator = ",";
     TQuery q("a=1.2.3&b=1.5&c=1,5");
@@ -234,7 +240,7 @@ TEST(ParamField, CommaLocaleShowsTheUnifiedText)
     EXPECT_DOUBLE_EQ(q.Field("c").AsFloat(), 1.5);
 }
 
-TEST(ParamField, CurrencyAndExtended)
+TEST_F(ParamField, CurrencyAndExtended)
 {
     TQuery q("a=12.34567&b=-1,00004&c=3");
     EXPECT_EQ(q.Field("a").AsCurrency().Units, 123457);
@@ -245,7 +251,7 @@ TEST(ParamField, CurrencyAndExtended)
     EXPECT_EQ(BadRequestOf([&] { huge.Field("h").AsCurrency(); }), "The h param '1e300' is not valid a numeric type.");
 }
 
-TEST(ParamField, Booleans)
+TEST_F(ParamField, Booleans)
 {
     struct Row {
         const char* Query;
@@ -266,7 +272,7 @@ TEST(ParamField, Booleans)
     EXPECT_TRUE(q.Field("w").AsBoolean());
 }
 
-TEST(ParamField, DatesAndTimes)
+TEST_F(ParamField, DatesAndTimes)
 {
     struct Row {
         const char* Text;
@@ -308,7 +314,7 @@ TEST(ParamField, DatesAndTimes)
     }
 }
 
-TEST(ParamField, DateFormatOrderAndSeparator)
+TEST_F(ParamField, DateFormatOrderAndSeparator)
 {
     // no "-" after the first character: the locale's separator ("/" in the C locale)
     TRelayCoreParamConfig::GetInstance().DateFormat("dd/MM/yyyy");
@@ -322,7 +328,7 @@ TEST(ParamField, DateFormatOrderAndSeparator)
     EXPECT_EQ(p.Field("a").AsDate(), Date(2024, 1, 15));
 }
 
-TEST(ParamField, Iso8601InUtc)
+TEST_F(ParamField, Iso8601InUtc)
 {
     struct Row {
         const char* Text;
@@ -357,7 +363,7 @@ TEST(ParamField, Iso8601InUtc)
     }
 }
 
-TEST(ParamField, Iso8601InLocalTime)
+TEST_F(ParamField, Iso8601InLocalTime)
 {
     // a fixed zone three hours east of UTC, no daylight saving
     ::setenv("TZ", "<+03>-3", 1);
@@ -368,7 +374,7 @@ TEST(ParamField, Iso8601InLocalTime)
     EXPECT_NEAR(q.Field("b").AsISO8601DateTime(), Date(2024, 1, 15) + Time(13, 0, 0), 1e-9);
 }
 
-TEST(ParamField, CacheSharesOneFieldPerKeyIgnoringCase)
+TEST_F(ParamField, CacheSharesOneFieldPerKeyIgnoringCase)
 {
     TQuery q("id=x");
     TRelayCoreParamField& lower = q.Field("id");
@@ -391,7 +397,7 @@ TEST(ParamField, CacheSharesOneFieldPerKeyIgnoringCase)
     EXPECT_TRUE(params.Field("k").IsRequired());
 }
 
-TEST(ParamField, BracketsOnAndOff)
+TEST_F(ParamField, BracketsOnAndOff)
 {
     const char* query = "price[gte]=10&price[lte]=20&price[GTE]=99&price[startsWith]=a&price[startswith]=b";
     {
@@ -425,7 +431,7 @@ TEST(ParamField, BracketsOnAndOff)
     EXPECT_EQ(cased2.Field("Price").LhsBrackets()->Gt(), "5");
 }
 
-TEST(ParamField, BracketSuffixes)
+TEST_F(ParamField, BracketSuffixes)
 {
     const char* expected[] = {"[eq]",    "[ne]",   "[lt]",       "[lte]",        "[gt]",      "[gte]",
                               "[range]", "[like]", "[contains]", "[startsWith]", "[endsWith]"};
@@ -463,7 +469,7 @@ std::string ReadFile(const std::filesystem::path& APath)
 
 } // namespace
 
-TEST(ParamField, UploadHidesTheFieldOfTheSameName)
+TEST_F(ParamField, UploadHidesTheFieldOfTheSameName)
 {
     TMemoryExchange ex("POST", "/up");
     ex.WebRequest.SetContentType("multipart/form-data; boundary=B");
@@ -501,7 +507,7 @@ TEST(ParamField, UploadHidesTheFieldOfTheSameName)
     std::filesystem::remove_all(dir);
 }
 
-TEST(ParamField, TemplateErrorsPassThrough)
+TEST_F(ParamField, TemplateErrorsPassThrough)
 {
     TRelayCoreParamConfig::GetInstance().RequiredMessage("Missing %d");
     TMemoryExchange ex("GET", "/");
@@ -510,7 +516,7 @@ TEST(ParamField, TemplateErrorsPassThrough)
     EXPECT_EQ(BadRequestOf([&] { ex.Req().Params().Field("code").AsString(); }), "Falta o parametro code!");
 }
 
-TEST(ParamField, FieldMadeDirectlyHasEmptySettings)
+TEST_F(ParamField, FieldMadeDirectlyHasEmptySettings)
 {
     TStringDictionary params;
     params.AddOrSetValue("a", "1");

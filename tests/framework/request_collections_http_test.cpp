@@ -14,6 +14,7 @@
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
+#include "support/framework_state.hpp"
 #include "support/http.hpp"
 
 using namespace relay;
@@ -46,13 +47,9 @@ std::string Echo(TRelayCoreParam& AParam)
     return out;
 }
 
-// The echo routes, registered once per process through the core.
+// The echo routes, registered through the core.
 void RegisterEchoRoutes()
 {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
     auto text = [](TRelayResponse& AResponse, const std::string& AText) {
         AResponse.Send(AText).ContentType("text/plain");
     };
@@ -91,7 +88,7 @@ std::unique_ptr<platform::TWebModule> MakeEchoModule()
     return module;
 }
 
-class CollectionsOverHttp : public ::testing::Test {
+class CollectionsOverHttp : public testing_support::TRestoresFramework {
 protected:
     void SetUp() override
     {

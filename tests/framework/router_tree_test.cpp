@@ -11,24 +11,19 @@
 #include "platform/regex/reg_ex.hpp"
 #include "platform/text/str_to_int.hpp"
 #include "support/memory_web.hpp"
+#include "support/router_walk.hpp"
 
 using namespace relay;
 using platform::mtAny;
 using platform::mtGet;
 using platform::mtPost;
+using testing_support::Join;
+using testing_support::TLog;
 using testing_support::TMemoryExchange;
+using testing_support::TWalkResult;
+using testing_support::Walk;
 
 namespace {
-
-using TLog = std::vector<std::string>;
-
-std::string Join(const TLog& ALog)
-{
-    std::string out;
-    for (const auto& s : ALog)
-        out += (out.empty() ? "" : ",") + s;
-    return out;
-}
 
 // A route callback that records its name and the "id" parameter, then answers its name.
 TRelayCallback Handler(TLog& ALog, std::string AName)
@@ -63,21 +58,6 @@ void RegisterProductRoutes(TRelayRouterTree& ATree, TLog& ALog)
             ATree.RegisterRoute(mtPost, "/api/grava", Handler(ALog, "grava"));
         ATree.RegisterRoute(mtGet, std::string("/api/") + name + "/:id", Handler(ALog, name));
     }
-}
-
-struct TResult {
-    bool Found;
-    int Status;
-    std::string Content;
-};
-
-TResult Walk(const TRelayRouterTree& ATree, const std::string& AMethod, const std::string& ATarget,
-            TMemoryExchange* AExchange = nullptr)
-{
-    TMemoryExchange local(AMethod, ATarget);
-    TMemoryExchange& x = AExchange ? *AExchange : local;
-    bool found = ATree.Execute(x.Req(), x.Res());
-    return {found, x.Status(), x.Content()};
 }
 
 // The raw path exactly as given (the exchange's own target setter cuts at "?").
@@ -118,7 +98,7 @@ TEST(RouterTree, ProductRoutesWorkedExample)
     };
     for (const auto& r : rows) {
         log.clear();
-        TResult res = Walk(tree, r.method, r.target);
+        TWalkResult res = Walk(tree, r.method, r.target);
         SCOPED_TRACE(std::string(r.method) + " " + r.target);
         EXPECT_EQ(res.Found, r.found);
         EXPECT_EQ(res.Status, r.status);
@@ -229,7 +209,7 @@ TEST(RouterTree, PatternAndParameterSiblings)
     };
     for (const auto& r : rows) {
         log.clear();
-        TResult res = Walk(tree, "GET", r.target);
+        TWalkResult res = Walk(tree, "GET", r.target);
         EXPECT_EQ(res.Status, r.status) << r.target;
         EXPECT_EQ(Join(log), r.log) << r.target;
     }
@@ -303,7 +283,7 @@ TEST(RouterTree, RouteRegisteredTwiceRunsTwice)
     const TRelayRouterTree* a = tree.Child("a");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->RegexedKeys(), (std::vector<std::string>{":id", ":id", "(x+)"}));
-    TResult res = Walk(tree, "GET", "/a/xx");  // :id comes first in the key list
+    TWalkResult res = Walk(tree, "GET", "/a/xx");  // :id comes first in the key list
     EXPECT_EQ(res.Status, 200);
     EXPECT_EQ(Join(log), "g:xx,g:xx");
 }
@@ -344,7 +324,7 @@ TEST(RouterTree, SecondWalkAsStar)
     };
     for (const auto& r : rows) {
         log.clear();
-        TResult res = Walk(tree, r.method, r.target);
+        TWalkResult res = Walk(tree, r.method, r.target);
         SCOPED_TRACE(std::string(r.method) + " " + r.target);
         EXPECT_EQ(res.Found, r.found);
         EXPECT_EQ(res.Status, r.status);
@@ -393,7 +373,7 @@ TEST(RouterTree, TwoCallbacksRunOnceEachInOrder)
         ANext();
     });
     tree.RegisterRoute(mtGet, "/n", Handler(log, "after"));
-    TResult res = Walk(tree, "GET", "/c");
+    TWalkResult res = Walk(tree, "GET", "/c");
     EXPECT_EQ(Join(log), "first,second");
     EXPECT_EQ(res.Content, "second");
     log.clear();
@@ -447,7 +427,7 @@ TRelayCallback Thrower(int AStatusFirst, TError AError)
 }
 
 template <class TCatch>
-TResult RunExpecting(const TRelayRouterTree& ATree, const std::string& ATarget)
+TWalkResult RunExpecting(const TRelayRouterTree& ATree, const std::string& ATarget)
 {
     TMemoryExchange x("GET", ATarget);
     bool thrown = false;
@@ -550,7 +530,7 @@ TEST(RouterTree, NextCalledTwiceByAMiddleware)
         ANext();
     });
     tree.RegisterRoute(mtGet, "/x", Handler(log, "x"));
-    TResult res = Walk(tree, "GET", "/x");
+    TWalkResult res = Walk(tree, "GET", "/x");
     EXPECT_EQ(Join(log), "x");
     EXPECT_TRUE(res.Found);
     EXPECT_EQ(res.Status, 404);

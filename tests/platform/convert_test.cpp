@@ -6,6 +6,7 @@
 #include "platform/base/date_time.hpp"
 #include "platform/text/convert.hpp"
 #include "platform/text/str_to_int.hpp"
+#include "support/process_state.hpp"
 
 using namespace platform;
 
@@ -24,6 +25,9 @@ TTime T(int h, int n, int s, int ms = 0)
     EXPECT_TRUE(TryEncodeTime(h, n, s, ms, v));
     return v;
 }
+
+// The time zone is the process's: the test sets its own and gets the old one back.
+class Iso8601 : public testing_support::TRestoresPlatform {};
 
 } // namespace
 
@@ -52,7 +56,7 @@ TEST(DateTime, EncodingAndEpochs)
     EXPECT_DOUBLE_EQ(UnixMsToDateTime(-1000), D(1969, 12, 31) + T(23, 59, 59));
 }
 
-TEST(Iso8601, LocalTimeFollowsTheZone)
+TEST_F(Iso8601, LocalTimeFollowsTheZone)
 {
     ::setenv("TZ", "<-05>5", 1);
     ::tzset();

@@ -9,6 +9,7 @@
 
 #include "platform/data/fd_connection.hpp"
 #include "platform/data/fd_query.hpp"
+#include "support/process_state.hpp"
 #include "support/tcp_proxy.hpp"
 #include "support/testdb.hpp"
 
@@ -101,6 +102,7 @@ TEST(ConnectionParams, NameValueLines) {
 
 // Runs without a database: the library is looked for only when a connection opens.
 TEST(ClientLibrary, MissingLibraryIsAClearErrorEveryTime) {
+    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
     const std::string Saved = TFDConnection::ClientLibrary();
     TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     TFDConnection C;

@@ -18,6 +18,7 @@
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/http.hpp"
+#include "support/process_state.hpp"
 
 using namespace platform;
 using namespace testing_support;
@@ -76,7 +77,7 @@ std::unique_ptr<TWebModule> MakeTestModule()
 
 // A gate that handlers wait on until the test opens it (bounded, so a failing test ends).
 
-class HttpServer : public ::testing::Test {
+class HttpServer : public TRestoresPlatform {
 protected:
     void SetUp() override
     {

@@ -7,6 +7,7 @@
 
 #include "platform/base/exception.hpp"
 #include "platform/json/json.hpp"
+#include "support/process_state.hpp"
 
 using namespace platform;
 using TKind = TJSONValue::TKind;
@@ -22,6 +23,9 @@ std::string Nested(size_t ADepth)
 {
     return std::string(ADepth, '[') + std::string(ADepth, ']');
 }
+
+// Number texts follow the process's locale, which the tests set and get back as they found it.
+class JsonNumber : public testing_support::TRestoresPlatform {};
 
 } // namespace
 
@@ -170,7 +174,7 @@ TEST(JsonParse, LongStringsAndNumbersSplitAcrossParts)
     EXPECT_EQ(n->Value(), digits);
 }
 
-TEST(JsonNumber, ValueText)
+TEST_F(JsonNumber, ValueText)
 {
     std::setlocale(LC_NUMERIC, "C");
     struct Row {
@@ -209,7 +213,7 @@ TEST(JsonNumber, ValueText)
         EXPECT_EQ(TJSONNumber(row.text).Value(), row.value) << row.text;
 }
 
-TEST(JsonNumber, ParsedNumbersKeepTheirText)
+TEST_F(JsonNumber, ParsedNumbersKeepTheirText)
 {
     auto v = Parse("[1.50,1e2,-0,12345678901234567890]");
     ASSERT_TRUE(v);
@@ -233,7 +237,7 @@ bool UseCommaLocale()
     return std::setlocale(LC_NUMERIC, "pt_BR.UTF-8") != nullptr;
 }
 
-TEST(JsonNumber, DecimalSeparatorFollowsLocale)
+TEST_F(JsonNumber, DecimalSeparatorFollowsLocale)
 {
     if (!UseCommaLocale())
         GTEST_SKIP() << "no locale with a decimal comma available";
@@ -244,7 +248,7 @@ TEST(JsonNumber, DecimalSeparatorFollowsLocale)
     std::setlocale(LC_NUMERIC, "C");
 }
 
-TEST(JsonNumber, MadeFromValues)
+TEST_F(JsonNumber, MadeFromValues)
 {
     EXPECT_EQ(TJSONNumber(int64_t{-1}).ToJSON(), "-1");
     EXPECT_EQ(TJSONNumber(int64_t{7}).Value(), "7");

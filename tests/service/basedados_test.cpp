@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/data/mysql_client.hpp"
 #include "service/main/basedados.hpp"
 #include "support/own_mariadb.hpp"
+#include "support/process_state.hpp"
 #include "support/tcp_proxy.hpp"
 #include "support/testdb.hpp"
 
@@ -48,8 +48,7 @@ TEST(BaseDados, FixedSettingsAndNothingOpenAtStart) {
 }
 
 TEST(BaseDados, MissingClientLibraryFailsEachRequest) {
-    if (platform::TMySQLClient::Loaded())
-        GTEST_SKIP() << "the client library is loaded already in this process";
+    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
     const std::string Saved = platform::TFDConnection::ClientLibrary();
     platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     TBaseDados Db;

@@ -237,6 +237,7 @@ TEST_F(CatalogueDatabaseDown, NextRequestConnectsOnceTheServerAnswers)
 
 TEST_F(CatalogueDatabaseDown, MissingClientLibraryAnswers500)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
     platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     FDb->SetParam("Port", "3389");
     EXPECT_EQ(Get("/api/um/UN").Status, 500);

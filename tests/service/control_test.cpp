@@ -12,7 +12,15 @@
 using namespace service;
 using namespace service_test;
 
-TEST(MainControl, MissingConfigIsCreatedWithTheDefaults)
+namespace {
+
+// Controls that start a server share the process's one service object; the location override
+// is process-wide too.
+class MainControl : public TRestoresService {};
+
+} // namespace
+
+TEST_F(MainControl, MissingConfigIsCreatedWithTheDefaults)
 {
     ScratchDir dir;
     TMainControl control(dir.Str());
@@ -25,7 +33,7 @@ TEST(MainControl, MissingConfigIsCreatedWithTheDefaults)
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "files"));  // the folder is not created
 }
 
-TEST(MainControl, DefaultLocationIsBesideTheExecutableUnlessOverridden)
+TEST_F(MainControl, DefaultLocationIsBesideTheExecutableUnlessOverridden)
 {
     ScratchDir dir;
     ::setenv("MIROVANDEL_CONFIG_DIR", (dir.Str() + "/").c_str(), 1);
@@ -38,7 +46,7 @@ TEST(MainControl, DefaultLocationIsBesideTheExecutableUnlessOverridden)
     EXPECT_EQ(std::filesystem::path(TMainControl::ExecutableDir()), std::filesystem::path(MIROVANDEL_BINARY_DIR) / "tests");
 }
 
-TEST(MainControl, ExistingConfigIsReadAsItIs)
+TEST_F(MainControl, ExistingConfigIsReadAsItIs)
 {
     ScratchDir dir;
     const std::string content = "# shop 12\r\nport=8080\r\nPort=1234\r\nPath= /pics/ \r\nOther=x\r\n";
@@ -50,7 +58,7 @@ TEST(MainControl, ExistingConfigIsReadAsItIs)
     EXPECT_EQ(control.Config().Values("Path"), " /pics/ ");  // untrimmed
 }
 
-TEST(MainControl, BomVariantsAreSavedBackTheSameWay)
+TEST_F(MainControl, BomVariantsAreSavedBackTheSameWay)
 {
     struct Case {
         const char* name;
@@ -93,7 +101,7 @@ TEST(MainControl, BomVariantsAreSavedBackTheSameWay)
     }
 }
 
-TEST(MainControl, UnreadableOrUnwritableConfigFails)
+TEST_F(MainControl, UnreadableOrUnwritableConfigFails)
 {
     ScratchDir dir;
     // A folder named config.ini is not a file: creating the defaults fails.

@@ -65,9 +65,12 @@ private:
     bool FModeOnly = false;
 };
 
+// A window that starts the server and answers requests changes the process-wide counters.
+class FaultsAtTheWindow : public TRestoresService {};
+
 } // namespace
 
-TEST(FaultsAtTheWindow, ReadOnlyConfigAtSaveConfigShowsTheErrorAndKeepsTheRows)
+TEST_F(FaultsAtTheWindow, ReadOnlyConfigAtSaveConfigShowsTheErrorAndKeepsTheRows)
 {
     App();
     ScratchDir dir;
@@ -233,7 +236,7 @@ protected:
 
 } // namespace
 
-TEST(FaultsAtTheWindow, PortAlreadyInUseAtStartShowsTheErrorAndKeepsStart)
+TEST_F(FaultsAtTheWindow, PortAlreadyInUseAtStartShowsTheErrorAndKeepsStart)
 {
     App();
     ScratchDir dir;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "service/history.hpp"
+#include "service_support.hpp"
 
 using namespace service;
 
@@ -16,9 +17,12 @@ struct CountingSink : IHistorySink {
     void HistoryPending() override { ++Calls; }
 };
 
+// The history is process-wide, and so is the locale its dates follow.
+class History : public service_test::TRestoresService {};
+
 } // namespace
 
-TEST(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
+TEST_F(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
 {
     THistory::Reset();
     CountingSink sink;
@@ -49,7 +53,7 @@ TEST(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
     EXPECT_EQ(THistory::Count(), 3);
 }
 
-TEST(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
+TEST_F(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
 {
     THistory::Reset();  // no window
     for (int i = 0; i < 35000; ++i) {
@@ -66,7 +70,7 @@ TEST(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
     EXPECT_EQ(ops[1].Line, "line " + std::to_string(35000 - THistory::Count()));
 }
 
-TEST(History, OperatorEditsResyncTheCount)
+TEST_F(History, OperatorEditsResyncTheCount)
 {
     THistory::Reset();
     CountingSink sink;
@@ -79,7 +83,7 @@ TEST(History, OperatorEditsResyncTheCount)
     EXPECT_EQ(THistory::Count(), 0);
 }
 
-TEST(History, ConcurrentAddsAreAllCounted)
+TEST_F(History, ConcurrentAddsAreAllCounted)
 {
     THistory::Reset();
     CountingSink sink;
@@ -104,7 +108,7 @@ TEST(History, ConcurrentAddsAreAllCounted)
     THistory::Detach(&sink);
 }
 
-TEST(History, LineForms)
+TEST_F(History, LineForms)
 {
     std::setlocale(LC_ALL, "C");
     const std::string a = AddressedHistoryLine("192.168.0.10", 15, "| Entregue arquivo: /f/1.png");

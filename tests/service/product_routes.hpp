@@ -10,7 +10,8 @@
 
 #include "service/history.hpp"
 #include "service/main/basedados.hpp"
-#include "service/ws_relay.hpp"
+#include "service/main/control.hpp"
+#include "service_support.hpp"
 #include "support/http.hpp"
 #include "support/testdb.hpp"
 
@@ -45,27 +46,26 @@ inline THistoryLine ParseHistoryLine(const std::string& ALine)
     return L;
 }
 
-class ProductRoutes : public ::testing::Test {
+class ProductRoutes : public service_test::TRestoresService {
 protected:
     void SetUp() override
     {
         service::THistory::Reset();
         FDb = std::make_unique<service::TBaseDados>();
         service::BaseDados = FDb.get();
-        // One service object per process (it creates the one framework core); never freed,
-        // and kept reachable from a static like the program's server control keeps it.
-        static service::TWsRelay* Relay = new service::TWsRelay();
-        FRelay = Relay;
+        // Started as the window starts it: a server control over the process's one service
+        // object (made by the first start in the process, then shared, with the one core).
         FPort = testing_support::FreePort();
-        FRelay->Port(FPort).Path("/nonexistent/");
-        FRelay->Power();
-        ASSERT_TRUE(FRelay->Active());
+        service_test::WriteBytes(FConfigDir.Path() / "config.ini",
+                                 "Path=/nonexistent/\r\nPort=" + std::to_string(FPort) + "\r\n");
+        FControl = std::make_unique<service::TMainControl>(FConfigDir.Str());
+        FControl->Power();
+        ASSERT_TRUE(FControl->Active());
     }
 
     void TearDown() override
     {
-        if (FRelay && FRelay->Active())
-            FRelay->Power();
+        FControl.reset();  // stops the server
         service::BaseDados = nullptr;
         FDb.reset();
     }
@@ -210,7 +210,8 @@ protected:
     }
 
     std::unique_ptr<service::TBaseDados> FDb;
-    service::TWsRelay* FRelay = nullptr;
+    service_test::ScratchDir FConfigDir;
+    std::unique_ptr<service::TMainControl> FControl;
     int FPort = 0;
 };
 

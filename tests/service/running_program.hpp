@@ -98,7 +98,7 @@ private:
     std::unique_ptr<TRawClient> FClient;
 };
 
-class RunningProgram : public ::testing::Test {
+class RunningProgram : public TRestoresService {
 protected:
     void SetUp() override
     {

@@ -27,7 +27,7 @@ inline std::string RegexEscape(const std::string& AText)
     return std::regex_replace(AText, special, R"(\$&)");
 }
 
-class RunningWindow : public ::testing::Test {
+class RunningWindow : public TRestoresService {
 protected:
     void SetUp() override
     {

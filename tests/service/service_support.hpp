@@ -1,5 +1,6 @@
 #pragma once
-// Helpers of the service tests: a scratch directory, the Qt application, captured error messages.
+// Helpers of the service tests: a scratch directory, the Qt application, captured error messages,
+// the process-wide state that each test puts back.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,7 +15,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include "framework/relay/relay.hpp"
+#include "service/history.hpp"
+#include "service/main/basedados.hpp"
 #include "service/main/view.hpp"
+#include "support/process_state.hpp"
 
 namespace service_test {
 
@@ -91,5 +96,42 @@ inline bool ProcessEventsUntil(const std::function<bool()>& ACondition,
     }
     return true;
 }
+
+// Restores what the product keeps for the whole process: the server stopped, both counters, the
+// history (emptied, no window attached), the data form, the configuration folder setting; and
+// with them the platform layer's state. The service object and the framework core stay, made
+// once per process as the program makes them.
+class TServiceState {
+public:
+    TServiceState()
+        : FTotalResolvidos(service::TotalResolvidos.load()), FTotal404(service::Total404.load()),
+          FBaseDados(service::BaseDados)
+    {
+    }
+    TServiceState(const TServiceState&) = delete;
+    TServiceState& operator=(const TServiceState&) = delete;
+    ~TServiceState()
+    {
+        if (relay::TRelay::IsRunning())
+            relay::TRelay::StopListen();
+        service::TotalResolvidos = FTotalResolvidos;
+        service::Total404 = FTotal404;
+        service::THistory::Reset();
+        service::BaseDados = FBaseDados;
+    }
+
+private:
+    testing_support::TPlatformState FPlatform;
+    testing_support::TSavedEnv FConfigDir{"MIROVANDEL_CONFIG_DIR"};
+    int32_t FTotalResolvidos;
+    int32_t FTotal404;
+    service::TBaseDados* FBaseDados;
+};
+
+// Fixture of tests that change the product's process-wide state.
+class TRestoresService : public ::testing::Test {
+private:
+    TServiceState FSaved;
+};
 
 } // namespace service_test

@@ -35,9 +35,12 @@ void TypeKey(QWidget* ATarget, int AKey, const char* AText)
     QCoreApplication::sendEvent(ATarget, &release);
 }
 
+// The window shows the process-wide history and counters, and starts the one server.
+class MainView : public TRestoresService {};
+
 } // namespace
 
-TEST(MainView, LayoutTextsNamesAndSizes)
+TEST_F(MainView, LayoutTextsNamesAndSizes)
 {
     App();
     ScratchDir dir;
@@ -98,7 +101,7 @@ TEST(MainView, LayoutTextsNamesAndSizes)
     EXPECT_EQ(view.Panel2->geometry(), QRect(0, 47, 1008, 482));
 }
 
-TEST(MainView, KeyboardOrder)
+TEST_F(MainView, KeyboardOrder)
 {
     App();
     ScratchDir dir;
@@ -115,7 +118,7 @@ TEST(MainView, KeyboardOrder)
     EXPECT_EQ(stops, std::vector<QWidget*>(std::begin(expected), std::end(expected)));
 }
 
-TEST(MainView, GridShowsTheConfigurationWithFixedKeys)
+TEST_F(MainView, GridShowsTheConfigurationWithFixedKeys)
 {
     App();
     ScratchDir dir;
@@ -132,7 +135,7 @@ TEST(MainView, GridShowsTheConfigurationWithFixedKeys)
     EXPECT_EQ(view.GridRows().Lines(), (std::vector<std::string>{"Path=/pics/", "no separator", "Port=9000"}));
 }
 
-TEST(MainView, FirstStartWithoutConfigShowsTheDefaults)
+TEST_F(MainView, FirstStartWithoutConfigShowsTheDefaults)
 {
     App();
     ScratchDir dir;
@@ -147,7 +150,7 @@ TEST(MainView, FirstStartWithoutConfigShowsTheDefaults)
     EXPECT_EQ(ReadBytes(dir.Path() / "config.ini"), "Path=" + dir.Str() + "/files/\r\nPort=9000\r\n");
 }
 
-TEST(MainView, SaveConfigWritesTheGridKeepingTheBom)
+TEST_F(MainView, SaveConfigWritesTheGridKeepingTheBom)
 {
     App();
     ScratchDir dir;
@@ -161,7 +164,7 @@ TEST(MainView, SaveConfigWritesTheGridKeepingTheBom)
     EXPECT_EQ(view.Control()->Config().Values("Port"), "9100");
 }
 
-TEST(MainView, FailingFormCreateLeavesHarmlessButtons)
+TEST_F(MainView, FailingFormCreateLeavesHarmlessButtons)
 {
     App();
     ScratchDir dir;
@@ -179,7 +182,7 @@ TEST(MainView, FailingFormCreateLeavesHarmlessButtons)
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "config.ini"));
 }
 
-TEST(MainView, TypingInTheHistoryRefreshesTheCounters)
+TEST_F(MainView, TypingInTheHistoryRefreshesTheCounters)
 {
     App();
     ScratchDir dir;
@@ -197,7 +200,7 @@ TEST(MainView, TypingInTheHistoryRefreshesTheCounters)
     EXPECT_EQ(THistory::Count(), 2);
 }
 
-TEST(MainView, HistoryFromOtherThreadsArrivesInBatchesAndTrims)
+TEST_F(MainView, HistoryFromOtherThreadsArrivesInBatchesAndTrims)
 {
     App();
     ScratchDir dir;
@@ -232,7 +235,7 @@ TEST(MainView, HistoryFromOtherThreadsArrivesInBatchesAndTrims)
     EXPECT_EQ(THistory::Count(), 1);
 }
 
-TEST(MainView, ExactlyTenThousandLinesAreKept)
+TEST_F(MainView, ExactlyTenThousandLinesAreKept)
 {
     App();
     ScratchDir dir;

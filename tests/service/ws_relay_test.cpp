@@ -11,6 +11,7 @@ using namespace service_test;
 
 TEST(WsRelay, CreatedOnceWithTheTenRoutes)
 {
+    MIROVANDEL_IN_FRESH_PROCESS();  // the first service object of the process makes the one core
     ScratchDir dir;
     TWsRelay ws;
     EXPECT_FALSE(ws.Active());

@@ -1,9 +1,8 @@
 #include "framework/relay/core/files.hpp"
 
-#include <sys/stat.h>
-
 #include "framework/relay/mime.hpp"
 #include "platform/base/exception.hpp"
+#include "platform/base/file_system.hpp"
 
 namespace relay {
 
@@ -13,18 +12,12 @@ std::string ExtractFileNameOnly(const std::string& APath)
     return delim == std::string::npos ? APath : APath.substr(delim + 1);
 }
 
-bool RegularFileExists(const std::string& APath)
-{
-    // Only regular files: a pipe or a device would never end or block the connection.
-    struct stat st {};
-    return ::stat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 TRelayCoreFile::TRelayCoreFile(const std::string& AFileName)
 {
     if (AFileName.empty())
         throw platform::Exception("Invalid FileName");
-    if (!RegularFileExists(AFileName))
+    // Only regular files: a pipe or a device would never end or block the connection.
+    if (!platform::FileExists(AFileName))
         throw platform::Exception("File not exist");
     FFileName = AFileName;
     FName = ExtractFileNameOnly(AFileName);

@@ -43,7 +43,4 @@ private:
 // The text after the last "/", "\" or ":" of a path (a drive prefix such as "C:" goes too).
 std::string ExtractFileNameOnly(const std::string& APath);
 
-// True when a regular file is at the path, symbolic links followed.
-bool RegularFileExists(const std::string& APath);
-
 } // namespace relay

@@ -10,13 +10,14 @@
 #include "platform/base/dictionary.hpp"
 #include "platform/base/object.hpp"
 #include "platform/base/stream.hpp"
+#include "platform/base/strings.hpp"
 
 namespace relay {
 
 class TRelayCoreParamField;
 
 using TStringDictionary = platform::TDictionary<std::string, std::string>;
-using TStrings = std::vector<std::string>;
+using platform::TStrings;
 
 class TRelayCoreParam : public platform::TObject {
 public:

@@ -1,0 +1,2 @@
+// Must not compile: the platform layer sits below the framework.
+#include "framework/relay/core.hpp"
