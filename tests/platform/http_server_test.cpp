@@ -63,7 +63,9 @@ std::unique_ptr<TWebModule> MakeTestModule()
     TWebActionItem& a = module->AddAction();
     a.Name = "DefaultHandler";
     a.Default = true;
+    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
     a.PathInfo = "/";
+    MIROVANDEL_GCC12_FALSE_RESTRICT_END
     a.OnAction = [](TObject*, TWebRequest& ARequest, TWebResponse& AResponse, bool& AHandled) {
         AHandled = true;
         std::unique_lock lock(HandlerLock, std::defer_lock);
