@@ -208,49 +208,6 @@ TFormatSettings& FormatSettings()
     return settings;
 }
 
-bool TryStrToInt64(std::string_view s, int64_t& AValue) noexcept
-{
-    size_t i = 0;
-    const size_t n = s.size();
-    bool negative = false;
-    if (i < n && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    bool hex = false;
-    if (i < n && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-        hex = true;
-        ++i;
-    } else if (i + 1 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        hex = true;
-        i += 2;
-    }
-    if (i >= n)
-        return false;
-    uint64_t value = 0;
-    if (hex) {
-        for (; i < n; ++i) {
-            int d = HexDigitValue(s[i]);
-            if (d < 0 || value > (UINT64_MAX >> 4))
-                return false;
-            value = value * 16 + static_cast<unsigned>(d);
-        }
-        AValue = static_cast<int64_t>(negative ? 0 - value : value);
-        return true;
-    }
-    const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
-    for (; i < n; ++i) {
-        if (!IsDigit(s[i]))
-            return false;
-        unsigned d = static_cast<unsigned>(s[i] - '0');
-        if (value > (limit - d) / 10)
-            return false;
-        value = value * 10 + d;
-    }
-    AValue = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
-    return true;
-}
-
 bool TryStrToFloat(std::string_view s, double& AValue, const TFormatSettings& ASettings) noexcept
 {
     // rebuild the text in the neutral form from_chars reads, checking the grammar on the way

@@ -26,10 +26,6 @@ struct TFormatSettings {
 // them (before requests are served: request threads read them without a lock).
 TFormatSettings& FormatSettings();
 
-// Like TryStrToInt, for 64 bits: at most one sign, then decimal digits, or hexadecimal digits
-// after "$", "x", "X", "0x" or "0X"; nothing may follow.
-bool TryStrToInt64(std::string_view AText, int64_t& AValue) noexcept;
-
 // At most one sign, digits with at most one decimal separator (ASettings.DecimalSeparator) and
 // an optional exponent ("1.5", ",5" with a comma locale, "2e3"); no blanks, no thousands
 // separators, no "inf" or "nan". False when nothing or something else is there, or the value

@@ -1,25 +1,29 @@
 #include "platform/text/str_to_int.hpp"
 
+#include <limits>
+#include <type_traits>
+
 #include "platform/text/ascii.hpp"
 
 namespace platform {
 
-bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
+namespace {
+
+// The sign and digits both widths read: decimal values must fit TInt, hexadecimal ones may use
+// all of its bits.
+template <class TInt>
+bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
 {
+    using TBits = std::make_unsigned_t<TInt>;
     size_t i = 0;
     const size_t n = s.size();
-    while (i < n && s[i] == ' ')
-        ++i;
     bool negative = false;
     if (i < n && (s[i] == '+' || s[i] == '-')) {
         negative = s[i] == '-';
         ++i;
     }
     bool hex = false;
-    if (i < n && s[i] == '$') {
-        hex = true;
-        ++i;
-    } else if (i < n && (s[i] == 'x' || s[i] == 'X')) {
+    if (i < n && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
         hex = true;
         ++i;
     } else if (i + 1 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
@@ -29,32 +33,42 @@ bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
     if (i >= n)
         return false;  // no digits at all
 
-    uint64_t value = 0;
+    TBits value = 0;
     if (hex) {
         for (; i < n; ++i) {
             int d = HexDigitValue(s[i]);
-            if (d < 0)
+            if (d < 0 || value > (std::numeric_limits<TBits>::max() >> 4))
                 return false;
             value = value * 16 + static_cast<unsigned>(d);
-            if (value > 0xFFFFFFFFull)
-                return false;
         }
-        uint32_t bits = static_cast<uint32_t>(value);
-        if (negative)
-            bits = 0u - bits;
-        AValue = static_cast<int32_t>(bits);
-        return true;
+    } else {
+        const TBits limit = TBits(std::numeric_limits<TInt>::max()) + (negative ? 1 : 0);
+        for (; i < n; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            unsigned d = static_cast<unsigned>(s[i] - '0');
+            if (value > (limit - d) / 10)
+                return false;
+            value = value * 10 + d;
+        }
     }
-    const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-    for (; i < n; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(s[i] - '0');
-        if (value > limit)
-            return false;
-    }
-    AValue = negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
+    AValue = static_cast<TInt>(negative ? TBits(0 - value) : value);
     return true;
+}
+
+} // namespace
+
+bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
+{
+    size_t blanks = 0;
+    while (blanks < s.size() && s[blanks] == ' ')
+        ++blanks;
+    return TryReadInteger(s.substr(blanks), AValue);
+}
+
+bool TryStrToInt64(std::string_view AText, int64_t& AValue) noexcept
+{
+    return TryReadInteger(AText, AValue);
 }
 
 int32_t StrToInt(std::string_view AText)

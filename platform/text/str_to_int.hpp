@@ -25,4 +25,8 @@ int32_t StrToInt(std::string_view AText);
 // The same conversion without the error: false when the text does not convert.
 bool TryStrToInt(std::string_view AText, int32_t& AValue) noexcept;
 
+// Like TryStrToInt, for 64 bits and without leading blanks: at most one sign, then decimal
+// digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X"; nothing may follow.
+bool TryStrToInt64(std::string_view AText, int64_t& AValue) noexcept;
+
 } // namespace platform
