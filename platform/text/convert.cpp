@@ -189,6 +189,19 @@ bool ScanTime(std::string_view s, size_t& APos, TTime& AValue, const TFormatSett
     return TryEncodeTime(hour, minute, second, msec, AValue);
 }
 
+// The whole text read by one scanner; AValue changes only when it all reads.
+template <class T>
+bool ScanWhole(bool (*AScan)(std::string_view, size_t&, T&, const TFormatSettings&) noexcept, std::string_view AText,
+               T& AValue, const TFormatSettings& ASettings) noexcept
+{
+    size_t pos = 0;
+    T value;
+    if (!AScan(AText, pos, value, ASettings) || pos != AText.size())
+        return false;
+    AValue = value;
+    return true;
+}
+
 } // namespace
 
 TFormatSettings TFormatSettings::Create()
@@ -257,22 +270,12 @@ bool TryStrToFloat(std::string_view s, double& AValue, const TFormatSettings& AS
 
 bool TryStrToDate(std::string_view AText, TDateTime& AValue, const TFormatSettings& ASettings) noexcept
 {
-    size_t pos = 0;
-    TDateTime value;
-    if (!ScanDate(AText, pos, value, ASettings) || pos != AText.size())
-        return false;
-    AValue = value;
-    return true;
+    return ScanWhole(ScanDate, AText, AValue, ASettings);
 }
 
 bool TryStrToTime(std::string_view AText, TTime& AValue, const TFormatSettings& ASettings) noexcept
 {
-    size_t pos = 0;
-    TTime value;
-    if (!ScanTime(AText, pos, value, ASettings) || pos != AText.size())
-        return false;
-    AValue = value;
-    return true;
+    return ScanWhole(ScanTime, AText, AValue, ASettings);
 }
 
 bool TryStrToDateTime(std::string_view AText, TDateTime& AValue, const TFormatSettings& ASettings) noexcept
