@@ -199,47 +199,45 @@ bool TRelayCoreParamField::AsBoolean()
     return platform::AsciiLower(value) == platform::AsciiLower(FTrueValue);
 }
 
-int32_t TRelayCoreParamField::AsInteger()
+template <class T, class TConvert>
+T TRelayCoreParamField::Converted(const char* ATypeWord, TConvert AConvert)
 {
     std::string value = TrimmedValue();
     if (value.empty())
-        return 0;
-    int32_t result;
-    // no leading blanks are left, so the platform reading sees exactly the trimmed text
-    if (!platform::TryStrToInt(value, result))
-        RaiseInvalid(value, "integer");
+        return T{};
+    T result;
+    // a converter may rewrite the text into the form it reads; the error shows that form
+    if (!AConvert(value, result))
+        RaiseInvalid(value, ATypeWord);
     return result;
+}
+
+int32_t TRelayCoreParamField::AsInteger()
+{
+    // no leading blanks are left, so the platform reading sees exactly the trimmed text
+    return Converted<int32_t>("integer", platform::TryStrToInt);
 }
 
 int64_t TRelayCoreParamField::AsInt64()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    int64_t result;
-    if (!platform::TryStrToInt64(value, result))
-        RaiseInvalid(value, "int64");
-    return result;
+    return Converted<int64_t>("int64", platform::TryStrToInt64);
 }
 
 double TRelayCoreParamField::AsFloat()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    // "," and "." both mean the decimal separator, on any locale
-    const platform::TFormatSettings& settings = platform::FormatSettings();
-    std::string unified;
-    for (char c : value) {
-        if (c == ',' || c == '.')
-            unified += settings.DecimalSeparator;
-        else
-            unified += c;
-    }
-    double result;
-    if (!platform::TryStrToFloat(unified, result, settings))
-        RaiseInvalid(unified, "numeric");
-    return result;
+    return Converted<double>("numeric", [](std::string& AText, double& AValue) {
+        // "," and "." both mean the decimal separator, on any locale
+        const platform::TFormatSettings& settings = platform::FormatSettings();
+        std::string unified;
+        for (char c : AText) {
+            if (c == ',' || c == '.')
+                unified += settings.DecimalSeparator;
+            else
+                unified += c;
+        }
+        AText = std::move(unified);
+        return platform::TryStrToFloat(AText, AValue, settings);
+    });
 }
 
 long double TRelayCoreParamField::AsExtended()
@@ -259,49 +257,32 @@ TCurrency TRelayCoreParamField::AsCurrency()
 
 TDateTime TRelayCoreParamField::AsDate()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    platform::TFormatSettings settings = PrepareFormatSettings(FDateFormat, FTimeFormat);
-    TDateTime result;
-    if (!platform::TryStrToDate(platform::Utf16Left(value, platform::Utf16Length(FDateFormat)), result, settings))
-        RaiseInvalid(value, "date");
-    return result;
+    return Converted<TDateTime>("date", [this](const std::string& AText, TDateTime& AValue) {
+        return platform::TryStrToDate(platform::Utf16Left(AText, platform::Utf16Length(FDateFormat)), AValue,
+                                      PrepareFormatSettings(FDateFormat, FTimeFormat));
+    });
 }
 
 TTime TRelayCoreParamField::AsTime()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    platform::TFormatSettings settings = PrepareFormatSettings(FDateFormat, FTimeFormat);
-    TTime result;
-    if (!platform::TryStrToTime(platform::Utf16Left(value, platform::Utf16Length(FTimeFormat)), result, settings))
-        RaiseInvalid(value, "time");
-    return result;
+    return Converted<TTime>("time", [this](const std::string& AText, TTime& AValue) {
+        return platform::TryStrToTime(platform::Utf16Left(AText, platform::Utf16Length(FTimeFormat)), AValue,
+                                      PrepareFormatSettings(FDateFormat, FTimeFormat));
+    });
 }
 
 TDateTime TRelayCoreParamField::AsDateTime()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    platform::TFormatSettings settings = PrepareFormatSettings(FDateFormat, FTimeFormat);
-    TDateTime result;
-    if (!platform::TryStrToDateTime(value, result, settings))
-        RaiseInvalid(value, "datetime");
-    return result;
+    return Converted<TDateTime>("datetime", [this](const std::string& AText, TDateTime& AValue) {
+        return platform::TryStrToDateTime(AText, AValue, PrepareFormatSettings(FDateFormat, FTimeFormat));
+    });
 }
 
 TDateTime TRelayCoreParamField::AsISO8601DateTime()
 {
-    std::string value = TrimmedValue();
-    if (value.empty())
-        return 0;
-    TDateTime result;
-    if (!platform::TryISO8601ToDate(value, result, FReturnUTC))
-        RaiseInvalid(value, "ISO8601 date");
-    return result;
+    return Converted<TDateTime>("ISO8601 date", [this](const std::string& AText, TDateTime& AValue) {
+        return platform::TryISO8601ToDate(AText, AValue, FReturnUTC);
+    });
 }
 
 platform::TStream* TRelayCoreParamField::AsStream()

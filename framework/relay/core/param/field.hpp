@@ -80,6 +80,10 @@ private:
     void LoadBracketValues(const TStringDictionary& AParams);
     std::string TrimmedValue();
     [[noreturn]] void RaiseInvalid(const std::string& AValue, const char* ATypeWord) const;
+    // The trimmed value read by AConvert(text, result): the empty result for empty text, the
+    // invalid-format error naming ATypeWord and the text when it does not read.
+    template <class T, class TConvert>
+    T Converted(const char* ATypeWord, TConvert AConvert);
 
     bool FContains = false;
     std::string FFieldName;
