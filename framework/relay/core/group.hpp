@@ -43,8 +43,7 @@ public:
     }
     TSelf AddCallbacks(const std::vector<TRelayCallback>& ACallbacks) override
     {
-        for (const TRelayCallback& callback : ACallbacks)
-            AddCallback(callback);
+        detail::AddEachCallback<TCore>(ACallbacks);
         return Self();
     }
 
@@ -55,8 +54,7 @@ public:
     }
     TSelf Use(const TRelayCallback& AMiddleware, const TRelayCallback& ACallback) override
     {
-        const std::vector<TRelayCallback> sequence{AMiddleware, ACallback};
-        TCore::Use(JoinPrefix("/"), sequence);
+        detail::UseSequence<TCore>(JoinPrefix("/"), AMiddleware, ACallback);
         return Self();
     }
     TSelf Use(const std::vector<TRelayCallback>& ACallbacks) override
@@ -66,10 +64,7 @@ public:
     }
     TSelf Use(const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback) override
     {
-        const std::string path = JoinPrefix("/");
-        TCore::Use(path, ACallbacks);
-        const std::vector<TRelayCallback> last{ACallback};
-        TCore::Use(path, last);
+        detail::UseSequence<TCore>(JoinPrefix("/"), ACallbacks, ACallback);
         return Self();
     }
 

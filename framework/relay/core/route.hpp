@@ -26,6 +26,33 @@ platform::TObject* CoreObject()
         return &core;
 }
 
+// Registrations a group and a route make alike, each on its own path.
+
+// Queues each callback in turn, as AddCallback queues one.
+template <class TCore>
+void AddEachCallback(const std::vector<TRelayCallback>& ACallbacks)
+{
+    for (const TRelayCallback& callback : ACallbacks)
+        TCore::AddCallback(callback);
+}
+
+// Middleware and callback as one sequence.
+template <class TCore>
+void UseSequence(const std::string& APath, const TRelayCallback& AMiddleware, const TRelayCallback& ACallback)
+{
+    const std::vector<TRelayCallback> sequence{AMiddleware, ACallback};
+    TCore::Use(APath, sequence);
+}
+
+// The list, then the callback on its own.
+template <class TCore>
+void UseSequence(const std::string& APath, const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback)
+{
+    TCore::Use(APath, ACallbacks);
+    const std::vector<TRelayCallback> last{ACallback};
+    TCore::Use(APath, last);
+}
+
 } // namespace detail
 
 template <class TCore>
@@ -52,8 +79,7 @@ public:
     }
     TSelf AddCallbacks(const std::vector<TRelayCallback>& ACallbacks) override
     {
-        for (const TRelayCallback& callback : ACallbacks)
-            AddCallback(callback);
+        detail::AddEachCallback<TCore>(ACallbacks);
         return This();
     }
 
@@ -64,8 +90,7 @@ public:
     }
     TSelf All(const TRelayCallback& AMiddleware, const TRelayCallback& ACallback) override
     {
-        const std::vector<TRelayCallback> sequence{AMiddleware, ACallback};
-        TCore::Use(FPath, sequence);
+        detail::UseSequence<TCore>(FPath, AMiddleware, ACallback);
         return This();
     }
     TSelf All(const std::vector<TRelayCallback>& ACallbacks) override
@@ -75,9 +100,7 @@ public:
     }
     TSelf All(const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback) override
     {
-        TCore::Use(FPath, ACallbacks);
-        const std::vector<TRelayCallback> last{ACallback};
-        TCore::Use(FPath, last);
+        detail::UseSequence<TCore>(FPath, ACallbacks, ACallback);
         return This();
     }
 
