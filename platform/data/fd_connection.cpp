@@ -124,6 +124,17 @@ struct TResCloser {
     void operator()(MYSQL_RES* R) const noexcept { Client->free_result(R); }
 };
 
+// A text binding: the library reads a parameter from ABuffer, or writes a column into it.
+MYSQL_BIND StringBind(void* ABuffer, unsigned long ABufferLength, unsigned long* ALength, my_bool* AIsNull) noexcept {
+    MYSQL_BIND B{};
+    B.buffer_type = MYSQL_TYPE_STRING;
+    B.buffer = ABuffer;
+    B.buffer_length = ABufferLength;
+    B.length = ALength;
+    B.is_null = AIsNull;
+    return B;
+}
+
 } // namespace
 
 // Bindings live as long as the statement: a statement run again binds into the same storage.
@@ -302,15 +313,10 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
     Lengths.resize(N);
     Nulls.resize(N);
     for (size_t I = 0; I < N; ++I) {
-        MYSQL_BIND& B = Binds[I];
-        B = MYSQL_BIND{};
-        B.buffer_type = MYSQL_TYPE_STRING;
         Nulls[I] = AValues[I] ? 0 : 1;
         Lengths[I] = AValues[I] ? static_cast<unsigned long>(AValues[I]->size()) : 0;
-        B.buffer = AValues[I] ? const_cast<char*>(AValues[I]->data()) : nullptr;
-        B.buffer_length = Lengths[I];
-        B.length = &Lengths[I];
-        B.is_null = &Nulls[I];
+        Binds[I] = StringBind(AValues[I] ? const_cast<char*>(AValues[I]->data()) : nullptr, Lengths[I], &Lengths[I],
+                              &Nulls[I]);
     }
     if (N && C.stmt_bind_param(H, Binds.data())) return Fail(TStep::Prepare, false);
 
@@ -351,14 +357,9 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
     OutNulls.resize(Columns);
     OutErrors.resize(Columns);
     for (unsigned I = 0; I < Columns; ++I) {
-        MYSQL_BIND& B = Out[I];
-        B = MYSQL_BIND{};
-        B.buffer_type = MYSQL_TYPE_STRING;
-        B.buffer = AStatement.OutBuffer.data() + size_t{I} * KColumnBuffer;
-        B.buffer_length = KColumnBuffer;
-        B.length = &OutLengths[I];
-        B.is_null = &OutNulls[I];
-        B.error = &OutErrors[I];
+        Out[I] = StringBind(AStatement.OutBuffer.data() + size_t{I} * KColumnBuffer, KColumnBuffer, &OutLengths[I],
+                            &OutNulls[I]);
+        Out[I].error = &OutErrors[I];
     }
     if (C.stmt_bind_result(H, Out.data())) return Fail(TStep::Run, Reads);
 
