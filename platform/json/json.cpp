@@ -329,6 +329,24 @@ std::unique_ptr<TJSONValue> TJSONNull::Clone() const { return std::make_unique<T
 
 // --- containers ---
 
+namespace {
+
+// An item or pair value; a missing one writes as null.
+void WriteValue(std::string& AOut, const std::unique_ptr<TJSONValue>& AValue)
+{
+    if (AValue)
+        AValue->WriteJSON(AOut);
+    else
+        AOut += "null";
+}
+
+std::unique_ptr<TJSONValue> CloneValue(const std::unique_ptr<TJSONValue>& AValue)
+{
+    return AValue ? AValue->Clone() : nullptr;
+}
+
+} // namespace
+
 TJSONArray& TJSONArray::Add(std::unique_ptr<TJSONValue> AValue)
 {
     FItems.push_back(std::move(AValue));
@@ -341,10 +359,7 @@ void TJSONArray::WriteJSON(std::string& AOut) const
     for (size_t i = 0; i < FItems.size(); ++i) {
         if (i)
             AOut += ',';
-        if (FItems[i])
-            FItems[i]->WriteJSON(AOut);
-        else
-            AOut += "null";
+        WriteValue(AOut, FItems[i]);
     }
     AOut += ']';
 }
@@ -353,7 +368,7 @@ std::unique_ptr<TJSONValue> TJSONArray::Clone() const
 {
     auto copy = std::make_unique<TJSONArray>();
     for (const auto& item : FItems)
-        copy->Add(item ? item->Clone() : nullptr);
+        copy->Add(CloneValue(item));
     return copy;
 }
 
@@ -384,10 +399,7 @@ void TJSONObject::WriteJSON(std::string& AOut) const
             AOut += ',';
         AppendJSONString(AOut, FPairs[i].first);
         AOut += ':';
-        if (FPairs[i].second)
-            FPairs[i].second->WriteJSON(AOut);
-        else
-            AOut += "null";
+        WriteValue(AOut, FPairs[i].second);
     }
     AOut += '}';
 }
@@ -396,7 +408,7 @@ std::unique_ptr<TJSONValue> TJSONObject::Clone() const
 {
     auto copy = std::make_unique<TJSONObject>();
     for (const auto& pair : FPairs)
-        copy->AddPair(pair.first, pair.second ? pair.second->Clone() : nullptr);
+        copy->AddPair(pair.first, CloneValue(pair.second));
     return copy;
 }
 
