@@ -141,31 +141,35 @@ std::string HistoryTime()
     return FormatNow("%X", cache);
 }
 
-std::string AddressedHistoryLine(const std::string& AAddress, int32_t AValue, const std::string& ARouteText)
+namespace {
+
+// Appends "<c>|<date>|<time><text>", the date read first.
+void AppendStampedText(std::string& ALine, int32_t AValue, const std::string& ARouteText)
 {
     std::string date = HistoryDate();
     std::string time = HistoryTime();
+    ALine += std::to_string(AValue);
+    ALine += '|';
+    ALine += date;
+    ALine += '|';
+    ALine += time;
+    ALine += ARouteText;
+}
+
+} // namespace
+
+std::string AddressedHistoryLine(const std::string& AAddress, int32_t AValue, const std::string& ARouteText)
+{
     std::string line = AAddress;
     line += " | ";
-    line += std::to_string(AValue);
-    line += '|';
-    line += date;
-    line += '|';
-    line += time;
-    line += ARouteText;
+    AppendStampedText(line, AValue, ARouteText);
     return line;
 }
 
 std::string BareHistoryLine(int32_t AValue, const std::string& ARouteText)
 {
-    std::string date = HistoryDate();
-    std::string time = HistoryTime();
-    std::string line = std::to_string(AValue);
-    line += '|';
-    line += date;
-    line += '|';
-    line += time;
-    line += ARouteText;
+    std::string line;
+    AppendStampedText(line, AValue, ARouteText);
     return line;
 }
 
