@@ -8,13 +8,12 @@
 
 #include "framework/relay/commons.hpp"
 #include "framework/relay/core/group/contract.hpp"
-#include "framework/relay/core/route.hpp"
-#include "platform/base/object.hpp"
+#include "framework/relay/core/registration.hpp"
 
 namespace relay {
 
 template <class TCore>
-class TRelayCoreGroup : public IRelayCoreGroup<TCore>, public std::enable_shared_from_this<TRelayCoreGroup<TCore>> {
+class TRelayCoreGroup : public detail::TRegistration<TCore, IRelayCoreGroup<TCore>, TRelayCoreGroup<TCore>> {
 public:
     using typename IRelayCoreGroup<TCore>::TSelf;
     using typename IRelayCoreGroup<TCore>::TCoreMethod;
@@ -28,7 +27,7 @@ public:
     TSelf Prefix(const std::string& APrefix) override
     {
         FPrefix = JoinSlashPath({}, APrefix);
-        return Self();
+        return this->Self();
     }
 
     std::shared_ptr<IRelayCoreRoute<TCore>> Route(const std::string& APath) override
@@ -36,55 +35,30 @@ public:
         return TCore::Route(JoinPrefix(APath));
     }
 
-    TSelf AddCallback(const TRelayCallback& ACallback) override
-    {
-        TCore::AddCallback(ACallback);
-        return Self();
-    }
-    TSelf AddCallbacks(const std::vector<TRelayCallback>& ACallbacks) override
-    {
-        detail::AddEachCallback<TCore>(ACallbacks);
-        return Self();
-    }
-
-    TSelf Use(const TRelayCallback& ACallback) override
-    {
-        TCore::Use(JoinPrefix("/"), ACallback);
-        return Self();
-    }
+    TSelf Use(const TRelayCallback& ACallback) override { return this->UseOn(JoinPrefix("/"), ACallback); }
     TSelf Use(const TRelayCallback& AMiddleware, const TRelayCallback& ACallback) override
     {
-        detail::UseSequence<TCore>(JoinPrefix("/"), AMiddleware, ACallback);
-        return Self();
+        return this->UseOn(JoinPrefix("/"), AMiddleware, ACallback);
     }
-    TSelf Use(const std::vector<TRelayCallback>& ACallbacks) override
-    {
-        TCore::Use(JoinPrefix("/"), ACallbacks);
-        return Self();
-    }
+    TSelf Use(const std::vector<TRelayCallback>& ACallbacks) override { return this->UseOn(JoinPrefix("/"), ACallbacks); }
     TSelf Use(const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback) override
     {
-        detail::UseSequence<TCore>(JoinPrefix("/"), ACallbacks, ACallback);
-        return Self();
+        return this->UseOn(JoinPrefix("/"), ACallbacks, ACallback);
     }
-
-    TCore& End() override { return static_cast<TCore&>(*FRelayCore); }
 
 protected:
     TSelf Register(TCoreMethod ACoreMethod, const std::string& APath, const TRelayCallbackForm& ACallback) override
     {
         ACoreMethod(JoinPrefix(APath), ACallback);
-        return Self();
+        return this->Self();
     }
 
 private:
-    TRelayCoreGroup() : FRelayCore(detail::CoreObject<TCore>()) {}
+    TRelayCoreGroup() = default;
 
-    TSelf Self() { return this->shared_from_this(); }
     // The prefix, "/", then APath without its leading and trailing "/".
     std::string JoinPrefix(const std::string& APath) const { return JoinSlashPath(FPrefix, APath); }
 
-    platform::TObject* FRelayCore;  // the core instance; not owned
     std::string FPrefix;
 };
 
