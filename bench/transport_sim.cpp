@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/base/process_tuning.hpp"
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
@@ -32,6 +33,7 @@ std::unique_ptr<platform::TWebModule> MakeModule()
 
 int main(int argc, char** argv)
 {
+    platform::TuneProcess();  // as the program does at start-up
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PORT [SECONDS]\n", argv[0]);
         return 2;
