@@ -189,14 +189,36 @@ void TListener::Accept(const std::shared_ptr<TAcceptor>& AAcceptor)
                 });
                 return;
             }
-            if (!AError)
-                Admit(std::move(ASocket), target, a->Peer);
+            if (!AError) {
+                // The listen queue is short (15): take what else waits in it right away, and
+                // wake each loop once for all its newcomers.
+                std::vector<std::vector<std::shared_ptr<TConnection>>> arrived(FLoops.size());
+                Admit(std::move(ASocket), target, a->Peer, arrived);
+                for (int more = 0; more < 256; ++more) {
+                    TEventLoop& next = *FLoops[FNextLoop % FLoops.size()];
+                    tcp::socket socket(next.Context());
+                    error_code ec;
+                    a->Acceptor.accept(socket, a->Peer, ec);
+                    if (ec == asio::error::would_block || ec == asio::error::try_again || OutOfResources(ec))
+                        break;
+                    ++FNextLoop;
+                    if (!ec)
+                        Admit(std::move(socket), next, a->Peer, arrived);
+                }
+                for (size_t i = 0; i < arrived.size(); ++i)
+                    if (!arrived[i].empty())
+                        asio::post(FLoops[i]->Context(), [batch = std::move(arrived[i])] {
+                            for (const auto& c : batch)
+                                c->Start();
+                        });
+            }
             // else: the peer gave up before we took it
             Accept(a);
         });
 }
 
-void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoint& APeer)
+void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoint& APeer,
+                      std::vector<std::vector<std::shared_ptr<TConnection>>>& AArrived)
 {
     error_code ec;
     ASocket.set_option(tcp::no_delay(true), ec);
@@ -212,8 +234,9 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
         ASocket.close(ec);
         return;
     }
-    auto connection = std::make_shared<TConnection>(FShared, ALoop, std::move(ASocket), AddressText(APeer.address()));
-    asio::post(ALoop.Context(), [connection] { connection->Start(); });
+    for (size_t i = 0; i < FLoops.size(); ++i)
+        if (FLoops[i].get() == &ALoop)
+            AArrived[i].push_back(std::make_shared<TConnection>(FShared, ALoop, std::move(ASocket), AddressText(APeer.address())));
 }
 
 bool TListener::MakeRoom()

@@ -15,6 +15,7 @@ class TSocketHandles;
 
 namespace platform::http {
 
+class TConnection;
 class TEventLoop;
 struct TServerShared;
 
@@ -41,7 +42,10 @@ public:
 private:
     struct TAcceptor;
     void Accept(const std::shared_ptr<TAcceptor>& AAcceptor);
-    void Admit(boost::asio::ip::tcp::socket ASocket, TEventLoop& ALoop, const boost::asio::ip::tcp::endpoint& APeer);
+    // A new connection for ALoop, counted open and queued in AArrived (by loop) to start; or,
+    // at the cap with no connection idle, refused with 503.
+    void Admit(boost::asio::ip::tcp::socket ASocket, TEventLoop& ALoop, const boost::asio::ip::tcp::endpoint& APeer,
+               std::vector<std::vector<std::shared_ptr<TConnection>>>& AArrived);
     bool MakeRoom();
 
     TServerShared& FShared;
