@@ -216,22 +216,7 @@ void TConnection::OnWritable(const error_code& AError)
         Close();  // stalled past the limit, or the socket failed
         return;
     }
-    error_code ec;
-    switch (FWriter.Write(FSocket.native_handle(), ec)) {
-    case TReplyWriter::TStatus::Failed:
-        FDead = true;
-        Close();
-        return;
-    case TReplyWriter::TStatus::Blocked:
-        if (FWriter.TakeProgress())
-            SetDeadline(Clock::now() + FShared.WriteStallTimeout);
-        WaitWritable();
-        return;
-    case TReplyWriter::TStatus::Done:
-        ReleaseFile();
-        Then(FThen);
-        return;
-    }
+    WriteThen(FThen);
 }
 
 void TConnection::NewParser()
@@ -367,6 +352,7 @@ void TConnection::SendSimple(unsigned AStatus, std::string_view AText, TThen ATh
 
 void TConnection::WriteThen(TThen AThen)
 {
+    FThen = AThen;
     error_code ec;
     switch (FWriter.Write(FSocket.native_handle(), ec)) {
     case TReplyWriter::TStatus::Failed:
@@ -374,13 +360,17 @@ void TConnection::WriteThen(TThen AThen)
         Close();
         return;
     case TReplyWriter::TStatus::Blocked:
-        FThen = AThen;
-        FPhase.store(TPhase::Writing, std::memory_order_release);
-        FIdleSince.store(0, std::memory_order_release);
-        SetDeadline(Clock::now() + FShared.WriteStallTimeout);
+        // The client takes no more for now: wait until it does, for the stall limit at most
+        // from the last progress.
+        if (FWriter.TakeProgress() || FPhase.load() != TPhase::Writing) {
+            FPhase.store(TPhase::Writing, std::memory_order_release);
+            FIdleSince.store(0, std::memory_order_release);
+            SetDeadline(Clock::now() + FShared.WriteStallTimeout);
+        }
         WaitWritable();
         return;
     case TReplyWriter::TStatus::Done:
+        ReleaseFile();
         Then(AThen);
         return;
     }
@@ -457,18 +447,11 @@ void TConnection::AfterWork()
         Close();
         return;
     }
-    if (FWriter.Busy()) {
-        if (FShared.Stopping.load()) {
-            Close();  // the server stops: a reply that would have to wait is abandoned
-            return;
-        }
-        FThen = TThen::NextRequest;
-        FPhase.store(TPhase::Writing, std::memory_order_release);
-        SetDeadline(Clock::now() + FShared.WriteStallTimeout);
-        WaitWritable();
+    if (FWriter.Busy() && FShared.Stopping.load()) {
+        Close();  // the server stops: a reply that would have to wait is abandoned
         return;
     }
-    NextRequest();
+    WriteThen(TThen::NextRequest);
 }
 
 void TConnection::ReleaseFile()

@@ -103,6 +103,15 @@ protected:
     std::unique_ptr<THTTPWebBrokerBridge> Server;
 };
 
+// One request on an open connection: the reply's body, or what went wrong.
+std::string Ask(TRawClient& AClient, const std::string& ARequest = "GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+{
+    if (!AClient.Send(ARequest))
+        return "(not sent)";
+    auto reply = AClient.ReadReply(5s);
+    return reply ? reply->Body : "(no reply)";
+}
+
 std::string Lines(const TStrings& ALines)
 {
     std::string out;
@@ -640,31 +649,20 @@ TEST_F(HttpServer, AtTheCapTheConnectionIdleLongestMakesRoom)
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s));
     std::this_thread::sleep_for(30ms);
     TRawClient b("127.0.0.1", Port);
-    ASSERT_TRUE(b.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-    ASSERT_TRUE(b.ReadReply(5s));
+    ASSERT_EQ(Ask(b), "fine");
     std::this_thread::sleep_for(30ms);
     TRawClient c("127.0.0.1", Port);
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 3; }, 5s));
 
     TRawClient d("127.0.0.1", Port);
-    ASSERT_TRUE(d.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-    auto first = d.ReadReply(5s);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->Body, "fine");
+    EXPECT_EQ(Ask(d), "fine");
     EXPECT_TRUE(a.WaitClosed(5s));
     EXPECT_EQ(a.Pending(), ""); // closed without a word, as an idle connection times out
-
     TRawClient e("127.0.0.1", Port);
-    ASSERT_TRUE(e.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-    auto second = e.ReadReply(5s);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->Body, "fine");
+    EXPECT_EQ(Ask(e), "fine");
     EXPECT_TRUE(b.WaitClosed(5s));
     // c, idle for the shortest time, is still served.
-    ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-    auto r = c.ReadReply(5s);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Body, "fine");
+    EXPECT_EQ(Ask(c), "fine");
 }
 
 TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
@@ -685,10 +683,7 @@ TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
     EXPECT_EQ(r->Body, "Too many open connections.");
     EXPECT_TRUE(third.WaitClosed(5s));
     // The two go on.
-    ASSERT_TRUE(a.Send("st: x\r\n\r\n"));
-    auto ra = a.ReadReply(5s);
-    ASSERT_TRUE(ra);
-    EXPECT_EQ(ra->Body, "fine");
+    EXPECT_EQ(Ask(a, "st: x\r\n\r\n"), "fine");
     a.Close();
     b.Close();
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 0; }, 5s));
