@@ -1,8 +1,8 @@
 #pragma once
 // The HTTP server behind the web-request layer: listens on its bindings and serves every
-// connection from a few I/O threads (Asio event loops; Beast parses and serializes), while the
-// requests themselves run on a pool of chain workers, as many as the web request handler lets
-// work at once. Limits: platform/web/http_limits.hpp.
+// connection from a few I/O threads (Asio event loops; Beast parses and serializes). Requests
+// run through the web request handler on those threads; one that blocks keeps its thread while
+// its loop goes on on another (TLoopWatchdog). Limits: platform/web/http_limits.hpp.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
