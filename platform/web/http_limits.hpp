@@ -22,11 +22,12 @@ inline constexpr std::chrono::seconds kWriteStallTimeout{30};
 inline constexpr std::chrono::seconds kLingerTime{2};
 inline constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
 
-// Open connections at once. An idle client costs a socket and a few hundred bytes, no thread
-// and no buffer. At the cap the connection idle longest (between requests, or silent since it
-// was accepted) is closed to make room; only when none is idle does a newcomer get 503 and is
-// closed at once. The cap also stays this far below the process's limit of open descriptors
-// (raised to its hard limit at start-up), which the files of replies still being sent share.
+// Open connections at once. An idle client costs a socket and about a kilobyte, no thread and
+// no buffer. At the cap the connection idle longest (between requests, or silent since it was
+// accepted) is closed to make room; only when none is idle does a newcomer get 503 and is
+// closed at once. The cap also stays kReservedDescriptors (a quarter of it, when the limit is
+// lower than four times that) below the process's limit of open descriptors, raised to its
+// hard limit at start-up; the files of replies still being sent count against the cap too.
 inline constexpr int kMaxOpenConnections = 50000;
 inline constexpr int kReservedDescriptors = 1024;
 
