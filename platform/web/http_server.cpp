@@ -107,22 +107,33 @@ void THTTPWebBrokerBridge::SetActive(bool AValue)
     s.Stopping.store(false);
     int threads = FIOThreads > 0 ? FIOThreads
                                  : limits::kIOThreadsPerCore * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    for (int i = 0; i < threads; ++i)
-        FImpl->Loops.push_back(std::make_unique<http::TEventLoop>(&FImpl->Watchdog));
-    FImpl->Listener = std::make_unique<http::TListener>(s, FImpl->Loops);
-    try {
-        FImpl->Listener->Open(FBindings, FListenQueue, defaults);
-    } catch (...) {
+    // Nothing stays behind from a start that fails: no listener, no loop, no thread.
+    auto undo = [this] {
+        FImpl->Watchdog.Stop();
+        for (auto& loop : FImpl->Loops)
+            loop->StopThread();
         FImpl->Listener.reset();
         FImpl->Loops.clear();
+    };
+    try {
+        for (int i = 0; i < threads; ++i)
+            FImpl->Loops.push_back(std::make_unique<http::TEventLoop>(&FImpl->Watchdog));
+        FImpl->Listener = std::make_unique<http::TListener>(s, FImpl->Loops);
+        FImpl->Listener->Open(FBindings, FListenQueue, defaults);
+        std::vector<http::TEventLoop*> loops;
+        for (auto& loop : FImpl->Loops) {
+            loop->StartThread();
+            loops.push_back(loop.get());
+        }
+        FImpl->Watchdog.Start(std::move(loops));
+    } catch (const Exception&) {
+        undo();
         throw;
+    } catch (const std::exception& e) {
+        // The system refused an event loop or a thread (out of descriptors, say).
+        undo();
+        throw Exception(std::string("Could not start the HTTP server: ") + e.what());
     }
-    std::vector<http::TEventLoop*> loops;
-    for (auto& loop : FImpl->Loops) {
-        loop->StartThread();
-        loops.push_back(loop.get());
-    }
-    FImpl->Watchdog.Start(std::move(loops));
     FImpl->Listener->Start();
     FActive = true;
 }
