@@ -381,7 +381,11 @@ TEST_F(HttpServer, StreamReplySentOnceThenAnErrorChangesNothing)
 TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
 {
     int n = 0;
-    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("r" + std::to_string(++n)); };
+    Handler = [&](TWebRequest&, TWebResponse& res) {
+        std::string text = "r";
+        text += std::to_string(++n);
+        res.SetContent(text);
+    };
     Start();
     auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
                    "/dev/null", Url("/c")},
