@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include "platform/base/process_tuning.hpp"
 #include "service/history.hpp"
 #include "service/main/basedados.hpp"
 #include "service/main/view.hpp"
@@ -48,6 +49,7 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 
 int main(int argc, char* argv[])
 {
+    platform::TuneProcess();  // as the program does at start-up
     std::string port, path, history = "on";
     int seconds = 1800;
     for (int i = 1; i < argc; ++i) {

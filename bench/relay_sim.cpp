@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/base/process_tuning.hpp"
 #include "framework/relay/json_body.hpp"
 #include "framework/relay/relay.hpp"
 #include "framework/relay/request.hpp"
@@ -15,6 +16,7 @@
 
 int main(int argc, char** argv)
 {
+    platform::TuneProcess();  // as the program does at start-up
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PORT [SECONDS]\n", argv[0]);
         return 2;

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Turns bench/run's result lines into the benchmark table (plain text or markdown).
 
-Each line of --results is "NAME key=value ...": NAME is ROUTE.SERVER[.N]; runs with the same
-ROUTE.SERVER are averaged. "memory.rss" carries the two resident sizes.
+Each line of --results is "NAME key=value ...": NAME is ROUTE.SERVER.N for wrk runs (N the
+round); a table row shows the median of a ROUTE.SERVER's rounds. Comparisons are made round by
+round (the subject and its anchor ran in turns) and judged on the median of those ratios.
+"memory.rss", "idle.rss.N", "burst.SERVER" and "load.start"/"load.end" carry their own figures.
 """
-import argparse, datetime, os, platform, re, subprocess, sys
+import argparse, datetime, os, platform, statistics, subprocess, sys
 
 ROUTES = {
     "gtin": "GET /api/gtin/:id",
@@ -12,6 +14,7 @@ ROUTES = {
     "desc": "GET /api/desc/:id",
     "grava": "POST /api/grava",
     "history": "GET /api/fotoexiste/:id, history",
+    "idle": "GET /api/fotoexiste/:id, idle connections",
 }
 SERVERS = {
     "mirovandel": "mirovandel",
@@ -21,20 +24,26 @@ SERVERS = {
     "dbloop": "bare MariaDB C client loop, 32 threads",
     "on": "mirovandel, history shown",
     "off": "mirovandel, history detached",
+    "without": "mirovandel, no idle connection",
+    "with": "mirovandel, 10,000 idle connections open",
 }
-# (subject, anchor, least req/s ratio)
+# (subject, anchor, least req/s ratio or None for a comparison without a goal)
 GOALS = [
-    ("gtin.mirovandel", "gtin.nginx", 0.8),
-    ("fotoexiste.mirovandel", "fotoexiste.beast", 0.8),
-    ("fotoexiste.mirovandel", "fotoexiste.httplib", 1.0),
+    ("gtin.mirovandel", "gtin.nginx", 1.0),
+    ("fotoexiste.mirovandel", "fotoexiste.beast", 1.0),
+    ("fotoexiste.mirovandel", "fotoexiste.httplib", None),
     ("desc.mirovandel", "desc.dbloop", 0.5),
     ("history.on", "history.off", 0.95),
+    ("idle.with", "idle.without", 0.9),
 ]
 P99_LIMIT_MS = 20.0
+IDLE_P99_LIMIT_MS = 5.0
+IDLE_BYTES_LIMIT = 16 * 1024
+SUBJECTS = ("mirovandel", "on", "off", "with", "without")
 
 
 def parse(path):
-    runs, memory = {}, None
+    runs, extra = {}, {"idle": []}
     with open(path) as f:
         for line in f:
             parts = line.split()
@@ -42,21 +51,32 @@ def parse(path):
                 continue
             name, kv = parts[0], dict(p.split("=", 1) for p in parts[1:] if "=" in p and p != "RESULT")
             if name == "memory.rss":
-                memory = {k: (v if k == "between" else int(v)) for k, v in kv.items()}
-                continue
-            key = ".".join(name.split(".")[:2])
-            run = {k: float(v) for k, v in kv.items()}
-            if run.get("cpu_ticks") is not None and run.get("requests"):
-                run["cpu_us"] = run["cpu_ticks"] / run["ticks_per_s"] * 1e6 / run["requests"]
-            runs.setdefault(key, []).append(run)
+                extra["memory"] = {k: (v if k == "between" else int(v)) for k, v in kv.items()}
+            elif name.startswith("idle.rss."):
+                extra["idle"].append({k: int(v) for k, v in kv.items()})
+            elif name.startswith("burst."):
+                extra.setdefault("burst", {})[name.split(".")[1]] = {k: float(v) for k, v in kv.items()}
+            elif name.startswith("load."):
+                extra[name] = kv
+            else:
+                bits = name.split(".")
+                key = ".".join(bits[:2])
+                rnd = int(bits[2]) if len(bits) > 2 and bits[2].isdigit() else 1
+                run = {k: float(v) for k, v in kv.items()}
+                if run.get("cpu_ticks") is not None and run.get("requests"):
+                    run["cpu_us"] = run["cpu_ticks"] / run["ticks_per_s"] * 1e6 / run["requests"]
+                run["errors"] = sum(run.get(k, 0) for k in
+                                    ("connect_err", "read_err", "write_err", "timeout_err", "status_err"))
+                runs.setdefault(key, {})[rnd] = run
     table = {}
-    for key, rs in runs.items():
-        avg = {k: sum(r[k] for r in rs) / len(rs) for k in rs[0]}
-        avg["errors"] = sum(r.get(k, 0) for r in rs for k in
-                            ("connect_err", "read_err", "write_err", "timeout_err", "status_err"))
-        avg["runs"] = len(rs)
-        table[key] = avg
-    return table, memory
+    for key, rounds in runs.items():
+        rs = list(rounds.values())
+        row = {k: statistics.median(r[k] for r in rs if k in r) for k in rs[0] if k != "errors"}
+        row["errors"] = sum(r["errors"] for r in rs)
+        row["runs"] = len(rs)
+        row["rounds"] = rounds
+        table[key] = row
+    return table, extra
 
 
 def cpu_model():
@@ -91,7 +111,18 @@ def fmt_table(header, rows, md, align):
     return [line(header)] + [line(r) for r in rows]
 
 
-def render(table, memory, args):
+def verdict(ok, md):
+    return ("met" if ok else ("**missed**" if md else "MISSED"))
+
+
+def load_text(extra):
+    def one(key):
+        kv = extra.get(key)
+        return "%s/%s/%s" % (kv["one"], kv["five"], kv["fifteen"]) if kv else "?"
+    return "load average (1/5/15 min) %s at the start, %s at the end" % (one("load.start"), one("load.end"))
+
+
+def render(table, extra, args):
     md = args.markdown
     cores = os.cpu_count() or 0
     out = []
@@ -99,10 +130,14 @@ def render(table, memory, args):
     if md:
         out.append("# Benchmark results\n")
         out.append("Written by `bench/run` (see README.md, Benchmarks). Machine: %d cores (%s); %s; "
-                   "commit %s. wrk with %d threads and %d connections, %d s per run after a 1 s warm-up; "
-                   "subject and anchors take turns, %d rounds, the table shows their mean. Everything on "
-                   "127.0.0.1.\n" % (cores, cpu_model(), now, commit(), args.threads, args.connections,
-                                     args.seconds, args.rounds))
+                   "commit %s; %s. wrk with %d threads and %d connections, %d s per run after a 1 s "
+                   "warm-up; subject and anchors take turns, rounds: %d; the table shows the median of "
+                   "the rounds, comparisons each round's ratio and their median. Everything on "
+                   "127.0.0.1.\n" % (cores, cpu_model(), now, commit(), load_text(extra), args.threads,
+                                     args.connections, args.seconds, args.rounds))
+    else:
+        out.append("Machine: %s." % load_text(extra))
+        out.append("")
 
     rows = []
     def order(k):
@@ -121,8 +156,9 @@ def render(table, memory, args):
     out += fmt_table(["route", "server", "req/s", "p50 ms", "p99 ms", "CPU µs/req", "errors"], rows, md,
                      ["l", "l", "r", "r", "r", "r", "r"])
     out.append("")
-    out.append("CPU µs/req: the server's user+system time over the run per answered request (nginx: "
-               "master and workers; the database loop's is the MariaDB server's and is not counted).")
+    out.append("Medians of the rounds. CPU µs/req: the server's user+system time over the run per answered "
+               "request (nginx: master and workers; the database loop's is the MariaDB server's and is not "
+               "counted).")
     out.append("")
 
     verdicts = []
@@ -130,26 +166,60 @@ def render(table, memory, args):
     for subject, anchor, goal in GOALS:
         if subject not in table or anchor not in table:
             continue
-        s, a = table[subject], table[anchor]
-        ratio = s["rps"] / a["rps"] if a["rps"] else 0.0
-        ok = ratio >= goal
-        verdicts.append(ok)
-        p50 = s["p50_us"] / a["p50_us"] if a["p50_us"] else 0.0
-        p99 = s["p99_us"] / a["p99_us"] if a["p99_us"] else 0.0
-        rows.append(["%s / %s" % (subject, anchor), "%.2f" % ratio, ">= %.2f" % goal, "%.2f" % p50,
-                     "%.2f" % p99, ("yes" if ok else "**no**") if md else ("yes" if ok else "NO")])
+        s, a = table[subject]["rounds"], table[anchor]["rounds"]
+        per_round = [s[n]["rps"] / a[n]["rps"] for n in sorted(s) if n in a and a[n]["rps"]]
+        if not per_round:
+            continue
+        ratio = statistics.median(per_round)
+        p99 = statistics.median(s[n]["p99_us"] / a[n]["p99_us"] for n in sorted(s) if n in a and a[n]["p99_us"])
+        cells = ["%s / %s" % (subject, anchor), ", ".join("%.2f" % x for x in per_round), "%.2f" % ratio,
+                 "%.2f" % p99]
+        if goal is None:
+            cells += ["-", "-"]
+        else:
+            ok = ratio >= goal
+            verdicts.append(ok)
+            cells += [">= %.2f" % goal, ("yes" if ok else "**no**") if md else ("yes" if ok else "NO")]
+        rows.append(cells)
     if rows:
-        out += fmt_table(["comparison", "req/s ratio", "goal", "p50 ratio", "p99 ratio", "met"], rows, md,
-                         ["l", "r", "r", "r", "r", "l"])
+        out += fmt_table(["comparison", "req/s ratio by round", "median", "p99 ratio", "goal", "met"], rows, md,
+                         ["l", "l", "r", "r", "r", "l"])
         out.append("")
-    worst = [(k, r["p99_us"] / 1000) for k, r in table.items() if k.split(".")[1] in ("mirovandel", "on", "off")]
+
+    worst = [(k, r["p99_us"] / 1000) for k, r in table.items() if k.split(".")[1] in SUBJECTS]
     if worst:
         k, ms = max(worst, key=lambda x: x[1])
         ok = ms < P99_LIMIT_MS
         verdicts.append(ok)
         out.append("Worst p99 of mirovandel: %.2f ms (%s); goal under %.0f ms: %s." % (
-            ms, k, P99_LIMIT_MS, "met" if ok else ("**missed**" if md else "MISSED")))
+            ms, k, P99_LIMIT_MS, verdict(ok, md)))
         out.append("")
+    if "idle.with" in table:
+        ms = table["idle.with"]["p99_us"] / 1000
+        ok = ms < IDLE_P99_LIMIT_MS
+        verdicts.append(ok)
+        out.append("p99 of /api/fotoexiste with 10,000 idle connections open: %.2f ms; goal under %.0f ms: %s." % (
+            ms, IDLE_P99_LIMIT_MS, verdict(ok, md)))
+    if extra["idle"]:
+        per = [(r["rss1_kb"] - r["rss0_kb"]) * 1024.0 / r["clients"] for r in extra["idle"] if r.get("clients")]
+        if per:
+            b = statistics.median(per)
+            ok = b < IDLE_BYTES_LIMIT
+            verdicts.append(ok)
+            out.append("Resident size per idle connection: %s bytes by round (%s connections held; %s descriptors "
+                       "open after each run with them); median %.0f bytes; goal under %d: %s." % (
+                           ", ".join("%.0f" % x for x in per),
+                           ", ".join(str(r["clients"]) for r in extra["idle"]),
+                           ", ".join(str(r.get("fds_after", "?")) for r in extra["idle"]), b, IDLE_BYTES_LIMIT,
+                           verdict(ok, md)))
+        out.append("")
+    for server, b in sorted(extra.get("burst", {}).items()):
+        out.append("Burst, %d connections at once to %s (listen queue 15): %d served, all of them within %.1f s "
+                   "(half within %.2f s); %d refused (no connection, reset or 503), %d without an answer." % (
+                       b["clients"], server, b["served"], b["all_ms"] / 1000, b["p50_ms"] / 1000, b["refused"],
+                       b["failed"]))
+        out.append("")
+    memory = extra.get("memory")
     if memory:
         growth = memory["rss2_kb"] / memory["rss1_kb"] - 1.0 if memory["rss1_kb"] else 0.0
         ok = growth <= 0.10
@@ -157,7 +227,7 @@ def render(table, memory, args):
         out.append("Memory (VmRSS, a mix of the nine GET routes with misses, history shown): %d kB after %d "
                    "requests, %d kB after %d requests (%+.1f%%); goal within 10%%: %s." % (
                        memory["rss1_kb"], memory["requests1"], memory["rss2_kb"], memory["requests2"],
-                       growth * 100, "met" if ok else ("**missed**" if md else "MISSED")))
+                       growth * 100, verdict(ok, md)))
         between = [p.split(":") for p in memory.get("between", "").split(",") if ":" in p]
         if between:
             out.append("On the way: " + ", ".join("%s kB after %s requests" % (kb, n) for n, kb in between) + ".")
@@ -176,8 +246,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=1)
     ap.add_argument("--markdown", action="store_true")
     args = ap.parse_args()
-    table, memory = parse(args.results)
-    sys.stdout.write(render(table, memory, args))
+    table, extra = parse(args.results)
+    sys.stdout.write(render(table, extra, args))
 
 
 if __name__ == "__main__":

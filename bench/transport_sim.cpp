@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/base/gcc_restrict.hpp"
+#include "platform/base/process_tuning.hpp"
 #include "platform/web/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
@@ -35,6 +36,7 @@ std::unique_ptr<platform::TWebModule> MakeModule()
 
 int main(int argc, char** argv)
 {
+    platform::TuneProcess();  // as the program does at start-up
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PORT [SECONDS]\n", argv[0]);
         return 2;

@@ -28,6 +28,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "platform/base/process_tuning.hpp"
 #include "service/main/basedados.hpp"
 #include "service/main/view.hpp"
 
@@ -75,6 +76,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    platform::TuneProcess();  // as the program does at start-up
     bool start = false, echo = false;
     std::string grab;
     int seconds = 0;

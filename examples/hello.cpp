@@ -14,6 +14,7 @@
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
 #include "platform/base/exception.hpp"
+#include "platform/base/process_tuning.hpp"
 #include "platform/json/json.hpp"
 
 using namespace relay;
@@ -27,6 +28,8 @@ void OnSignal(int) { Stop = 1; }
 
 int main(int argc, char** argv)
 {
+    // Process-wide settings of a server program (descriptor limit, SIGPIPE, allocator).
+    platform::TuneProcess();
     int port = argc > 1 ? std::atoi(argv[1]) : 9000;
     std::string folder = argc > 2 ? argv[2] : ".";
 

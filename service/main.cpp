@@ -3,11 +3,14 @@
 
 #include <QApplication>
 
+#include "platform/base/process_tuning.hpp"
 #include "service/main/basedados.hpp"
 #include "service/main/view.hpp"
 
 int main(int argc, char* argv[])
 {
+    // Process-wide settings of a long-running server, before any thread starts.
+    platform::TuneProcess();
     // History dates and times follow the user's locale.
     std::setlocale(LC_ALL, "");
     QApplication application(argc, argv);

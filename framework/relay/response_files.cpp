@@ -42,10 +42,11 @@ void SendStream(TRelayResponse& AResponse, platform::TStream& AFileStream, const
     if (AContentType.empty())
         raw.SetContentType(MimeTypeOfFile(name));
 
-    // The HTTP layer's SendResponse writes the status line, the headers and the whole stream
-    // before it returns (a file stream through sendfile on its Handle()), so the caller may free
-    // the stream as soon as this returns. The platform response lets go of it all the same, so
-    // that it never points at a freed stream, also when sending failed (the client has gone).
+    // The HTTP layer's SendResponse is done with the stream when it returns (a file stream goes
+    // through sendfile on its Handle(); what the client has not taken yet is sent later from a
+    // descriptor of the server's own), so the caller may free the stream as soon as this
+    // returns. The platform response lets go of it all the same, so that it never points at a
+    // freed stream, also when sending failed (the client has gone).
     struct TDetach {
         platform::TWebResponse& Raw;
         ~TDetach() { Raw.SetContentStream(nullptr); }

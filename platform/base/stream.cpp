@@ -42,7 +42,9 @@ std::unique_ptr<TFileStream> TFileStream::OpenRegularFile(const std::string& AFi
         return nullptr;
     }
     // O_NONBLOCK stays: it changes nothing for a regular file.
-    return std::unique_ptr<TFileStream>(new TFileStream(fd, TAdopt{}));
+    auto stream = std::unique_ptr<TFileStream>(new TFileStream(fd, TAdopt{}));
+    stream->FKnownSize = static_cast<int64_t>(st.st_size);
+    return stream;
 }
 
 TFileStream::~TFileStream()
@@ -53,6 +55,8 @@ TFileStream::~TFileStream()
 
 int64_t TFileStream::Size() const
 {
+    if (FKnownSize >= 0)
+        return FKnownSize;
     struct stat st {};
     if (::fstat(FHandle, &st) != 0)
         throw Exception(std::strerror(errno));

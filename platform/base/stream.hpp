@@ -34,7 +34,8 @@ public:
     // AFileName opened for reading when it is a regular file (links followed); null when it is
     // missing or something else (a folder, a pipe, a device), found with one lookup of the
     // name and without waiting on a pipe or taking a terminal. A regular file that cannot be
-    // opened (no permission) throws as the constructor does.
+    // opened (no permission) throws as the constructor does. Its Size is the size it had when
+    // opened (a picture reply asks for it right after).
     static std::unique_ptr<TFileStream> OpenRegularFile(const std::string& AFileName);
 
     int64_t Size() const override;
@@ -49,6 +50,7 @@ private:
 
     int FHandle = -1;
     int64_t FPosition = 0;
+    int64_t FKnownSize = -1;  // -1: asked of the file each time
 };
 
 // Bytes held in memory.

@@ -1,6 +1,7 @@
 #include "platform/net/url_encoding.hpp"
 
 #include "platform/base/exception.hpp"
+#include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/str_to_int.hpp"  // EConvertError
 #include "platform/text/utf8.hpp"
@@ -18,18 +19,25 @@ size_t SequenceLength(unsigned char c) noexcept
     return 2;
 }
 
-// One character of the text: its bytes and its length in UTF-16 units.
-struct TChar {
-    std::string_view Bytes;
-    size_t Units;
-};
-
-TChar CharAt(std::string_view AText, size_t AOffset) noexcept
+// A "%" without two hexadecimal digits: the message names the position just after the "%",
+// counted in UTF-16 units from 0, and, when two characters follow, those two characters.
+[[noreturn]] void RefuseEscape(std::string_view AText, size_t AOffset)
 {
-    size_t len = SequenceLength(static_cast<unsigned char>(AText[AOffset]));
-    if (AOffset + len > AText.size())
-        len = AText.size() - AOffset;
-    return {AText.substr(AOffset, len), len == 4 ? 2u : 1u};
+    const size_t after = Utf16Length(AText.substr(0, AOffset)) + 1;
+    size_t j = AOffset + 1;
+    size_t units = 0;
+    std::string pair;
+    while (j < AText.size() && units < 2) {
+        size_t len = SequenceLength(static_cast<unsigned char>(AText[j]));
+        if (j + len > AText.size())
+            len = AText.size() - j;
+        pair.append(AText.substr(j, len));
+        units += len == 4 ? 2 : 1;
+        j += len;
+    }
+    if (units < 2)
+        throw EConvertError("Error decoding URL style (%XX) encoded string at position " + std::to_string(after));
+    throw EConvertError("Invalid URL encoded character (%" + pair + ") at position " + std::to_string(after));
 }
 
 } // namespace
@@ -43,51 +51,7 @@ std::string TNetEncoding::URL::Decode(std::string_view AInput)
 
     // Positions are counted in the characters of the text, so read it as valid UTF-8 first.
     const std::string text = Utf8Sanitize(AInput);
-    std::string bytes;
-    bytes.reserve(text.size());
-    size_t units = 0;  // UTF-16 position of text[i]
-    size_t i = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c == '+') {
-            bytes += ' ';
-            ++i;
-            ++units;
-        } else if (c == '%') {
-            size_t after = units + 1;  // the position just after the "%"
-            if (i + 1 < text.size() && text[i + 1] == '%') {
-                bytes += '%';
-                i += 2;
-                units += 2;
-                continue;
-            }
-            // Two characters must follow.
-            size_t j = i + 1;
-            size_t have = 0;
-            std::string pair;
-            while (j < text.size() && have < 2) {
-                TChar ch = CharAt(text, j);
-                pair.append(ch.Bytes);
-                have += ch.Units;
-                j += ch.Bytes.size();
-            }
-            if (have < 2)
-                throw EConvertError("Error decoding URL style (%XX) encoded string at position " + std::to_string(after));
-            int hi = HexDigitValue(text[i + 1]);
-            int lo = pair.size() == 2 ? HexDigitValue(text[i + 2]) : -1;
-            if (hi < 0 || lo < 0)
-                throw EConvertError("Invalid URL encoded character (%" + pair + ") at position " + std::to_string(after));
-            bytes += static_cast<char>(hi * 16 + lo);
-            i += 3;
-            units += 3;
-        } else {
-            TChar ch = CharAt(text, i);
-            bytes.append(ch.Bytes);
-            i += ch.Bytes.size();
-            units += ch.Units;
-        }
-    }
-    return Utf8Sanitize(bytes);
+    return Utf8Sanitize(PercentDecode(text, {.PlusIsSpace = true, .DoublePercent = true}, &RefuseEscape));
 }
 
 } // namespace platform

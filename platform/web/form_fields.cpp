@@ -1,5 +1,6 @@
 #include "platform/web/form_fields.hpp"
 
+#include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/header_params.hpp"
@@ -8,24 +9,8 @@ namespace platform {
 
 std::string FormDecode(std::string_view AText)
 {
-    std::string bytes;
-    bytes.reserve(AText.size());
-    bool plain = true;
-    for (size_t i = 0; i < AText.size(); ++i) {
-        char c = AText[i];
-        if (c == '+') {
-            bytes += ' ';
-        } else if (c == '%' && i + 2 < AText.size() && HexDigitValue(AText[i + 1]) >= 0 && HexDigitValue(AText[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexDigitValue(AText[i + 1]) * 16 + HexDigitValue(AText[i + 2]));
-            i += 2;
-            plain = false;
-        } else {
-            bytes += c;
-            if (static_cast<unsigned char>(c) >= 0x80)
-                plain = false;
-        }
-    }
-    return plain ? bytes : Utf8Sanitize(bytes);
+    std::string bytes = PercentDecode(AText, {.PlusIsSpace = true});
+    return IsAsciiText(bytes) ? bytes : Utf8Sanitize(bytes);
 }
 
 void ExtractUrlEncodedFields(std::string_view AText, std::vector<std::string>& ALines)

@@ -1,7 +1,7 @@
 #pragma once
 // Limits of the HTTP server, all in one place. They keep a misbehaving or hostile client from
-// pinning threads or memory; values fit a shop's LAN service (small requests, few clients).
-// README.md "## Limits" lists them with what a client gets past each one.
+// pinning threads, descriptors or memory. README.md "## Limits" lists them with what a client
+// gets past each one.
 #include <chrono>
 #include <cstddef>
 
@@ -21,7 +21,29 @@ inline constexpr std::chrono::seconds kWriteStallTimeout{30};
 // to this long before the connection closes, so the client sees the reply instead of a reset.
 inline constexpr std::chrono::seconds kLingerTime{2};
 inline constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
-// Open connections (one thread each). Past it: 503 and close at once.
-inline constexpr int kMaxOpenConnections = 1024;
+
+// Open connections at once. An idle client costs a socket and about a kilobyte, no thread and
+// no buffer. At the cap the connection idle longest (between requests, or silent since it was
+// accepted) is closed to make room; only when none is idle does a newcomer get 503 and is
+// closed at once. The cap also stays kReservedDescriptors (a quarter of it, when the limit is
+// lower than four times that) below the process's limit of open descriptors, raised to its
+// hard limit at start-up; the files of replies still being sent count against the cap too.
+inline constexpr int kMaxOpenConnections = 50000;
+inline constexpr int kReservedDescriptors = 1024;
+
+// I/O threads per core: they accept, read, parse and write for every connection, and run the
+// requests' route code. Route code that runs longer than kChainHandOffAfter (it waits, say, on
+// a database) keeps its thread, and its I/O thread's connections go to a new thread, so a
+// request that waits never holds up another. A watchdog looks every kWatchdogTick while
+// requests come, and sleeps once none came for kWatchdogRest.
+inline constexpr int kIOThreadsPerCore = 1;
+inline constexpr std::chrono::microseconds kChainHandOffAfter{2000};
+inline constexpr std::chrono::microseconds kWatchdogTick{1000};
+inline constexpr std::chrono::seconds kWatchdogRest{1};
+
+// Deadlines above are checked this often, so they hold to within this much.
+inline constexpr std::chrono::milliseconds kDeadlineCheckInterval{100};
+// A connection idle this long gives its read buffer back.
+inline constexpr std::chrono::seconds kIdleBufferRelease{1};
 
 } // namespace platform::limits

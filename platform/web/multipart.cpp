@@ -9,6 +9,7 @@
 
 #include "platform/base/exception.hpp"
 #include "platform/base/gcc_restrict.hpp"
+#include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/form_fields.hpp"
@@ -74,17 +75,7 @@ bool DecodeExtValue(std::string_view AValue, std::string& AOut)
     size_t q2 = AValue.find('\'', q1 + 1);
     if (q2 == std::string_view::npos || !AsciiSameText(AValue.substr(0, q1), "UTF-8"))
         return false;
-    std::string bytes;
-    std::string_view enc = AValue.substr(q2 + 1);
-    for (size_t i = 0; i < enc.size(); ++i) {
-        if (enc[i] == '%' && i + 2 < enc.size() && HexDigitValue(enc[i + 1]) >= 0 && HexDigitValue(enc[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexDigitValue(enc[i + 1]) * 16 + HexDigitValue(enc[i + 2]));
-            i += 2;
-        } else {
-            bytes += enc[i];
-        }
-    }
-    AOut = Utf8Sanitize(bytes);
+    AOut = Utf8Sanitize(PercentDecode(AValue.substr(q2 + 1)));
     return true;
 }
 

@@ -82,18 +82,49 @@ void TWebRequestHandler::Release(TPooled AModule)
         stale = std::move(AModule.Module);
 }
 
-bool TWebRequestHandler::HandleRequest(TWebRequest& ARequest, TWebResponse& AResponse)
+TWebRequestHandler::TLease& TWebRequestHandler::TLease::operator=(TLease&& A) noexcept
 {
-    TPooled m = Acquire();
+    if (this != &A) {
+        Release();
+        FHandler = A.FHandler;
+        FModule = std::move(A.FModule);
+        A.FHandler = nullptr;
+    }
+    return *this;
+}
+
+void TWebRequestHandler::TLease::Release()
+{
+    if (FHandler) {
+        TWebRequestHandler* handler = FHandler;
+        FHandler = nullptr;
+        handler->Release(std::move(FModule));
+    }
+}
+
+TWebRequestHandler::TLease TWebRequestHandler::Reserve()
+{
+    return TLease(this, Acquire());
+}
+
+bool TWebRequestHandler::HandleRequest(TLease& ALease, TWebRequest& ARequest, TWebResponse& AResponse)
+{
+    if (!ALease)
+        throw EWebBrokerException("No web module reserved for the request");
     struct TReturn {
-        TWebRequestHandler* Self;
-        TPooled* Module;
-        ~TReturn() { Self->Release(std::move(*Module)); }
-    } giveBack{this, &m};
-    bool handled = m.Module->DispatchRequest(ARequest, AResponse);
+        TLease& Lease;
+        ~TReturn() { Lease.Release(); }
+    } giveBack{ALease};
+    bool handled = ALease.FModule.Module->DispatchRequest(ARequest, AResponse);
     if (handled && !AResponse.Sent())
         AResponse.SendResponse();
     return handled;
+}
+
+bool TWebRequestHandler::HandleRequest(TWebRequest& ARequest, TWebResponse& AResponse)
+{
+    TLease lease = Reserve();
+    return HandleRequest(lease, ARequest, AResponse);
 }
 
 TWebRequestHandler& WebRequestHandler()

@@ -31,16 +31,42 @@ public:
     int ActiveCount() const;
     int InactiveCount() const;
 
-    // Takes a module (idle or new), dispatches the request and sends the reply when handled and
-    // not yet sent. Throws EWebBrokerException SMaximumConnectionsExceeded when all modules are
-    // in use (the module's code does not run then). Returns whether the request was handled.
-    bool HandleRequest(TWebRequest& ARequest, TWebResponse& AResponse);
-
 private:
     struct TPooled {
         std::unique_ptr<TWebModule> Module;
-        unsigned Generation;
+        unsigned Generation = 0;
     };
+
+public:
+    // One module taken for one request; the module goes back to the pool with the lease.
+    class TLease {
+    public:
+        TLease() = default;
+        TLease(TLease&& A) noexcept : FHandler(A.FHandler), FModule(std::move(A.FModule)) { A.FHandler = nullptr; }
+        TLease& operator=(TLease&& A) noexcept;
+        ~TLease() { Release(); }
+        explicit operator bool() const { return FHandler != nullptr; }
+        void Release();
+
+    private:
+        friend class TWebRequestHandler;
+        TLease(TWebRequestHandler* AHandler, TPooled AModule) : FHandler(AHandler), FModule(std::move(AModule)) {}
+        TWebRequestHandler* FHandler = nullptr;
+        TPooled FModule;
+    };
+
+    // Takes a module (idle or new) for a request: the server takes it before the request's
+    // turn to run, so a refusal costs no thread. Throws EWebBrokerException
+    // SMaximumConnectionsExceeded when all modules are in use.
+    TLease Reserve();
+    // Dispatches the request through the leased module and sends the reply when handled and
+    // not yet sent; the module goes back to the pool before it returns. Returns whether the
+    // request was handled.
+    bool HandleRequest(TLease& ALease, TWebRequest& ARequest, TWebResponse& AResponse);
+    // Both at once (the module's code does not run when Reserve refuses).
+    bool HandleRequest(TWebRequest& ARequest, TWebResponse& AResponse);
+
+private:
     TPooled Acquire();
     void Release(TPooled AModule);
 

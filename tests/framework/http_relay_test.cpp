@@ -462,7 +462,7 @@ TEST_F(RelayHttp, ListenWhileListeningIsRefusedAndTheServerKeepsServing)
     EXPECT_EQ(Curl({Url("/hello")}).Reply.Body, "Hello");
 }
 
-TEST_F(RelayHttp, StopJoinsConnectionThreads)
+TEST_F(RelayHttp, StopJoinsTheServersThreads)
 {
     // One cycle first: helper threads of the runtime (sanitizers) start with the first thread.
     TRelay::Listen();
@@ -476,7 +476,7 @@ TEST_F(RelayHttp, StopJoinsConnectionThreads)
         ASSERT_TRUE(open.back()->Send("GET /hello HTTP/1.1\r\nHost: x\r\n\r\n"));
         ASSERT_TRUE(open.back()->ReadReply(5s));
     }
-    EXPECT_GE(ThreadCount(), idle + 5);
+    EXPECT_GT(ThreadCount(), idle);
     TRelay::StopListen();
     EXPECT_EQ(ThreadCount(), idle);
     for (auto& c : open)

@@ -107,6 +107,15 @@ protected:
     std::unique_ptr<THTTPWebBrokerBridge> Server;
 };
 
+// One request on an open connection: the reply's body, or what went wrong.
+std::string Ask(TRawClient& AClient, const std::string& ARequest = "GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+{
+    if (!AClient.Send(ARequest))
+        return "(not sent)";
+    auto reply = AClient.ReadReply(5s);
+    return reply ? reply->Body : "(no reply)";
+}
+
 std::string Lines(const TStrings& ALines)
 {
     std::string out;
@@ -376,9 +385,11 @@ TEST_F(HttpServer, StreamReplySentOnceThenAnErrorChangesNothing)
 TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
 {
     int n = 0;
-    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
-    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("r" + std::to_string(++n)); };
-    MIROVANDEL_GCC12_FALSE_RESTRICT_END
+    Handler = [&](TWebRequest&, TWebResponse& res) {
+        std::string text = "r";
+        text += std::to_string(++n);
+        res.SetContent(text);
+    };
     Start();
     auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
                    "/dev/null", Url("/c")},
@@ -636,24 +647,129 @@ TEST_F(HttpServer, SilentAndSlowClientsAreTimedOut)
     EXPECT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 0; }, 5s));
 }
 
-TEST_F(HttpServer, OpenConnectionsBeyondTheCapAreRefused)
+TEST_F(HttpServer, AtTheCapTheConnectionIdleLongestMakesRoom)
+{
+    Server->SetMaxConnections(3);
+    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
+    Start();
+    // Idle since: a (accepted, silent) before b (between two requests) before c (silent).
+    TRawClient a("127.0.0.1", Port);
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s));
+    std::this_thread::sleep_for(30ms);
+    TRawClient b("127.0.0.1", Port);
+    ASSERT_EQ(Ask(b), "fine");
+    std::this_thread::sleep_for(30ms);
+    TRawClient c("127.0.0.1", Port);
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 3; }, 5s));
+
+    TRawClient d("127.0.0.1", Port);
+    EXPECT_EQ(Ask(d), "fine");
+    EXPECT_TRUE(a.WaitClosed(5s));
+    EXPECT_EQ(a.Pending(), ""); // closed without a word, as an idle connection times out
+    TRawClient e("127.0.0.1", Port);
+    EXPECT_EQ(Ask(e), "fine");
+    EXPECT_TRUE(b.WaitClosed(5s));
+    // c, idle for the shortest time, is still served.
+    EXPECT_EQ(Ask(c), "fine");
+}
+
+TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
 {
     Server->SetMaxConnections(2);
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
+    // Both in the middle of a request: neither is idle.
     TRawClient a("127.0.0.1", Port), b("127.0.0.1", Port);
+    ASSERT_TRUE(a.Send("GET / HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(b.Send("GET / HTTP/1.1\r\nHo"));
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
+    std::this_thread::sleep_for(100ms); // both requests have begun on the server
     TRawClient third("127.0.0.1", Port);
     auto r = third.ReadReply(5s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Status, 503);
+    EXPECT_EQ(r->Body, "Too many open connections.");
     EXPECT_TRUE(third.WaitClosed(5s));
+    // The two go on.
+    EXPECT_EQ(Ask(a, "st: x\r\n\r\n"), "fine");
     a.Close();
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s));
+    b.Close();
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 0; }, 5s));
     EXPECT_EQ(CurlSync({Url()}).Reply.Body, "fine");
 }
 
-TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
+TEST_F(HttpServer, FloodOfSilentConnectionsAtTheCapAddsNoThreadsAndClientsAreServed)
+{
+    Server->SetMaxConnections(50);
+    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
+    Start();
+    const int threads = ThreadCount();
+    std::vector<std::unique_ptr<TRawClient>> flood;
+    for (size_t i = 0; i < 300; ++i) {
+        flood.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+        // Each one past the cap closes the oldest (and the flood waits for it, since the
+        // listen queue holds only 15).
+        if (i < 50)
+            ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == static_cast<int>(i) + 1; }, 5s)) << i;
+        else
+            ASSERT_TRUE(flood[i - 50]->WaitClosed(5s)) << i;
+    }
+    EXPECT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 50; }, 5s)) << Server->ConnectionCount();
+    EXPECT_EQ(ThreadCount(), threads); // no thread per connection
+    // A client is served, and the newest of the flood are still open.
+    for (int i = 0; i < 5; ++i) {
+        auto r = RawExchangeSync(Port, "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(r) << i;
+        EXPECT_EQ(r->Status, 200);
+    }
+    bool eof = false;
+    EXPECT_FALSE(flood.back()->ReadSome(100ms, eof));
+    EXPECT_FALSE(eof);
+}
+
+TEST_F(HttpServer, ConcurrentBlockedHandlersOnEveryIOThreadLeaveTheOthersMoving)
+{
+    // Handlers block on every I/O thread; the other requests of those I/O threads go through.
+    HandlerUnlocked = true;
+    TGate gate;
+    std::atomic<int> answered{0};
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/block")
+            gate.Wait();
+        res.SetContent("done");
+    };
+    Server->SetIOThreads(4);
+    Start();
+    std::vector<std::unique_ptr<TRawClient>> blocked;
+    for (int i = 0; i < 12; ++i) {
+        blocked.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+        ASSERT_TRUE(blocked.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
+    }
+    ASSERT_TRUE(gate.WaitForWaiting(12));
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 4; ++t)
+        clients.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                auto r = RawExchange(Port, "GET /other HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 5s);
+                if (r && r->Body == "done")
+                    ++answered;
+            }
+        });
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(answered.load(), 100);
+    gate.Open();
+    for (auto& b : blocked) {
+        auto r = b->ReadReply(10s);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->Body, "done");
+    }
+    // The threads of the handlers that blocked end once they have answered.
+    Server->SetActive(false);
+    EXPECT_EQ(Server->ConnectionCount(), 0);
+}
+
+TEST_F(HttpServer, StopClosesConnectionsAndEndsTheServersThreads)
 {
     HandlerUnlocked = true;
     TGate gate;
@@ -667,6 +783,7 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
     };
     int idle = IdleThreadCount();
     Start();
+    const int running = ThreadCount();
     std::vector<std::unique_ptr<TRawClient>> kept;
     for (int i = 0; i < 5; ++i) {
         kept.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
@@ -680,7 +797,10 @@ TEST_F(HttpServer, StopClosesConnectionsAndJoinsTheirThreads)
     TRawClient partial("127.0.0.1", Port);
     ASSERT_TRUE(partial.Send("GET / HTTP/1.1\r\nHo"));
     ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 7; }, 5s));
-    EXPECT_GE(ThreadCount(), idle + 7);
+    // No thread per connection: only the blocked handler kept its thread, and another took
+    // over its I/O thread's connections.
+    EXPECT_GT(running, idle);
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == running + 1; }, 5s)) << ThreadCount() << " for " << running;
 
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {

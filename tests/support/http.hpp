@@ -303,8 +303,11 @@ public:
             a.sin_port = htons(static_cast<uint16_t>(APort));
             rc = ::connect(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         }
-        if (rc != 0)
-            throw std::runtime_error(std::string("connect failed: ") + std::strerror(errno));
+        if (rc != 0) {
+            const int error = errno;
+            Close();  // the socket goes with the failed attempt
+            throw std::runtime_error(std::string("connect failed: ") + std::strerror(error));
+        }
     }
 
     void Close()

@@ -27,8 +27,9 @@ public:
     static void Listen(int APort, const TProc& ACallbackListen, const TProc& ACallbackStopListen);
     static void Listen(const std::string& AHost, const TProc& ACallbackListen, const TProc& ACallbackStopListen);
     static void Listen(const TProc& ACallbackListen, const TProc& ACallbackStopListen);
-    // Stops the server: ends the listeners, closes the open connections and waits for their
-    // threads (a request in work delays it). Before any start: Exception "Relay not listen".
+    // Stops the server: ends the listeners, closes the open connections once their requests in
+    // work are answered (so such a request delays it) and ends the server's threads. Before any
+    // start: Exception "Relay not listen".
     static void StopListen();
     static bool IsRunning();
 

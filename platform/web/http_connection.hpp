@@ -1,0 +1,185 @@
+#pragma once
+// One client connection of the HTTP server: the state machine that reads and parses requests
+// (Beast's parser), hands each one to the web request handler and writes the reply, on the
+// connection's event loop. Nothing here waits: reads and writes that cannot go on now resume
+// when the socket is ready, deadlines are checked by the loop (TEventLoop).
+//
+// Phases: Idle (between requests, or accepted and silent) -> Reading (a request has begun) ->
+// InWork (its chain runs, on the loop's thread or, once it blocked, on the thread it kept) ->
+// Writing (what the socket did not take of the reply) -> Idle or closed; after a 400, 408, 413
+// or 431: Lingering (the rest of the request read and dropped) -> closed.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "platform/web/http_app_request.hpp"
+#include "platform/web/http_limits.hpp"
+#include "platform/web/http_reply_writer.hpp"
+#include "platform/web/web_request_handler.hpp"
+
+namespace platform::http {
+
+class TEventLoop;
+
+// What the connections of one server share. Settings are fixed while the server is active.
+struct TServerShared {
+    bool KeepAlive = false;
+    std::chrono::milliseconds IdleTimeout{limits::kIdleTimeout};
+    std::chrono::milliseconds RequestTimeout{limits::kRequestTimeout};
+    std::chrono::milliseconds WriteStallTimeout{limits::kWriteStallTimeout};
+    bool TLSIOHandler = false;
+    TParseAuthenticationEvent OnParseAuthentication;
+    TQuerySSLPortEvent OnQuerySSLPort;
+    // Open connections allowed (descriptors of replies still being sent from files count too).
+    int MaxOpen = limits::kMaxOpenConnections;
+
+    std::atomic<bool> Stopping{false};
+    std::atomic<int> OpenConnections{0};
+    // What counts against MaxOpen: open connections and the files of their replies, less the
+    // connections chosen to make room (their room is taken as soon as they are chosen).
+    std::atomic<int> Occupied{0};
+
+    void ConnectionOpened()
+    {
+        OpenConnections.fetch_add(1);
+        Occupied.fetch_add(1);
+    }
+    // AFreesRoom: false for a connection that was chosen to make room (its room is taken).
+    void ConnectionClosed(bool AFreesRoom);
+    // Until every connection is closed (the server stops).
+    void WaitForNoConnections();
+
+private:
+    std::mutex FLock;
+    std::condition_variable FClosed;
+};
+
+class TConnection final : public std::enable_shared_from_this<TConnection>, public TReplyTarget {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Counted open from here on (TServerShared::ConnectionOpened).
+    TConnection(TServerShared& AShared, TEventLoop& ALoop, boost::asio::ip::tcp::socket ASocket,
+                std::string ARemoteAddr);
+    ~TConnection();
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // --- on the connection's loop thread ---
+    void Start();
+    // A deadline that has passed cancels the wait; its handler then acts (408, close...).
+    void CheckDeadline(Clock::time_point ANow);
+    // The server stops: closed now, unless a request is in work (then after its reply).
+    void Shutdown();
+    // Closed when still idle since AIdleSince (it was chosen to make room for a new one); when
+    // it is busy again, its room is given back.
+    void Evict(Clock::rep AIdleSince);
+
+    // --- any thread ---
+    // Since when the connection waits idle between requests (Clock ticks); 0 when not idle.
+    Clock::rep IdleSince() const { return FIdleSince.load(std::memory_order_acquire); }
+    // Chooses it to make room (one chooser at a time): its room counts as free from here on,
+    // and Evict follows on its loop.
+    bool ClaimEviction() { return !FEvictionClaimed.exchange(true); }
+    bool EvictionClaimed() const { return FEvictionClaimed.load(); }
+
+    // --- on the thread that runs the request's chain ---
+    void SendReply(const TWebResponse& AResponse) override;
+
+    // The loop's registry entry.
+    using TLoopEntry = std::list<std::shared_ptr<TConnection>>::iterator;
+    void SetLoopEntry(TLoopEntry AEntry) { FLoopEntry = AEntry; }
+    std::optional<TLoopEntry> TakeLoopEntry() { return std::exchange(FLoopEntry, std::nullopt); }
+
+private:
+    enum class TPhase : uint8_t { Idle, Reading, InWork, Writing, Lingering, Closed };
+    // What follows when the pending write is done.
+    enum class TThen : uint8_t { NextRequest, ReadOn, Linger };
+
+    // Runs one step of the machine on the loop's thread; a failure of one connection (out of
+    // memory, say) closes it and never ends the server.
+    template <class F>
+    void Step(F AStep) noexcept
+    {
+        try {
+            AStep();
+        } catch (...) {
+            try {
+                Close();
+            } catch (...) {
+            }
+        }
+    }
+    void EnterIdle(Clock::time_point ANow);
+    void WaitReadable();
+    void WaitWritable();
+    void OnReadable(const boost::system::error_code& AError, size_t AReceived);
+    void OnWritable(const boost::system::error_code& AError);
+    void ReadRequest();
+    void NewParser();
+    void RequestComplete();
+    void Refuse(const boost::system::error_code& AError);
+    void SendSimple(unsigned AStatus, std::string_view AText, TThen AThen);
+    void WriteThen(TThen AThen);
+    void Then(TThen AThen);
+    void RunChain();
+    void FinishWork(bool AOwnsLoop);
+    void AfterWork();
+    void NextRequest();
+    void StartLinger();
+    void Drain();
+    void ReleaseFile();
+    void Close();
+    void SetDeadline(Clock::time_point AWhen) { FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release); }
+    void ClearDeadline() { FDeadline.store(0, std::memory_order_release); }
+
+    TServerShared& FShared;
+    TEventLoop& FLoop;
+    boost::asio::ip::tcp::socket FSocket;
+    const std::string FRemoteAddr;
+    const Clock::time_point FAcceptedAt;
+    std::optional<TLoopEntry> FLoopEntry;
+
+    // Guards the socket against the loop thread closing or cancelling it while the thread of a
+    // chain that blocked starts the next wait on it.
+    std::mutex FLock;
+    std::atomic<TPhase> FPhase{TPhase::Idle};
+    std::atomic<Clock::rep> FIdleSince{0};
+    std::atomic<Clock::rep> FDeadline{0};
+    std::atomic<bool> FEvictionClaimed{false};
+    bool FExpired = false;      // loop thread: a deadline cancelled the wait
+    bool FDropBuffer = false;   // loop thread: the wait was cancelled to free the buffer
+    std::atomic<bool> FReadIntoBuffer{false};  // the pending wait reads into FBuffer
+
+    // Reading (loop thread; the thread of a blocked chain only looks whether bytes are left).
+    boost::beast::flat_buffer FBuffer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> FParser;
+    bool FContinueSent = false;
+    Clock::time_point FRequestDeadline;
+    size_t FDropped = 0;
+
+    // The request in work and its reply (the thread that runs it, then the loop thread).
+    TReplyForm FForm;
+    bool FCloseAfter = false;  // the connection closes after this reply
+    bool FDead = false;        // a write failed: nothing more can be sent
+    std::unique_ptr<THTTPAppRequest> FRequest;
+    std::unique_ptr<THTTPAppResponse> FResponse;
+    TWebRequestHandler::TLease FLease;
+    TReplyWriter FWriter;
+    TThen FThen = TThen::NextRequest;
+    bool FCountsFile = false;  // the writer's own file descriptor is counted in Occupied
+};
+
+} // namespace platform::http

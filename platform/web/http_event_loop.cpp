@@ -1,0 +1,222 @@
+#include "platform/web/http_event_loop.hpp"
+
+#include <csignal>
+#include <future>
+#include <system_error>
+
+#include <boost/asio/post.hpp>
+
+#include "platform/web/http_connection.hpp"
+#include "platform/web/http_limits.hpp"
+#include "platform/web/http_loop_watchdog.hpp"
+
+namespace platform::http {
+
+namespace asio = boost::asio;
+
+void BlockSigPipe()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+TEventLoop::TEventLoop(TLoopWatchdog* AWatchdog) : FWatchdog(AWatchdog), FCheck(FContext) {}
+
+TEventLoop::~TEventLoop()
+{
+    StopThread();
+}
+
+namespace {
+
+// Set on a thread whose route code blocked while the loop went on elsewhere: it leaves the loop
+// once the handler it runs returns.
+thread_local bool tLeaveLoop = false;
+
+} // namespace
+
+void TEventLoop::StartThread()
+{
+    FWork.emplace(FContext.get_executor());
+    TRunner* runner = AddRunner();
+    runner->Go->store(1);
+    runner->Go->notify_one();
+}
+
+TEventLoop::TRunner* TEventLoop::AddRunner()
+{
+    auto go = std::make_shared<std::atomic<int>>(0);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([this, go, done] {
+        BlockSigPipe();
+        go->wait(0);
+        tLeaveLoop = false;
+        // One handler at a time, so that a thread whose route code blocked leaves as soon as
+        // that handler returns.
+        if (go->load() == 1)
+            while (!tLeaveLoop && FContext.run_one() != 0) {
+            }
+        done->store(true);
+    });
+    std::lock_guard lock(FRunnersLock);
+    // Threads that gave the loop away and have ended since.
+    for (auto it = FRunners.begin(); it != FRunners.end();) {
+        if (it->Done->load()) {
+            it->Thread.join();
+            it = FRunners.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    FRunners.push_back({std::move(thread), go, done});
+    return &FRunners.back();
+}
+
+void TEventLoop::StopThread()
+{
+    std::list<TRunner> runners;
+    {
+        std::lock_guard lock(FRunnersLock);
+        if (FRunners.empty())
+            return;
+        runners.swap(FRunners);
+    }
+    FWork.reset();
+    FContext.stop();
+    for (auto& r : runners) {
+        int waiting = 0;
+        if (r.Go->compare_exchange_strong(waiting, 2))
+            r.Go->notify_one();
+        r.Thread.join();
+    }
+}
+
+void TEventLoop::Run()
+{
+    FContext.restart();
+    FContext.run();
+}
+
+void TEventLoop::RunAndWait(const std::function<void()>& AWork)
+{
+    std::promise<void> done;
+    asio::post(FContext, [&] {
+        try {
+            AWork();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    done.get_future().get();
+}
+
+uint64_t TEventLoop::BeginChain()
+{
+    const uint64_t token = (++FChains << 1) | 1;
+    FChainSince.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    FChainState.store(token, std::memory_order_seq_cst);
+    if (FWatchdog)
+        FWatchdog->ChainBegun();
+    return token;
+}
+
+bool TEventLoop::EndChain(uint64_t AToken)
+{
+    uint64_t expected = AToken;
+    if (FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel))
+        return true;
+    tLeaveLoop = true;
+    return false;
+}
+
+uint64_t TEventLoop::HandOffIfBlocked(Clock::time_point ANow, Clock::duration AAfter)
+{
+    uint64_t state = FChainState.load(std::memory_order_seq_cst);
+    if ((state & 1) == 0)
+        return state >> 1;
+    const Clock::time_point since{Clock::duration(FChainSince.load(std::memory_order_relaxed))};
+    if (ANow - since < AAfter)
+        return state >> 1;
+    // The thread for the loop first: when none can be made, the chain keeps the loop for now.
+    TRunner* runner = nullptr;
+    try {
+        runner = AddRunner();
+    } catch (const std::system_error&) {
+        return state >> 1;
+    }
+    // The chain's thread keeps its request; the new one runs the loop from here, unless the
+    // chain ended meanwhile.
+    const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
+    runner->Go->store(blocked ? 1 : 2);
+    runner->Go->notify_one();
+    return state >> 1;
+}
+
+void TEventLoop::Add(const std::shared_ptr<TConnection>& AConnection)
+{
+    {
+        std::lock_guard lock(FLock);
+        FConnections.push_front(AConnection);
+        AConnection->SetLoopEntry(FConnections.begin());
+    }
+    if (!FCheckScheduled)
+        ScheduleCheck();
+}
+
+void TEventLoop::Remove(TConnection& AConnection)
+{
+    std::shared_ptr<TConnection> last;  // released after the lock
+    std::lock_guard lock(FLock);
+    if (auto entry = AConnection.TakeLoopEntry()) {
+        last = std::move(**entry);
+        FConnections.erase(*entry);
+    }
+    if (FConnections.empty() && FCheckScheduled)
+        FCheck.cancel();  // nothing to check: the loop may run out of work
+}
+
+std::vector<std::shared_ptr<TConnection>> TEventLoop::Connections()
+{
+    std::lock_guard lock(FLock);
+    return {FConnections.begin(), FConnections.end()};
+}
+
+void TEventLoop::Visit(const std::function<void(const std::shared_ptr<TConnection>&)>& AVisit)
+{
+    std::lock_guard lock(FLock);
+    for (const auto& c : FConnections)
+        AVisit(c);
+}
+
+void TEventLoop::ScheduleCheck()
+{
+    FCheckScheduled = true;
+    FCheck.expires_after(limits::kDeadlineCheckInterval);
+    FCheck.async_wait([this](const boost::system::error_code& AError) {
+        FCheckScheduled = false;
+        if (!AError) {
+            CheckDeadlines();
+        } else {
+            std::lock_guard lock(FLock);
+            if (!FConnections.empty())
+                ScheduleCheck();  // cancelled when the last one went, and one came since
+        }
+    });
+}
+
+void TEventLoop::CheckDeadlines()
+{
+    const auto now = Clock::now();
+    bool any = false;
+    for (const auto& c : Connections()) {
+        c->CheckDeadline(now);
+        any = true;
+    }
+    if (any)
+        ScheduleCheck();
+}
+
+} // namespace platform::http

@@ -1,0 +1,101 @@
+#pragma once
+// One I/O thread of the HTTP server: an Asio event loop, the connections it holds, a check of
+// their deadlines every limits::kDeadlineCheckInterval, and the requests' route code, run right
+// on the loop's thread. Route code may block (a database lookup that waits): when it runs past
+// limits::kChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
+// so its other connections go on; the blocked thread ends its request and then ends.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+namespace platform::http {
+
+class TConnection;
+class TLoopWatchdog;
+
+// Blocks SIGPIPE for the calling thread: a write to a client that has gone then only fails with
+// its error code, whatever the program does with the signal. Every thread of the server calls it.
+void BlockSigPipe();
+
+class TEventLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // AWatchdog: hands the loop over when route code blocks it; null: never (a loop run by
+    // its caller, ServeConnectedSocket).
+    explicit TEventLoop(TLoopWatchdog* AWatchdog = nullptr);
+    ~TEventLoop();
+    TEventLoop(const TEventLoop&) = delete;
+    TEventLoop& operator=(const TEventLoop&) = delete;
+
+    boost::asio::io_context& Context() { return FContext; }
+
+    // Runs the loop on a thread of its own until StopThread.
+    void StartThread();
+    // Ends the loop and joins its threads. Handlers still queued are dropped.
+    void StopThread();
+    // Runs the loop on the calling thread until it has nothing left to do.
+    void Run();
+    // Runs AWork on the loop's thread and waits for it (from another thread only).
+    void RunAndWait(const std::function<void()>& AWork);
+
+    // Route code runs between these two, on the loop's thread. EndChain is false when the loop
+    // went to another thread meanwhile: the caller then no longer runs the loop, must leave the
+    // loop's state alone (post to it instead) and return from its handler.
+    uint64_t BeginChain();
+    bool EndChain(uint64_t AToken);
+    // Watchdog: gives the loop to a new thread when its route code has run for AAfter;
+    // returns the number of chains begun so far (to see whether the loop is busy).
+    uint64_t HandOffIfBlocked(Clock::time_point ANow, Clock::duration AAfter);
+
+    // The connections held; added and removed on the loop's thread. The first one added starts
+    // the deadline checks, which end when none is left.
+    void Add(const std::shared_ptr<TConnection>& AConnection);
+    void Remove(TConnection& AConnection);
+    // The connections held at this moment (any thread).
+    std::vector<std::shared_ptr<TConnection>> Connections();
+    // Calls AVisit for every connection held, under the loop's registry lock (any thread):
+    // AVisit must be short and must not add or remove connections.
+    void Visit(const std::function<void(const std::shared_ptr<TConnection>&)>& AVisit);
+
+private:
+    struct TRunner {
+        std::thread Thread;
+        std::shared_ptr<std::atomic<int>> Go;  // 0: wait, 1: run the loop, 2: not needed after all
+        std::shared_ptr<std::atomic<bool>> Done;
+    };
+    // A thread that runs the loop once told to go.
+    TRunner* AddRunner();
+    void ScheduleCheck();
+    void CheckDeadlines();
+
+    boost::asio::io_context FContext;
+    TLoopWatchdog* const FWatchdog;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> FWork;
+
+    // (chains begun << 1) | 1 while one runs; written by the thread that runs the chain, and by
+    // the watchdog when it takes the loop away from that thread.
+    std::atomic<uint64_t> FChainState{0};
+    std::atomic<Clock::rep> FChainSince{0};
+    uint64_t FChains = 0;  // the thread that runs the loop
+    std::mutex FRunnersLock;
+    std::list<TRunner> FRunners;
+
+    boost::asio::steady_timer FCheck;
+    bool FCheckScheduled = false;  // loop thread only
+    std::mutex FLock;              // guards FConnections
+    std::list<std::shared_ptr<TConnection>> FConnections;
+};
+
+} // namespace platform::http
