@@ -42,6 +42,8 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
         char k = APattern[++i];
         while ((k == 'E' || k == 'O' || k == '-' || k == '_' || k == '0') && i + 1 < APattern.size())
             k = APattern[++i];  // modifiers
+        // A table, one line a conversion.
+        // clang-format off
         switch (k) {
         case 'd': case 'e': format += "dd"; break;
         case 'm': format += "MM"; break;
@@ -59,6 +61,7 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
         MIROVANDEL_GCC12_FALSE_RESTRICT_END
         default: break;
         }
+        // clang-format on
     }
     if (!format.empty())
         AFormat = format;
