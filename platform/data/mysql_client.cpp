@@ -17,7 +17,8 @@ TMySQLClient GClient{};
 std::atomic<bool> GLoaded{false};
 
 template <class F>
-void Resolve(void* AHandle, F& AFunction, const char* ASymbol) {
+void Resolve(void* AHandle, F& AFunction, const char* ASymbol)
+{
     void* Address = dlsym(AHandle, ASymbol);
     if (!Address)
         throw Exception("The MySQL client library " + GLibraryName + " has no function " + ASymbol);
@@ -26,16 +27,18 @@ void Resolve(void* AHandle, F& AFunction, const char* ASymbol) {
 
 } // namespace
 
-const TMySQLClient& TMySQLClient::Get() {
-    if (GLoaded.load(std::memory_order_acquire)) return GClient;
+const TMySQLClient& TMySQLClient::Get()
+{
+    if (GLoaded.load(std::memory_order_acquire))
+        return GClient;
     std::lock_guard Guard(GLoadLock);
-    if (GLoaded.load(std::memory_order_relaxed)) return GClient;
+    if (GLoaded.load(std::memory_order_relaxed))
+        return GClient;
 
     void* Handle = dlopen(GLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!Handle) {
         const char* Why = dlerror();
-        throw Exception("Cannot load the MySQL client library " + GLibraryName + ": " +
-                        (Why ? Why : "unknown error"));
+        throw Exception("Cannot load the MySQL client library " + GLibraryName + ": " + (Why ? Why : "unknown error"));
     }
     TMySQLClient C{};
     try {
@@ -75,21 +78,26 @@ const TMySQLClient& TMySQLClient::Get() {
         dlclose(Handle);
         throw Exception("The MySQL client library " + GLibraryName + " failed to initialise");
     }
-    GClient = C;  // the library stays loaded until the process ends
+    GClient = C; // the library stays loaded until the process ends
     GLoaded.store(true, std::memory_order_release);
     return GClient;
 }
 
-std::string TMySQLClient::LibraryName() {
+std::string TMySQLClient::LibraryName()
+{
     std::lock_guard Guard(GLoadLock);
     return GLibraryName;
 }
 
-void TMySQLClient::SetLibraryName(std::string AName) {
+void TMySQLClient::SetLibraryName(std::string AName)
+{
     std::lock_guard Guard(GLoadLock);
     GLibraryName = std::move(AName);
 }
 
-bool TMySQLClient::Loaded() noexcept { return GLoaded.load(std::memory_order_acquire); }
+bool TMySQLClient::Loaded() noexcept
+{
+    return GLoaded.load(std::memory_order_acquire);
+}
 
 } // namespace platform

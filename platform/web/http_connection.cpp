@@ -83,14 +83,14 @@ void TConnection::Start()
                     FShared.OnQuerySSLPort(FSocket.local_endpoint(ec).port(), useTLS);
                 }
             } catch (...) {
-                useTLS = true;  // no answer: not served
+                useTLS = true; // no answer: not served
             }
             if (useTLS) {
-                Close();  // this build has no TLS: a TLS client cannot be served
+                Close(); // this build has no TLS: a TLS client cannot be served
                 return;
             }
         }
-        EnterIdle(FAcceptedAt);  // idle from the moment it was taken
+        EnterIdle(FAcceptedAt); // idle from the moment it was taken
         WaitReadable();
     });
 }
@@ -152,7 +152,7 @@ void TConnection::CheckDeadline(Clock::time_point ANow)
     else
         return;
     error_code ec;
-    FSocket.cancel(ec);  // the wait's handler acts on it
+    FSocket.cancel(ec); // the wait's handler acts on it
 }
 
 void TConnection::Shutdown()
@@ -161,7 +161,7 @@ void TConnection::Shutdown()
     {
         std::lock_guard lock(FLock);
         if (FPhase.load() == TPhase::InWork)
-            return;  // closed once its reply is written (FinishWork sees the stop)
+            return; // closed once its reply is written (FinishWork sees the stop)
     }
     Close();
 }
@@ -177,7 +177,7 @@ void TConnection::Evict(Clock::rep AIdleSince)
     if (idle)
         Close();
     else if (FEvictionClaimed.exchange(false))
-        FShared.Occupied.fetch_add(1);  // busy again (or closed meanwhile): it keeps its room
+        FShared.Occupied.fetch_add(1); // busy again (or closed meanwhile): it keeps its room
 }
 
 void TConnection::OnReadable(const error_code& AError, size_t AReceived)
@@ -198,7 +198,7 @@ void TConnection::OnReadable(const error_code& AError, size_t AReceived)
         if (AError == asio::error::operation_aborted && expired && phase == TPhase::Reading)
             Refuse(asio::error::timed_out);
         else
-            Close();  // idle or lingering past its time, the client closed, or the socket failed
+            Close(); // idle or lingering past its time, the client closed, or the socket failed
         return;
     }
     if (phase == TPhase::Lingering)
@@ -213,7 +213,7 @@ void TConnection::OnWritable(const error_code& AError)
     if (FPhase.load() == TPhase::Closed)
         return;
     if (AError) {
-        Close();  // stalled past the limit, or the socket failed
+        Close(); // stalled past the limit, or the socket failed
         return;
     }
     WriteThen(FThen);
@@ -277,7 +277,7 @@ void TConnection::ReadRequest()
             return;
         }
         if (ec) {
-            Close();  // the client went away (between requests, or in the middle of one)
+            Close(); // the client went away (between requests, or in the middle of one)
             return;
         }
         FBuffer.commit(n);
@@ -301,7 +301,7 @@ void TConnection::RequestComplete()
             return;
         }
     } catch (...) {
-        Close();  // a failure of one connection never ends the server
+        Close(); // a failure of one connection never ends the server
         return;
     }
     try {
@@ -379,17 +379,13 @@ void TConnection::WriteThen(TThen AThen)
 void TConnection::Then(TThen AThen)
 {
     switch (AThen) {
-    case TThen::NextRequest:
-        NextRequest();
-        return;
+    case TThen::NextRequest: NextRequest(); return;
     case TThen::ReadOn:
         FPhase.store(TPhase::Reading, std::memory_order_release);
         SetDeadline(FRequestDeadline);
         ReadRequest();
         return;
-    case TThen::Linger:
-        StartLinger();
-        return;
+    case TThen::Linger: StartLinger(); return;
     }
 }
 
@@ -448,7 +444,7 @@ void TConnection::AfterWork()
         return;
     }
     if (FWriter.Busy() && FShared.Stopping.load()) {
-        Close();  // the server stops: a reply that would have to wait is abandoned
+        Close(); // the server stops: a reply that would have to wait is abandoned
         return;
     }
     WriteThen(TThen::NextRequest);

@@ -142,7 +142,10 @@ private:
     void Drain();
     void ReleaseFile();
     void Close();
-    void SetDeadline(Clock::time_point AWhen) { FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release); }
+    void SetDeadline(Clock::time_point AWhen)
+    {
+        FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release);
+    }
     void ClearDeadline() { FDeadline.store(0, std::memory_order_release); }
 
     TServerShared& FShared;
@@ -159,9 +162,9 @@ private:
     std::atomic<Clock::rep> FIdleSince{0};
     std::atomic<Clock::rep> FDeadline{0};
     std::atomic<bool> FEvictionClaimed{false};
-    bool FExpired = false;      // loop thread: a deadline cancelled the wait
-    bool FDropBuffer = false;   // loop thread: the wait was cancelled to free the buffer
-    std::atomic<bool> FReadIntoBuffer{false};  // the pending wait reads into FBuffer
+    bool FExpired = false;                    // loop thread: a deadline cancelled the wait
+    bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
+    std::atomic<bool> FReadIntoBuffer{false}; // the pending wait reads into FBuffer
 
     // Reading (loop thread; the thread of a blocked chain only looks whether bytes are left).
     boost::beast::flat_buffer FBuffer;
@@ -172,14 +175,14 @@ private:
 
     // The request in work and its reply (the thread that runs it, then the loop thread).
     TReplyForm FForm;
-    bool FCloseAfter = false;  // the connection closes after this reply
-    bool FDead = false;        // a write failed: nothing more can be sent
+    bool FCloseAfter = false; // the connection closes after this reply
+    bool FDead = false;       // a write failed: nothing more can be sent
     std::unique_ptr<THTTPAppRequest> FRequest;
     std::unique_ptr<THTTPAppResponse> FResponse;
     TWebRequestHandler::TLease FLease;
     TReplyWriter FWriter;
     TThen FThen = TThen::NextRequest;
-    bool FCountsFile = false;  // the writer's own file descriptor is counted in Occupied
+    bool FCountsFile = false; // the writer's own file descriptor is counted in Occupied
 };
 
 } // namespace platform::http

@@ -168,14 +168,14 @@ void TEventLoop::Add(const std::shared_ptr<TConnection>& AConnection)
 
 void TEventLoop::Remove(TConnection& AConnection)
 {
-    std::shared_ptr<TConnection> last;  // released after the lock
+    std::shared_ptr<TConnection> last; // released after the lock
     std::lock_guard lock(FLock);
     if (auto entry = AConnection.TakeLoopEntry()) {
         last = std::move(**entry);
         FConnections.erase(*entry);
     }
     if (FConnections.empty() && FCheckScheduled)
-        FCheck.cancel();  // nothing to check: the loop may run out of work
+        FCheck.cancel(); // nothing to check: the loop may run out of work
 }
 
 std::vector<std::shared_ptr<TConnection>> TEventLoop::Connections()
@@ -202,7 +202,7 @@ void TEventLoop::ScheduleCheck()
         } else {
             std::lock_guard lock(FLock);
             if (!FConnections.empty())
-                ScheduleCheck();  // cancelled when the last one went, and one came since
+                ScheduleCheck(); // cancelled when the last one went, and one came since
         }
     });
 }

@@ -72,7 +72,7 @@ public:
 private:
     struct TRunner {
         std::thread Thread;
-        std::shared_ptr<std::atomic<int>> Go;  // 0: wait, 1: run the loop, 2: not needed after all
+        std::shared_ptr<std::atomic<int>> Go; // 0: wait, 1: run the loop, 2: not needed after all
         std::shared_ptr<std::atomic<bool>> Done;
     };
     // A thread that runs the loop once told to go.
@@ -88,13 +88,13 @@ private:
     // the watchdog when it takes the loop away from that thread.
     std::atomic<uint64_t> FChainState{0};
     std::atomic<Clock::rep> FChainSince{0};
-    uint64_t FChains = 0;  // the thread that runs the loop
+    uint64_t FChains = 0; // the thread that runs the loop
     std::mutex FRunnersLock;
     std::list<TRunner> FRunners;
 
     boost::asio::steady_timer FCheck;
-    bool FCheckScheduled = false;  // loop thread only
-    std::mutex FLock;              // guards FConnections
+    bool FCheckScheduled = false; // loop thread only
+    std::mutex FLock;             // guards FConnections
     std::list<std::shared_ptr<TConnection>> FConnections;
 };
 

@@ -131,19 +131,20 @@ TEST_F(HttpServer, HandsTheParsedRequestToTheModule)
     std::string seen;
     std::vector<std::string> raw;
     Handler = [&](TWebRequest& r, TWebResponse& res) {
-        seen = r.Method() + "|" + std::to_string(r.MethodType()) + "|" + r.RawPathInfo() + "|" + r.PathInfo() +
-               "|" + r.Query() + "|" + r.Host() + "|" + r.ContentType() + "|" + r.Content() + "|" + r.RemoteAddr();
+        seen = r.Method() + "|" + std::to_string(r.MethodType()) + "|" + r.RawPathInfo() + "|" + r.PathInfo() + "|" +
+               r.Query() + "|" + r.Host() + "|" + r.ContentType() + "|" + r.Content() + "|" + r.RemoteAddr();
         raw = *r.RawHeaders();
         res.SetContent("ok");
     };
     Start();
     auto c = CurlSync({"-X", "PUT", "-H", "Content-Type: application/json; charset=utf-8", "-H", "X-Thing:   a b  ",
-                   "--data-binary", "{\"a\":\"\xC3\xA9\"}", Url("/api/caf%C3%A9/a%2Fb+c?x=1&y=%20")});
+                       "--data-binary", "{\"a\":\"\xC3\xA9\"}", Url("/api/caf%C3%A9/a%2Fb+c?x=1&y=%20")});
     ASSERT_EQ(c.ExitCode, 0) << c.Output;
     EXPECT_EQ(c.Reply.Status, 200);
     EXPECT_EQ(c.Reply.Body, "ok");
-    EXPECT_EQ(seen, "PUT|2|/api/caf%C3%A9/a%2Fb+c|/api/caf\xC3\xA9/a/b+c|x=1&y=%20|127.0.0.1|application/json|"
-                    "{\"a\":\"\xC3\xA9\"}|127.0.0.1");
+    EXPECT_EQ(seen,
+              "PUT|2|/api/caf%C3%A9/a%2Fb+c|/api/caf\xC3\xA9/a/b+c|x=1&y=%20|127.0.0.1|application/json|"
+              "{\"a\":\"\xC3\xA9\"}|127.0.0.1");
     EXPECT_NE(std::find(raw.begin(), raw.end(), "X-Thing: a b"), raw.end()) << Lines(raw);
     EXPECT_NE(std::find(raw.begin(), raw.end(), "Host: 127.0.0.1:" + std::to_string(Port)), raw.end());
 }
@@ -151,8 +152,8 @@ TEST_F(HttpServer, HandsTheParsedRequestToTheModule)
 TEST_F(HttpServer, MethodsOutsideTheSixAreAny)
 {
     std::vector<std::pair<std::string, TMethodType>> cases = {
-        {"GET", mtGet}, {"PUT", mtPut}, {"POST", mtPost}, {"DELETE", mtDelete}, {"PATCH", mtPatch},
-        {"OPTIONS", mtAny}, {"get", mtAny}, {"PROPFIND", mtAny}};
+        {"GET", mtGet},     {"PUT", mtPut},     {"POST", mtPost}, {"DELETE", mtDelete},
+        {"PATCH", mtPatch}, {"OPTIONS", mtAny}, {"get", mtAny},   {"PROPFIND", mtAny}};
     TMethodType seen = mtAny;
     Handler = [&](TWebRequest& r, TWebResponse&) { seen = r.MethodType(); };
     Start();
@@ -192,7 +193,8 @@ TEST_F(HttpServer, QueryCookieAndFormFieldsReachTheRequest)
         }
     };
     Start();
-    auto c = CurlSync({"-b", "a=b=c; s=1", "-F", "name=Caf\xC3\xA9", "-F", "pic=@-;filename=x.png", Url("/?a=1&b&c=x=y")});
+    auto c =
+        CurlSync({"-b", "a=b=c; s=1", "-F", "name=Caf\xC3\xA9", "-F", "pic=@-;filename=x.png", Url("/?a=1&b&c=x=y")});
     ASSERT_EQ(c.ExitCode, 0);
     EXPECT_EQ(query, "a=1\nb\nc=x=y\n");
     EXPECT_EQ(cookies, "a=b=c\ns=1\n");
@@ -392,8 +394,8 @@ TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
     };
     Start();
     auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
-                   "/dev/null", Url("/c")},
-                  false);
+                       "/dev/null", Url("/c")},
+                      false);
     ASSERT_EQ(c.ExitCode, 0);
     EXPECT_EQ(c.Output, "1\n0\n0\n");
 
@@ -552,7 +554,8 @@ TEST_F(HttpServer, OversizedHeaderIsRefusedAndOthersAreStillServed)
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
     TRawClient c("127.0.0.1", Port);
-    ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(limits::kMaxHeaderBytes, 'a') + "\r\n\r\n"));
+    ASSERT_TRUE(
+        c.Send("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(limits::kMaxHeaderBytes, 'a') + "\r\n\r\n"));
     auto r = c.ReadReply(5s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Status, 431);
@@ -845,7 +848,7 @@ TEST_F(HttpServer, StopDoesNotWaitForAClientThatStoppedReading)
     TRawClient stalled("127.0.0.1", Port);
     ASSERT_TRUE(stalled.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_TRUE(WaitFor([&] { return replies.load() == 1; }, 5s));
-    std::this_thread::sleep_for(200ms);  // its thread now waits for the client to take more
+    std::this_thread::sleep_for(200ms); // its thread now waits for the client to take more
     // Well before the write stall limit (30 s).
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
