@@ -41,7 +41,7 @@ struct THistoryOp {
 class THistory {
 public:
     // The line limit: a history holding more lines than this is emptied before the next line.
-    static constexpr int32_t MaxLines = 10000;
+    static constexpr int32_t KMaxLines = 10000;
 
     // --- for route handlers (any thread) ---
     // The number of lines, with all queued changes applied.

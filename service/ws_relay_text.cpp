@@ -26,9 +26,9 @@ namespace {
 
 // Letters whose mark is part of the letter itself (no decomposition), mapped as the code page's
 // best-fit table does.
-char32_t StrokeLetterBase(char32_t c)
+char32_t StrokeLetterBase(char32_t ACodePoint)
 {
-    switch (c) {
+    switch (ACodePoint) {
     case U'\u00D8': return U'O'; // Ø
     case U'\u00F8': return U'o'; // ø
     case U'\u0110': return U'D'; // Đ

@@ -36,14 +36,14 @@ class TEventLoop;
 // What the connections of one server share. Settings are fixed while the server is active.
 struct TServerShared {
     bool KeepAlive = false;
-    std::chrono::milliseconds IdleTimeout{limits::kIdleTimeout};
-    std::chrono::milliseconds RequestTimeout{limits::kRequestTimeout};
-    std::chrono::milliseconds WriteStallTimeout{limits::kWriteStallTimeout};
+    std::chrono::milliseconds IdleTimeout{limits::KIdleTimeout};
+    std::chrono::milliseconds RequestTimeout{limits::KRequestTimeout};
+    std::chrono::milliseconds WriteStallTimeout{limits::KWriteStallTimeout};
     bool TLSIOHandler = false;
     TParseAuthenticationEvent OnParseAuthentication;
     TQuerySSLPortEvent OnQuerySSLPort;
     // Open connections allowed (descriptors of replies still being sent from files count too).
-    int MaxOpen = limits::kMaxOpenConnections;
+    int MaxOpen = limits::KMaxOpenConnections;
 
     std::atomic<bool> Stopping{false};
     std::atomic<int> OpenConnections{0};
@@ -66,9 +66,9 @@ private:
     std::condition_variable FClosed;
 };
 
-class TConnection final : public std::enable_shared_from_this<TConnection>, public TReplyTarget {
+class TConnection final : public std::enable_shared_from_this<TConnection>, public IReplyTarget {
 public:
-    using Clock = std::chrono::steady_clock;
+    using TClock = std::chrono::steady_clock;
 
     // Counted open from here on (TServerShared::ConnectionOpened).
     TConnection(TServerShared& AShared, TEventLoop& ALoop, boost::asio::ip::tcp::socket ASocket,
@@ -80,16 +80,16 @@ public:
     // --- on the connection's loop thread ---
     void Start();
     // A deadline that has passed cancels the wait; its handler then acts (408, close...).
-    void CheckDeadline(Clock::time_point ANow);
+    void CheckDeadline(TClock::time_point ANow);
     // The server stops: closed now, unless a request is in work (then after its reply).
     void Shutdown();
     // Closed when still idle since AIdleSince (it was chosen to make room for a new one); when
     // it is busy again, its room is given back.
-    void Evict(Clock::rep AIdleSince);
+    void Evict(TClock::rep AIdleSince);
 
     // --- any thread ---
-    // Since when the connection waits idle between requests (Clock ticks); 0 when not idle.
-    Clock::rep IdleSince() const { return FIdleSince.load(std::memory_order_acquire); }
+    // Since when the connection waits idle between requests (TClock ticks); 0 when not idle.
+    TClock::rep IdleSince() const { return FIdleSince.load(std::memory_order_acquire); }
     // Chooses it to make room (one chooser at a time): its room counts as free from here on,
     // and Evict follows on its loop.
     bool ClaimEviction() { return !FEvictionClaimed.exchange(true); }
@@ -122,7 +122,7 @@ private:
             }
         }
     }
-    void EnterIdle(Clock::time_point ANow);
+    void EnterIdle(TClock::time_point ANow);
     void WaitReadable();
     void WaitWritable();
     void OnReadable(const boost::system::error_code& AError, size_t AReceived);
@@ -142,7 +142,7 @@ private:
     void Drain();
     void ReleaseFile();
     void Close();
-    void SetDeadline(Clock::time_point AWhen)
+    void SetDeadline(TClock::time_point AWhen)
     {
         FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release);
     }
@@ -152,15 +152,15 @@ private:
     TEventLoop& FLoop;
     boost::asio::ip::tcp::socket FSocket;
     const std::string FRemoteAddr;
-    const Clock::time_point FAcceptedAt;
+    const TClock::time_point FAcceptedAt;
     std::optional<TLoopEntry> FLoopEntry;
 
     // Guards the socket against the loop thread closing or cancelling it while the thread of a
     // chain that blocked starts the next wait on it.
     std::mutex FLock;
     std::atomic<TPhase> FPhase{TPhase::Idle};
-    std::atomic<Clock::rep> FIdleSince{0};
-    std::atomic<Clock::rep> FDeadline{0};
+    std::atomic<TClock::rep> FIdleSince{0};
+    std::atomic<TClock::rep> FDeadline{0};
     std::atomic<bool> FEvictionClaimed{false};
     bool FExpired = false;                    // loop thread: a deadline cancelled the wait
     bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
@@ -170,7 +170,7 @@ private:
     boost::beast::flat_buffer FBuffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> FParser;
     bool FContinueSent = false;
-    Clock::time_point FRequestDeadline;
+    TClock::time_point FRequestDeadline;
     size_t FDropped = 0;
 
     // The request in work and its reply (the thread that runs it, then the loop thread).

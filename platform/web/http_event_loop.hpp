@@ -1,8 +1,8 @@
 #pragma once
 // One I/O thread of the HTTP server: an Asio event loop, the connections it holds, a check of
-// their deadlines every limits::kDeadlineCheckInterval, and the requests' route code, run right
+// their deadlines every limits::KDeadlineCheckInterval, and the requests' route code, run right
 // on the loop's thread. Route code may block (a database lookup that waits): when it runs past
-// limits::kChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
+// limits::KChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
 // so its other connections go on; the blocked thread ends its request and then ends.
 #include <atomic>
 #include <chrono>
@@ -30,7 +30,7 @@ void BlockSigPipe();
 
 class TEventLoop {
 public:
-    using Clock = std::chrono::steady_clock;
+    using TClock = std::chrono::steady_clock;
 
     // AWatchdog: hands the loop over when route code blocks it; null: never (a loop run by
     // its caller, ServeConnectedSocket).
@@ -57,7 +57,7 @@ public:
     bool EndChain(uint64_t AToken);
     // Watchdog: gives the loop to a new thread when its route code has run for AAfter;
     // returns the number of chains begun so far (to see whether the loop is busy).
-    uint64_t HandOffIfBlocked(Clock::time_point ANow, Clock::duration AAfter);
+    uint64_t HandOffIfBlocked(TClock::time_point ANow, TClock::duration AAfter);
 
     // The connections held; added and removed on the loop's thread. The first one added starts
     // the deadline checks, which end when none is left.
@@ -87,7 +87,7 @@ private:
     // (chains begun << 1) | 1 while one runs; written by the thread that runs the chain, and by
     // the watchdog when it takes the loop away from that thread.
     std::atomic<uint64_t> FChainState{0};
-    std::atomic<Clock::rep> FChainSince{0};
+    std::atomic<TClock::rep> FChainSince{0};
     uint64_t FChains = 0; // the thread that runs the loop
     std::mutex FRunnersLock;
     std::list<TRunner> FRunners;

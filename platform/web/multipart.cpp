@@ -19,11 +19,11 @@ namespace platform {
 
 namespace {
 
-constexpr size_t MaxBoundaryLength = 70;
+constexpr size_t KMaxBoundaryLength = 70;
 
-bool IsBlank(char c) noexcept
+bool IsBlank(char AChar) noexcept
 {
-    return c == ' ' || c == '\t';
+    return AChar == ' ' || AChar == '\t';
 }
 
 struct TPartHeaders {
@@ -106,7 +106,7 @@ TMultipartForm Refuse(std::string AReason)
 std::string MultipartBoundary(std::string_view AContentType)
 {
     auto boundary = ContentTypeParameter(AContentType, "boundary");
-    if (!boundary || boundary->empty() || boundary->size() > MaxBoundaryLength)
+    if (!boundary || boundary->empty() || boundary->size() > KMaxBoundaryLength)
         return {};
     return *boundary;
 }
@@ -114,7 +114,7 @@ std::string MultipartBoundary(std::string_view AContentType)
 TMultipartForm ParseMultipartFormData(std::string_view ABody, std::string_view ABoundary,
                                       const TMultipartLimits& ALimits)
 {
-    if (ABoundary.empty() || ABoundary.size() > MaxBoundaryLength)
+    if (ABoundary.empty() || ABoundary.size() > KMaxBoundaryLength)
         return Refuse("invalid boundary");
 
     const std::string dash = "--" + std::string(ABoundary);
