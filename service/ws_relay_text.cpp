@@ -49,8 +49,9 @@ char32_t StrokeLetterBase(char32_t ACodePoint)
 }
 
 // One transliterator, created once; ICU transliterators are not safe for concurrent use, so
-// each call borrows a clone from a small pool (connection threads come and go, a clone per
-// thread would be made again for every connection).
+// each call borrows a clone from a small pool (the threads that run requests come and go: a
+// loop whose request blocks goes on in a new thread, so a clone per thread would be made again
+// and again).
 class TTransliteratorPool {
 public:
     class TLease {

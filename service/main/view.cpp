@@ -92,7 +92,7 @@ void TMainView::Shutdown()
         return;
     FShutDown = true;
     THistory::Detach(this);
-    // Stopping waits for the connection threads; none of them waits for this window.
+    // Stopping waits for the requests in work; none of them waits for this window.
     if (FControl)
         FControl->Shutdown();
 }

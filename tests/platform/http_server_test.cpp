@@ -894,7 +894,7 @@ TEST_F(HttpServer, AuthorizationSchemes)
     EXPECT_EQ(c.Reply.Status, 401);
 
     // A handler that takes every header: any scheme passes, nothing is decoded. (Events are
-    // set while the server is stopped: connection threads read them without a lock.)
+    // set while the server is stopped: its threads read them without a lock.)
     Server->SetActive(false);
     Server->OnParseAuthentication = [](const std::string&, const std::string&, std::string&, std::string&,
                                        bool& AHandled) { AHandled = true; };
