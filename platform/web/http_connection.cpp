@@ -396,9 +396,16 @@ void TConnection::NextRequest()
         return;
     }
     if (FBuffer.size() > 0) {
-        // Pipelined: the next request is already here.
+        // Pipelined: the next request is already here. It is taken up from the loop, not from
+        // here: a client that pipelines thousands would otherwise deepen the stack by one
+        // request's calls each, and keep the loop's other connections waiting until it stops.
         FPhase.store(TPhase::Idle, std::memory_order_release);
-        ReadRequest();
+        asio::post(FLoop.Context(), [self = shared_from_this()] {
+            self->Step([&] {
+                if (self->FPhase.load() == TPhase::Idle)
+                    self->ReadRequest();
+            });
+        });
         return;
     }
     EnterIdle(Clock::now());
