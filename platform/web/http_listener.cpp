@@ -246,24 +246,24 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
 bool TListener::MakeRoom()
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::shared_ptr<TConnection> oldest;
+        // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
-        TConnection::Clock::rep since = std::numeric_limits<TConnection::Clock::rep>::max();
-        for (auto& loop : FLoops)
-            loop->Visit([&](const std::shared_ptr<TConnection>& c) {
-                const TConnection::Clock::rep idle = c->IdleSince();
-                if (idle != 0 && idle < since && !c->EvictionClaimed()) {
-                    since = idle;
-                    oldest = c;
-                    where = loop.get();
-                }
-            });
-        if (!oldest)
+        TConnection::Clock::rep oldest = std::numeric_limits<TConnection::Clock::rep>::max();
+        for (auto& loop : FLoops) {
+            const TConnection::Clock::rep since = loop->LongestIdleSince();
+            if (since != 0 && since < oldest) {
+                oldest = since;
+                where = loop.get();
+            }
+        }
+        if (!where)
             return false;
-        if (!oldest->ClaimEviction())
-            continue;
+        TConnection::Clock::rep since = 0;
+        std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
+        if (!chosen)
+            continue; // busy again meanwhile
         FShared.Occupied.fetch_sub(1);
-        asio::post(where->Context(), [oldest, since] { oldest->Evict(since); });
+        asio::post(where->Context(), [chosen, since] { chosen->Evict(since); });
         return true;
     }
     return false;

@@ -829,6 +829,42 @@ TEST_F(HttpServer, AtTheCapTheConnectionIdleLongestMakesRoom)
     EXPECT_EQ(Ask(c), "fine");
 }
 
+// The same with thousands open on several I/O threads: each newcomer closes the one idle
+// longest of them all, passing over those in the middle of a request and those that came back.
+TEST_F(HttpServer, AtACapOfThousandsEachNewcomerClosesTheOneIdleLongest)
+{
+    constexpr int KCap = 2000;
+    Server->SetMaxConnections(KCap);
+    Server->SetIOThreads(4);
+    Server->SetListenQueue(KCap);
+    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
+    Start();
+    ASSERT_EQ(Server->ConnectionCap(), KCap);
+    std::vector<std::unique_ptr<TRawClient>> open;
+    for (int i = 0; i < KCap; ++i)
+        open.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap; }, 10s)) << Server->IdleConnectionCount();
+    // The ten accepted first begin a request; the next ten come back for one.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(open[i]->Send("GET / HTTP/1.1\r\nHo"));
+    for (int i = 10; i < 20; ++i)
+        ASSERT_EQ(Ask(*open[i]), "fine");
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap - 10; }, 5s));
+
+    std::vector<std::unique_ptr<TRawClient>> newcomers;
+    for (int k = 0; k < 30; ++k) {
+        newcomers.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+        ASSERT_TRUE(open[20 + k]->WaitClosed(5s)) << k;
+    }
+    EXPECT_EQ(Ask(*newcomers.back()), "fine");
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(Ask(*open[i], "st: x\r\n\r\n"), "fine") << i;
+    for (int i = 10; i < 20; ++i)
+        EXPECT_EQ(Ask(*open[i]), "fine") << i;
+    EXPECT_EQ(Ask(*open[50]), "fine");
+    EXPECT_EQ(Server->ConnectionCount(), KCap);
+}
+
 TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
 {
     Server->SetMaxConnections(2);
