@@ -47,6 +47,7 @@ const TMySQLClient& TMySQLClient::Get()
         Resolve(Handle, C.options, "mysql_options");
         Resolve(Handle, C.real_connect, "mysql_real_connect");
         Resolve(Handle, C.close, "mysql_close");
+        Resolve(Handle, C.get_socket, "mysql_get_socket");
         Resolve(Handle, C.errno_, "mysql_errno");
         Resolve(Handle, C.error, "mysql_error");
         Resolve(Handle, C.stmt_init, "mysql_stmt_init");

@@ -874,8 +874,7 @@ TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
     TRawClient a("127.0.0.1", Port), b("127.0.0.1", Port);
     ASSERT_TRUE(a.Send("GET / HTTP/1.1\r\nHo"));
     ASSERT_TRUE(b.Send("GET / HTTP/1.1\r\nHo"));
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
-    std::this_thread::sleep_for(100ms); // both requests have begun on the server
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2 && Server->IdleConnectionCount() == 0; }, 5s));
     TRawClient third("127.0.0.1", Port);
     auto r = third.ReadReply(5s);
     ASSERT_TRUE(r);
