@@ -37,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 void RaiseDescriptorLimit()
 {
-    rlimit limit {};
+    rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
@@ -51,7 +51,7 @@ int StartConnect(int APort)
         return -1;
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<uint16_t>(APort));
@@ -129,9 +129,10 @@ int Hold(int APort, int ACount, int ASeconds, int AServerPid)
     pollfd in{0, POLLIN, 0};
     const auto until = Clock::now() + std::chrono::seconds(ASeconds);
     while (Clock::now() < until) {
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+        int left =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
         if (::poll(&in, 1, std::max(left, 1)) > 0)
-            break;  // stdin closed (or written to): done
+            break; // stdin closed (or written to): done
     }
     for (int fd : open)
         ::close(fd);
@@ -144,7 +145,7 @@ int Burst(int APort, int ACount, const std::string& APath)
         int Fd = -1;
         bool Sent = false;
         std::string Reply;
-        int Outcome = 0;  // 0 pending, 1 served, 2 refused, 3 failed
+        int Outcome = 0; // 0 pending, 1 served, 2 refused, 3 failed
         double Ms = 0;
     };
     const std::string request = "GET " + APath + " HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n";
@@ -155,7 +156,7 @@ int Burst(int APort, int ACount, const std::string& APath)
         if (c.Fd < 0)
             c.Outcome = 3;
     }
-    const auto giveUp = start + std::chrono::seconds(135);  // past the last SYN retry (~127 s)
+    const auto giveUp = start + std::chrono::seconds(135); // past the last SYN retry (~127 s)
     auto finish = [&](TClient& c, int AOutcome) {
         c.Outcome = AOutcome;
         c.Ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -180,10 +181,11 @@ int Burst(int APort, int ACount, const std::string& APath)
                 continue;
             if (!c.Sent) {
                 if (!Connected(c.Fd)) {
-                    finish(c, 2);  // refused or reset
+                    finish(c, 2); // refused or reset
                     continue;
                 }
-                if (::send(c.Fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+                if (::send(c.Fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+                    static_cast<ssize_t>(request.size())) {
                     finish(c, 2);
                     continue;
                 }
@@ -220,9 +222,11 @@ int Burst(int APort, int ACount, const std::string& APath)
         }
     }
     std::sort(times.begin(), times.end());
-    auto at = [&](double AShare) { return times.empty() ? 0.0 : times[static_cast<size_t>(AShare * (times.size() - 1))]; };
-    std::printf("RESULT clients=%d served=%d refused=%d failed=%d all_ms=%.1f p50_ms=%.1f p99_ms=%.1f\n", ACount, served,
-                refused, failed, last, at(0.5), at(0.99));
+    auto at = [&](double AShare) {
+        return times.empty() ? 0.0 : times[static_cast<size_t>(AShare * (times.size() - 1))];
+    };
+    std::printf("RESULT clients=%d served=%d refused=%d failed=%d all_ms=%.1f p50_ms=%.1f p99_ms=%.1f\n", ACount,
+                served, refused, failed, last, at(0.5), at(0.99));
     return 0;
 }
 

@@ -49,7 +49,7 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 
 int main(int argc, char* argv[])
 {
-    platform::TuneProcess();  // as the program does at start-up
+    platform::TuneProcess(); // as the program does at start-up
     std::string port, path, history = "on";
     int seconds = 1800;
     for (int i = 1; i < argc; ++i) {
@@ -85,7 +85,7 @@ int main(int argc, char* argv[])
 
     if (history == "off") {
         // No display: lines are still made and queued; a trim drops those queued before it.
-        service::THistory::Attach(nullptr, 1);  // "MemoOK" stays the one line shown
+        service::THistory::Attach(nullptr, 1); // "MemoOK" stays the one line shown
     }
 
     if (!SetGridValue(view->ValueListEditor1, QStringLiteral("Path"), QString::fromStdString(path)) ||
@@ -98,8 +98,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_mirovandel: the server did not start\n");
         return 1;
     }
-    std::fprintf(stderr, "bench_mirovandel: listening on %s, pictures in %s, history %s\n", port.c_str(),
-                 path.c_str(), history.c_str());
+    std::fprintf(stderr, "bench_mirovandel: listening on %s, pictures in %s, history %s\n", port.c_str(), path.c_str(),
+                 history.c_str());
     QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
 
     const int result = application.exec();

@@ -16,7 +16,7 @@
 
 int main(int argc, char** argv)
 {
-    platform::TuneProcess();  // as the program does at start-up
+    platform::TuneProcess(); // as the program does at start-up
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PORT [SECONDS]\n", argv[0]);
         return 2;

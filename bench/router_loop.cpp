@@ -25,9 +25,9 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 3;
     relay::TRelayCore::Create();
     relay::TRelayCore::Use(relay::JsonBody("UTF-8"));
-    const char* const routes[] = {"/api/gtin/:id", "/api/fotoexiste/:id", "/api/fotoexistej/:id",
-                                  "/api/descricao/:id", "/api/um2/:id", "/api/um/:id",
-                                  "/api/desc/:id", "/api/desc200/:id", "/api/desc_ini/:id"};
+    const char* const routes[] = {"/api/gtin/:id",      "/api/fotoexiste/:id", "/api/fotoexistej/:id",
+                                  "/api/descricao/:id", "/api/um2/:id",        "/api/um/:id",
+                                  "/api/desc/:id",      "/api/desc200/:id",    "/api/desc_ini/:id"};
     for (const char* path : routes)
         relay::TRelayCore::Get(path, [](relay::TRelayRequest& AReq, relay::TRelayResponse& ARes, auto&&) {
             ARes.Send(AReq.Params()["id"].empty() ? "Nao" : "Sim").Status(200);

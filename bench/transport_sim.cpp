@@ -36,7 +36,7 @@ std::unique_ptr<platform::TWebModule> MakeModule()
 
 int main(int argc, char** argv)
 {
-    platform::TuneProcess();  // as the program does at start-up
+    platform::TuneProcess(); // as the program does at start-up
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PORT [SECONDS]\n", argv[0]);
         return 2;

@@ -58,9 +58,9 @@ public:
         const QTextDocument* doc = FMemo->document();
         int count = doc->isEmpty() ? 0 : doc->blockCount();
         if (count > 0 && doc->lastBlock().text().isEmpty())
-            --count;  // an empty last line is where the next one goes
+            --count; // an empty last line is where the next one goes
         if (count < FPrinted)
-            FPrinted = 0;  // emptied, then refilled
+            FPrinted = 0; // emptied, then refilled
         for (int i = FPrinted; i < count; ++i)
             std::fprintf(stdout, "%s\n", doc->findBlockByNumber(i).text().toUtf8().constData());
         FPrinted = count;
@@ -76,7 +76,7 @@ private:
 
 int main(int argc, char* argv[])
 {
-    platform::TuneProcess();  // as the program does at start-up
+    platform::TuneProcess(); // as the program does at start-up
     bool start = false, echo = false;
     std::string grab;
     int seconds = 0;

@@ -22,7 +22,10 @@ using namespace relay;
 namespace {
 
 volatile std::sig_atomic_t Stop = 0;
-void OnSignal(int) { Stop = 1; }
+void OnSignal(int)
+{
+    Stop = 1;
+}
 
 } // namespace
 
@@ -86,8 +89,9 @@ int main(int argc, char** argv)
 
     TRelay::SetPort(port);
     try {
-        TRelay::Listen([port] { std::cout << "Listening on port " << (port > 0 ? port : 9000) << " (Ctrl+C stops)" << std::endl; },
-                       [] { std::cout << "Stopped" << std::endl; });
+        TRelay::Listen(
+            [port] { std::cout << "Listening on port " << (port > 0 ? port : 9000) << " (Ctrl+C stops)" << std::endl; },
+            [] { std::cout << "Stopped" << std::endl; });
     } catch (const platform::Exception& e) {
         std::cerr << "Cannot listen: " << e.Message() << std::endl;
         return 1;

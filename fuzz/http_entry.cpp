@@ -55,22 +55,23 @@ void RegisterRoutes()
     };
     relay::TRelayCore::Get("/api/gtin/:id", lookup);
     relay::TRelayCore::Get("/api/fotoexiste/:id", lookup);
-    relay::TRelayCore::Post("/api/grava", relay::TRelayCallback([](relay::TRelayRequest& ARequest,
-                                                                   relay::TRelayResponse& AResponse, const relay::TProc&) {
-        (void)ARequest.ContentFields().Count();
-        auto* body = ARequest.Body<platform::TJSONObject>();
-        if (!body)
-            return;
-        std::string ean;
-        if (const platform::TJSONValue* value = body->GetValue("ean"))
-            ean = value->Value();
-        for (const char* name : {"nome", "ncm", "cest", "um"})
-            if (const platform::TJSONValue* value = body->GetValue(name))
-                (void)value->Value();
-        auto object = std::make_unique<platform::TJSONObject>();
-        object->AddPair("id", ean);
-        AResponse.Send(object.release()).Status(200);
-    }));
+    relay::TRelayCore::Post(
+        "/api/grava", relay::TRelayCallback(
+                          [](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const relay::TProc&) {
+                              (void)ARequest.ContentFields().Count();
+                              auto* body = ARequest.Body<platform::TJSONObject>();
+                              if (!body)
+                                  return;
+                              std::string ean;
+                              if (const platform::TJSONValue* value = body->GetValue("ean"))
+                                  ean = value->Value();
+                              for (const char* name : {"nome", "ncm", "cest", "um"})
+                                  if (const platform::TJSONValue* value = body->GetValue(name))
+                                      (void)value->Value();
+                              auto object = std::make_unique<platform::TJSONObject>();
+                              object->AddPair("id", ean);
+                              AResponse.Send(object.release()).Status(200);
+                          }));
     for (const char* path : {"/api/fotoexistej/:id", "/api/descricao/:id", "/api/um2/:id", "/api/um/:id",
                              "/api/desc/:id", "/api/desc200/:id", "/api/desc_ini/:id"})
         relay::TRelayCore::Get(path, lookup);
@@ -100,12 +101,12 @@ std::string Exchange(int AFd, std::string_view AData)
         writing = false;
     }
     char buffer[16 * 1024];
-    std::chrono::steady_clock::time_point quiet;  // since when nothing happened; zero: something did
+    std::chrono::steady_clock::time_point quiet; // since when nothing happened; zero: something did
     for (;;) {
         pollfd fds{AFd, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
         int ready = ::poll(&fds, 1, 1000);
         if (ready < 0 && errno == EINTR)
-            continue;  // libFuzzer's timeout alarm
+            continue; // libFuzzer's timeout alarm
         if (ready > 0) {
             quiet = std::chrono::steady_clock::time_point();
         } else if (quiet == std::chrono::steady_clock::time_point()) {
@@ -127,7 +128,7 @@ std::string Exchange(int AFd, std::string_view AData)
                 if (reply.size() > (64u << 20))
                     Fail("more than 64 MiB of reply");
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                return reply;  // reset by the server
+                return reply; // reset by the server
             }
         }
         if (writing && (fds.revents & (POLLOUT | POLLERR))) {
@@ -135,7 +136,7 @@ std::string Exchange(int AFd, std::string_view AData)
             if (n > 0)
                 sent += static_cast<size_t>(n);
             else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                writing = false;  // the server closed its end: the rest is never read
+                writing = false; // the server closed its end: the rest is never read
             if (writing && sent == AData.size()) {
                 ::shutdown(AFd, SHUT_WR);
                 writing = false;

@@ -98,7 +98,7 @@ void Multipart(std::string_view AText)
     platform::TMultipartLimits limits;
     limits.MaxParts = 50;
     limits.MaxPartHeaderSize = 512;
-    limits.MemoryFileThreshold = 64;  // small, so the temporary-file road is taken as well
+    limits.MemoryFileThreshold = 64; // small, so the temporary-file road is taken as well
     platform::TMultipartForm form = platform::ParseMultipartFormData(body, boundary, limits);
     if (!form.Error.empty()) {
         Check(form.Fields.empty() && form.Files.empty(), "refused form kept fields or files");

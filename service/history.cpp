@@ -25,7 +25,7 @@ void Enqueue(std::vector<THistoryOp>& APending, IHistorySink* ASink, THistoryOp 
 // and localtime_r takes a process-wide lock, so each thread formats each text once a second.
 struct TSecondText {
     std::time_t Second = -1;
-    std::string Locale;  // the time locale the text was made in
+    std::string Locale; // the time locale the text was made in
     std::string Text;
 };
 
@@ -60,7 +60,7 @@ bool THistory::Trim()
     // had come just before whatever other thread is adding a line at this moment.
     if (FCount.load(std::memory_order_acquire) <= MaxLines)
         return false;
-    std::vector<THistoryOp> dropped;  // freed after the lock is let go
+    std::vector<THistoryOp> dropped; // freed after the lock is let go
     std::lock_guard lock(FLock);
     if (FCount.load(std::memory_order_relaxed) <= MaxLines)
         return false;

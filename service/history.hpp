@@ -34,8 +34,8 @@ public:
 
 // One queued change of the history.
 struct THistoryOp {
-    bool Clear = false;     // empty the history completely ("MemoOK" included)
-    std::string Line;       // else: add this line at the end
+    bool Clear = false; // empty the history completely ("MemoOK" included)
+    std::string Line;   // else: add this line at the end
 };
 
 class THistory {

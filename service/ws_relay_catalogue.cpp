@@ -20,9 +20,8 @@ enum class TOrder { OpenThenTrim, TrimThenOpen };
 // One lookup on fdQuery1: the statement lines as given, the code bound to AParam as text.
 // Holds the database from the connection test through the last column read. Fills AValues
 // with the named columns of the first row; false when the result has no row.
-bool Lookup(TOrder AOrder, const std::vector<std::string>& ALines, const char* AParam,
-            const std::string& ACode, const std::vector<std::string>& AColumns,
-            std::vector<std::string>& AValues)
+bool Lookup(TOrder AOrder, const std::vector<std::string>& ALines, const char* AParam, const std::string& ACode,
+            const std::vector<std::string>& AColumns, std::vector<std::string>& AValues)
 {
     if (AOrder == TOrder::TrimThenOpen)
         TWsRelayHandlers::HistoryTrim();
@@ -85,8 +84,8 @@ const std::vector<std::string> KProductIniLines = {
     "where ean = :ean",
 };
 // The columns of a product record, in answer order.
-const std::vector<std::string> KProductColumns = {"nome", "ncm", "cest_codigo", "embalagem",
-                                                  "quantidade_embalagem", "marca", "categoria"};
+const std::vector<std::string> KProductColumns = {
+    "nome", "ncm", "cest_codigo", "embalagem", "quantidade_embalagem", "marca", "categoria"};
 
 // --- answers for a found item; ARow holds the route's columns ---
 
@@ -171,44 +170,83 @@ void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
 
 // One lookup route: its statement, its answers, its history lines.
 struct TLookupRoute {
-    TOrder Order;                       // when the history trim runs
-    std::vector<std::string> Lines;     // the statement, line by line
-    const char* Param;                  // the statement's parameter that takes the code
-    std::vector<std::string> Columns;   // read from the first row, in answer order
+    TOrder Order;                     // when the history trim runs
+    std::vector<std::string> Lines;   // the statement, line by line
+    const char* Param;                // the statement's parameter that takes the code
+    std::vector<std::string> Columns; // read from the first row, in answer order
     void (*SendFound)(relay::TRelayResponse&, const std::vector<std::string>&);
-    std::string FoundText;              // history: FoundText, the code, "|", column ShownColumn
+    std::string FoundText; // history: FoundText, the code, "|", column ShownColumn
     size_t ShownColumn;
     void (*SendMissing)(relay::TRelayResponse&, const std::string&);
-    std::string MissingText;            // history: MissingText and the code
-    bool MissingBare;                   // a missing item's line is the bare form
+    std::string MissingText; // history: MissingText and the code
+    bool MissingBare;        // a missing item's line is the bare form
 };
 
 // "/api/descricao/:id": the trim only once the database answers.
 const TLookupRoute KDescricao = {TOrder::OpenThenTrim,
                                  {"select nome, ncm, cest_codigo, embalagem, quantidade_embalagem, marca, categoria "
                                   "from cad_produtos where ean = :ean"},
-                                 "ean", {"nome"},
-                                 SendText, "| Entregue descricao: ", 0,
-                                 SendProductNotFound, "| Descricao nao encontrada para o ean: ", false};
+                                 "ean",
+                                 {"nome"},
+                                 SendText,
+                                 "| Entregue descricao: ",
+                                 0,
+                                 SendProductNotFound,
+                                 "| Descricao nao encontrada para o ean: ",
+                                 false};
 // "/api/um2/:id"
-const TLookupRoute KUm2 = {TOrder::TrimThenOpen, {"select nome from unidade_medida where id = :id"}, "id", {"nome"},
-                           SendText, "| Entregue descricao unidade medida: ", 0,
-                           SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+const TLookupRoute KUm2 = {TOrder::TrimThenOpen,
+                           {"select nome from unidade_medida where id = :id"},
+                           "id",
+                           {"nome"},
+                           SendText,
+                           "| Entregue descricao unidade medida: ",
+                           0,
+                           SendUnitNotFound,
+                           "| Descricao nao encontrada a unidade de meida: ",
+                           false};
 // "/api/um/:id": the line shows the unit's name.
-const TLookupRoute KUm = {TOrder::TrimThenOpen, {"select id, nome from unidade_medida where id = :id"}, "id",
+const TLookupRoute KUm = {TOrder::TrimThenOpen,
+                          {"select id, nome from unidade_medida where id = :id"},
+                          "id",
                           {"id", "nome"},
-                          SendUnit, "| Entregue descricao unidade medida: ", 1,
-                          SendUnitNotFound, "| Descricao nao encontrada a unidade de meida: ", false};
+                          SendUnit,
+                          "| Entregue descricao unidade medida: ",
+                          1,
+                          SendUnitNotFound,
+                          "| Descricao nao encontrada a unidade de meida: ",
+                          false};
 // "/api/desc/:id", "/api/desc200/:id" and "/api/desc_ini/:id": a missing product's line is bare.
-const TLookupRoute KDesc = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
-                            SendProductRecord, "| Entregue json: ", 0,
-                            SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
-const TLookupRoute KDesc200 = {TOrder::TrimThenOpen, KProductRecordLines, "ean", KProductColumns,
-                               SendProductRecord, "| Entregue json: ", 0,
-                               SendPlaceholderRecord, "| Descricao nao encontrada para o ean: ", true};
-const TLookupRoute KDescIni = {TOrder::TrimThenOpen, KProductIniLines, "ean", KProductColumns,
-                               SendProductIni, "| Entregue INI: ", 0,
-                               SendProductNotFound, "| Descricao nao encontrada para o ean: ", true};
+const TLookupRoute KDesc = {TOrder::TrimThenOpen,
+                            KProductRecordLines,
+                            "ean",
+                            KProductColumns,
+                            SendProductRecord,
+                            "| Entregue json: ",
+                            0,
+                            SendProductNotFound,
+                            "| Descricao nao encontrada para o ean: ",
+                            true};
+const TLookupRoute KDesc200 = {TOrder::TrimThenOpen,
+                               KProductRecordLines,
+                               "ean",
+                               KProductColumns,
+                               SendProductRecord,
+                               "| Entregue json: ",
+                               0,
+                               SendPlaceholderRecord,
+                               "| Descricao nao encontrada para o ean: ",
+                               true};
+const TLookupRoute KDescIni = {TOrder::TrimThenOpen,
+                               KProductIniLines,
+                               "ean",
+                               KProductColumns,
+                               SendProductIni,
+                               "| Entregue INI: ",
+                               0,
+                               SendProductNotFound,
+                               "| Descricao nao encontrada para o ean: ",
+                               true};
 
 // Every lookup route: the code from ":id", one lookup, the route's answer, then the counter and
 // the history line with the value this request's increment produced.

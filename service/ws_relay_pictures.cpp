@@ -27,7 +27,7 @@ void TWsRelayHandlers::GetGtin(relay::TRelayRequest& ARequest, relay::TRelayResp
     // looking its name up twice more.
     if (std::unique_ptr<platform::TFileStream> picture = platform::TFileStream::OpenRegularFile(file)) {
         AResponse.SendFile(*picture, file, "");
-        AResponse.Status(200);  // the reply has already left with 200
+        AResponse.Status(200); // the reply has already left with 200
         const int32_t c = ++TotalResolvidos;
         AddressedLine(ARequest, c, "| Entregue arquivo: " + file);
     } else {

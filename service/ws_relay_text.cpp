@@ -29,21 +29,21 @@ namespace {
 char32_t StrokeLetterBase(char32_t c)
 {
     switch (c) {
-    case U'\u00D8': return U'O';  // Ø
-    case U'\u00F8': return U'o';  // ø
-    case U'\u0110': return U'D';  // Đ
-    case U'\u0111': return U'd';  // đ
-    case U'\u0126': return U'H';  // Ħ
-    case U'\u0127': return U'h';  // ħ
-    case U'\u0131': return U'i';  // ı
-    case U'\u0141': return U'L';  // Ł
-    case U'\u0142': return U'l';  // ł
-    case U'\u0166': return U'T';  // Ŧ
-    case U'\u0167': return U't';  // ŧ
-    case U'\u0180': return U'b';  // ƀ
-    case U'\u0197': return U'I';  // Ɨ
-    case U'\u01B5': return U'Z';  // Ƶ
-    case U'\u01B6': return U'z';  // ƶ
+    case U'\u00D8': return U'O'; // Ø
+    case U'\u00F8': return U'o'; // ø
+    case U'\u0110': return U'D'; // Đ
+    case U'\u0111': return U'd'; // đ
+    case U'\u0126': return U'H'; // Ħ
+    case U'\u0127': return U'h'; // ħ
+    case U'\u0131': return U'i'; // ı
+    case U'\u0141': return U'L'; // Ł
+    case U'\u0142': return U'l'; // ł
+    case U'\u0166': return U'T'; // Ŧ
+    case U'\u0167': return U't'; // ŧ
+    case U'\u0180': return U'b'; // ƀ
+    case U'\u0197': return U'I'; // Ɨ
+    case U'\u01B5': return U'Z'; // Ƶ
+    case U'\u01B6': return U'z'; // ƶ
     default: return 0;
     }
 }
@@ -56,7 +56,9 @@ public:
     class TLease {
     public:
         TLease(TTransliteratorPool& APool, std::unique_ptr<icu::Transliterator> AItem)
-            : FPool(APool), FItem(std::move(AItem)) {}
+            : FPool(APool), FItem(std::move(AItem))
+        {
+        }
         ~TLease() { FPool.Give(std::move(FItem)); }
         TLease(const TLease&) = delete;
         TLease& operator=(const TLease&) = delete;
@@ -79,8 +81,8 @@ public:
         }
         std::call_once(FOnce, [this] {
             UErrorCode status = U_ZERO_ERROR;
-            FPrototype.reset(icu::Transliterator::createInstance("NFD; [:Nonspacing Mark:] Remove; NFC",
-                                                                 UTRANS_FORWARD, status));
+            FPrototype.reset(
+                icu::Transliterator::createInstance("NFD; [:Nonspacing Mark:] Remove; NFC", UTRANS_FORWARD, status));
             if (U_FAILURE(status))
                 FPrototype.reset();
         });

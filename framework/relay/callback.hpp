@@ -30,17 +30,15 @@ using TRelayCallbackResponse = std::function<void(TRelayResponse&)>;
 // TRelayCallbackResponse that the callable can be called as, so a lambda picks its own form.
 class TRelayCallbackForm {
 public:
-    using TForms = std::variant<TRelayCallback, TRelayCallbackRequestResponse, TRelayCallbackRequest,
-                                TRelayCallbackResponse>;
+    using TForms =
+        std::variant<TRelayCallback, TRelayCallbackRequestResponse, TRelayCallbackRequest, TRelayCallbackResponse>;
 
     template <class F>
         requires(!std::is_same_v<std::remove_cvref_t<F>, TRelayCallbackForm> &&
                  (std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&, const TProc&> ||
-                  std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&> ||
-                  std::is_invocable_v<F&, TRelayRequest&> || std::is_invocable_v<F&, TRelayResponse&>))
-    TRelayCallbackForm(F&& ACallback) : FForms(Pick(std::forward<F>(ACallback)))
-    {
-    }
+                  std::is_invocable_v<F&, TRelayRequest&, TRelayResponse&> || std::is_invocable_v<F&, TRelayRequest&> ||
+                  std::is_invocable_v<F&, TRelayResponse&>))
+    TRelayCallbackForm(F&& ACallback) : FForms(Pick(std::forward<F>(ACallback))) {}
 
     const TForms& Forms() const noexcept { return FForms; }
     // False for an empty callback (of any form), which registration refuses.
@@ -90,7 +88,7 @@ private:
 };
 
 // A node's descent step: true when something below answered.
-using TCallNextPath = std::function<bool(TPathQueue& APath, platform::TMethodType AHTTPType,
-                                         TRelayRequest& ARequest, TRelayResponse& AResponse)>;
+using TCallNextPath = std::function<bool(TPathQueue& APath, platform::TMethodType AHTTPType, TRelayRequest& ARequest,
+                                         TRelayResponse& AResponse)>;
 
 } // namespace relay

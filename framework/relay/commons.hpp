@@ -133,10 +133,10 @@ enum class TLhsBracketsType : uint8_t {
 };
 
 inline constexpr TLhsBracketsType LhsBracketsTypes[] = {
-    TLhsBracketsType::Equal,       TLhsBracketsType::NotEqual,           TLhsBracketsType::LessThan,
-    TLhsBracketsType::LessThanOrEqual, TLhsBracketsType::GreaterThan,  TLhsBracketsType::GreaterThanOrEqual,
-    TLhsBracketsType::Range,       TLhsBracketsType::Like,               TLhsBracketsType::Contains,
-    TLhsBracketsType::StartsWith,  TLhsBracketsType::EndsWith,
+    TLhsBracketsType::Equal,           TLhsBracketsType::NotEqual,    TLhsBracketsType::LessThan,
+    TLhsBracketsType::LessThanOrEqual, TLhsBracketsType::GreaterThan, TLhsBracketsType::GreaterThanOrEqual,
+    TLhsBracketsType::Range,           TLhsBracketsType::Like,        TLhsBracketsType::Contains,
+    TLhsBracketsType::StartsWith,      TLhsBracketsType::EndsWith,
 };
 
 // A set of operators: bit n stands for the operator of ordinal n.
@@ -150,7 +150,11 @@ public:
     }
 
     constexpr bool Has(TLhsBracketsType AType) const noexcept { return (FBits & Bit(AType)) != 0; }
-    constexpr TLhsBrackets& Include(TLhsBracketsType AType) noexcept { FBits |= Bit(AType); return *this; }
+    constexpr TLhsBrackets& Include(TLhsBracketsType AType) noexcept
+    {
+        FBits |= Bit(AType);
+        return *this;
+    }
     constexpr TLhsBrackets& Exclude(TLhsBracketsType AType) noexcept
     {
         FBits = static_cast<uint16_t>(FBits & ~Bit(AType));

@@ -164,27 +164,26 @@ TRelayCore& TRelayCore::Register(platform::TMethodType AHTTPType, const std::str
 TRelayCallback TRelayCore::GetCallback(const TRelayCallbackForm& ACallback)
 {
     RequireAssigned(ACallback.Assigned());
-    return std::visit(
-        TOverloaded{
-            [](const TRelayCallback& AFull) { return AFull; },
-            [](const TRelayCallbackRequestResponse& ACallbackRequest) -> TRelayCallback {
-                return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-                    ACallbackRequest(ARequest, AResponse);
-                };
-            },
-            [](const TRelayCallbackRequest& ACallbackRequest) -> TRelayCallback {
-                return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-                    AResponse.Status(TResponseStatus::NoContent);
-                    ACallbackRequest(ARequest);
-                };
-            },
-            [](const TRelayCallbackResponse& ACallbackResponse) -> TRelayCallback {
-                return [ACallbackResponse](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
-                    ACallbackResponse(AResponse);
-                };
-            },
-        },
-        ACallback.Forms());
+    return std::visit(TOverloaded{
+                          [](const TRelayCallback& AFull) { return AFull; },
+                          [](const TRelayCallbackRequestResponse& ACallbackRequest) -> TRelayCallback {
+                              return [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse,
+                                                        const TProc&) { ACallbackRequest(ARequest, AResponse); };
+                          },
+                          [](const TRelayCallbackRequest& ACallbackRequest) -> TRelayCallback {
+                              return
+                                  [ACallbackRequest](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                                      AResponse.Status(TResponseStatus::NoContent);
+                                      ACallbackRequest(ARequest);
+                                  };
+                          },
+                          [](const TRelayCallbackResponse& ACallbackResponse) -> TRelayCallback {
+                              return [ACallbackResponse](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
+                                  ACallbackResponse(AResponse);
+                              };
+                          },
+                      },
+                      ACallback.Forms());
 }
 
 // --- middleware ---

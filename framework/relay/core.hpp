@@ -29,7 +29,9 @@ class TRelayModule {
 public:
     TRelayModule(PRelayCore ASelfInstance, PRelayCore ADefaultRelayCoreInstance, PRelayRouterTree ARelayRouterTree)
         : FSelfInstance(ASelfInstance), FDefaultRelayCoreInstance(ADefaultRelayCoreInstance),
-          FRelayRouterTree(ARelayRouterTree) {}
+          FRelayRouterTree(ARelayRouterTree)
+    {
+    }
 
     // Points the core's class-level state at the state the record describes; returns that core.
     TRelayCore* ToRelay() const;
@@ -83,12 +85,30 @@ public:
     // Route callbacks, in any of the four forms (the short ones adapted here, a new adapter per
     // registration). The pending callbacks attach ahead of the callback. An empty callback is
     // refused before anything is registered.
-    static TRelayCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtGet, APath, ACallback); }
-    static TRelayCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPut, APath, ACallback); }
-    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPatch, APath, ACallback); }
-    static TRelayCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtHead, APath, ACallback); }
-    static TRelayCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtPost, APath, ACallback); }
-    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(platform::mtDelete, APath, ACallback); }
+    static TRelayCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtGet, APath, ACallback);
+    }
+    static TRelayCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtPut, APath, ACallback);
+    }
+    static TRelayCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtPatch, APath, ACallback);
+    }
+    static TRelayCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtHead, APath, ACallback);
+    }
+    static TRelayCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtPost, APath, ACallback);
+    }
+    static TRelayCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(platform::mtDelete, APath, ACallback);
+    }
     // Every method, mtAny first; the pending callbacks attach under mtAny only. The seven
     // registrations share one callable, so a callback with state of its own keeps one state.
     static TRelayCore& All(const std::string& APath, const TRelayCallbackForm& ACallback);
@@ -119,11 +139,13 @@ private:
     // The stored form of a callback: the full form as it is, a short form in a new adapter that
     // never calls Next (the request-only one sets 204 first). Refuses an empty callback.
     static TRelayCallback GetCallback(const TRelayCallbackForm& ACallback);
-    static TRelayCore& AddRoute(platform::TMethodType AHTTPType, const std::string& APath, const TRelayCallback& ACallback);
+    static TRelayCore& AddRoute(platform::TMethodType AHTTPType, const std::string& APath,
+                                const TRelayCallback& ACallback);
     static TRelayCore& AttachPendingCallbacks(platform::TMethodType AHTTPType, const std::string& APath);
     static std::vector<TRelayCallback> TakePendingCallbacks();
     // One method registration: adapts the callback, then attaches the pending callbacks and it.
-    static TRelayCore& Register(platform::TMethodType AHTTPType, const std::string& APath, const TRelayCallbackForm& ACallback);
+    static TRelayCore& Register(platform::TMethodType AHTTPType, const std::string& APath,
+                                const TRelayCallbackForm& ACallback);
 
     static TRelayCore* FInstance;
     static TRelayRouterTree* FRootTree;

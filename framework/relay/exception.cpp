@@ -7,7 +7,10 @@ namespace relay {
 
 namespace {
 
-bool IsBlank(const std::string& AText) { return platform::TrimControl(AText).empty(); }
+bool IsBlank(const std::string& AText)
+{
+    return platform::TrimControl(AText).empty();
+}
 
 } // namespace
 

@@ -7,7 +7,9 @@
 #include "framework/relay/commons.hpp"
 #include "platform/base/exception.hpp"
 
-namespace platform { class TJSONObject; }
+namespace platform {
+class TJSONObject;
+}
 
 namespace relay {
 
@@ -21,19 +23,47 @@ public:
 
     ERelayException& Error(std::string AValue);
     const std::string& Error() const noexcept { return FError; }
-    ERelayException& Status(TResponseStatus AValue) { FStatus = AValue; return *this; }
+    ERelayException& Status(TResponseStatus AValue)
+    {
+        FStatus = AValue;
+        return *this;
+    }
     TResponseStatus Status() const noexcept { return FStatus; }
-    ERelayException& Type(TMessageType AValue) { FType = AValue; return *this; }
+    ERelayException& Type(TMessageType AValue)
+    {
+        FType = AValue;
+        return *this;
+    }
     TMessageType Type() const noexcept { return FType; }
-    ERelayException& Title(std::string AValue) { FTitle = std::move(AValue); return *this; }
+    ERelayException& Title(std::string AValue)
+    {
+        FTitle = std::move(AValue);
+        return *this;
+    }
     const std::string& Title() const noexcept { return FTitle; }
-    ERelayException& Code(int32_t AValue) { FCode = AValue; return *this; }
+    ERelayException& Code(int32_t AValue)
+    {
+        FCode = AValue;
+        return *this;
+    }
     int32_t Code() const noexcept { return FCode; }
-    ERelayException& Hint(std::string AValue) { FHint = std::move(AValue); return *this; }
+    ERelayException& Hint(std::string AValue)
+    {
+        FHint = std::move(AValue);
+        return *this;
+    }
     const std::string& Hint() const noexcept { return FHint; }
-    ERelayException& Unit(std::string AValue) { FUnit = std::move(AValue); return *this; }
+    ERelayException& Unit(std::string AValue)
+    {
+        FUnit = std::move(AValue);
+        return *this;
+    }
     const std::string& Unit() const noexcept { return FUnit; }
-    ERelayException& Detail(std::string AValue) { FDetail = std::move(AValue); return *this; }
+    ERelayException& Detail(std::string AValue)
+    {
+        FDetail = std::move(AValue);
+        return *this;
+    }
     const std::string& Detail() const noexcept { return FDetail; }
 
     // Compact JSON text of ToJSONObject (through the virtual call).

@@ -2,10 +2,7 @@
 
 namespace relay {
 
-TRelayRequest::TRelayRequest(platform::TWebRequest& AWebRequest)
-    : FWebRequest(&AWebRequest)
-{
-}
+TRelayRequest::TRelayRequest(platform::TWebRequest& AWebRequest) : FWebRequest(&AWebRequest) {}
 
 TRelayRequest::~TRelayRequest()
 {

@@ -23,11 +23,18 @@ public:
     TRelayRequest& Body(platform::TObject* ABody);
     // The stored body object as T, null when none is stored or it is not a T.
     template <class T>
-    T* Body() const { return dynamic_cast<T*>(FBody); }
+    T* Body() const
+    {
+        return dynamic_cast<T*>(FBody);
+    }
     platform::TObject* BodyObject() const noexcept { return FBody; }
 
     // A reference the framework never reads nor frees.
-    TRelayRequest& Session(platform::TObject* ASession) { FSession = ASession; return *this; }
+    TRelayRequest& Session(platform::TObject* ASession)
+    {
+        FSession = ASession;
+        return *this;
+    }
     platform::TObject* Session() const noexcept { return FSession; }
     // The session container, made on the first call (most requests never use one).
     TRelaySessions& Sessions();

@@ -68,7 +68,7 @@ void TRelayRequest::LoadCookies()
         // the first two "="-separated pieces: "a=b=c" gives a with b, "a=" gives a with ""
         size_t eq = line.find('=');
         if (eq == std::string::npos)
-            continue;  // no value to pair the name with
+            continue; // no value to pair the name with
         size_t next = line.find('=', eq + 1);
         std::string value = line.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
         dict.AddOrSetValue(line.substr(0, eq), std::move(value));
@@ -87,7 +87,7 @@ void TRelayRequest::LoadContentFields()
     for (const std::string& line : FWebRequest->ContentFields()) {
         size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
-            continue;  // no name
+            continue; // no name
         dict.AddOrSetValue(line.substr(0, eq), line.substr(eq + 1));
     }
 }
@@ -107,7 +107,7 @@ bool TRelayRequest::IsMultipartForm() const
 bool TRelayRequest::IsUrlEncodedForm() const
 {
     return platform::AsciiStartsWithText(FWebRequest->ContentType(),
-                                       MediaTypeText(TMediaType::ApplicationXWwwFormUrlencoded));
+                                         MediaTypeText(TMediaType::ApplicationXWwwFormUrlencoded));
 }
 
 } // namespace relay

@@ -20,7 +20,10 @@ public:
     TRelayResponse& Send(const char* AContent) { return Send(std::string(AContent)); }
     // Stores the object as the content object, as Content(AContent) does.
     template <class T>
-    TRelayResponse& Send(T* AContent) { return Content(static_cast<platform::TObject*>(AContent)); }
+    TRelayResponse& Send(T* AContent)
+    {
+        return Content(static_cast<platform::TObject*>(AContent));
+    }
 
     // Stores AContent (owned from then on); the object held before is handed back, not freed.
     TRelayResponse& Content(platform::TObject* AContent);

@@ -10,8 +10,7 @@
 
 namespace relay {
 
-class TSession : public platform::TObject {
-};
+class TSession : public platform::TObject {};
 
 // A session class used as a key: its type and the test whether an object is of it.
 class TSessionClass {
@@ -20,7 +19,8 @@ public:
     static TSessionClass Of()
     {
         static_assert(std::is_base_of_v<TSession, T>, "a session class derives from TSession");
-        return TSessionClass(typeid(T), [](const TSession& AInstance) { return dynamic_cast<const T*>(&AInstance) != nullptr; });
+        return TSessionClass(typeid(T),
+                             [](const TSession& AInstance) { return dynamic_cast<const T*>(&AInstance) != nullptr; });
     }
 
     const std::type_info& Info() const noexcept { return *FInfo; }
@@ -30,7 +30,9 @@ public:
 
 private:
     TSessionClass(const std::type_info& AInfo, bool (*AIsInstance)(const TSession&))
-        : FInfo(&AInfo), FIsInstance(AIsInstance) {}
+        : FInfo(&AInfo), FIsInstance(AIsInstance)
+    {
+    }
 
     const std::type_info* FInfo;
     bool (*FIsInstance)(const TSession&);
@@ -48,7 +50,10 @@ public:
     // class is refused (it stays where it is).
     TRelaySessions& SetSession(const TSessionClass& ASessionClass, TSession* AInstance);
     template <class T>
-    TRelaySessions& SetSession(T* AInstance) { return SetSession(TSessionClass::Of<T>(), AInstance); }
+    TRelaySessions& SetSession(T* AInstance)
+    {
+        return SetSession(TSessionClass::Of<T>(), AInstance);
+    }
 
     bool Contains(const TSessionClass& ASessionClass) const;
     // Fail with "Item not found" when nothing is stored under the class.
@@ -56,9 +61,15 @@ public:
     platform::TObject* GetObject(const TSessionClass& ASessionClass) const { return GetSession(ASessionClass); }
 
     template <class T>
-    bool Contains() const { return Contains(TSessionClass::Of<T>()); }
+    bool Contains() const
+    {
+        return Contains(TSessionClass::Of<T>());
+    }
     template <class T>
-    T* GetSession() const { return static_cast<T*>(GetSession(TSessionClass::Of<T>())); }
+    T* GetSession() const
+    {
+        return static_cast<T*>(GetSession(TSessionClass::Of<T>()));
+    }
 
 private:
     std::unordered_map<std::type_index, std::unique_ptr<TSession>> FSessions;

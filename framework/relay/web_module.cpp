@@ -28,9 +28,8 @@ TRelayWebModule::TRelayWebModule()
     item.PathInfo = "/";
     MIROVANDEL_GCC12_FALSE_RESTRICT_END
     item.OnAction = [this](platform::TObject* ASender, platform::TWebRequest& ARequest,
-                           platform::TWebResponse& AResponse, bool& AHandled) {
-        HandlerAction(ASender, ARequest, AResponse, AHandled);
-    };
+                           platform::TWebResponse& AResponse,
+                           bool& AHandled) { HandlerAction(ASender, ARequest, AResponse, AHandled); };
     FRelay = TRelayCore::GetInstance();
     FInstance.store(this);
 }

@@ -8,9 +8,15 @@ namespace platform {
 
 namespace {
 
-int64_t FloorDiv(int64_t a, int64_t b) noexcept { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t FloorDiv(int64_t a, int64_t b) noexcept
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
-bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads exactly ACount digits at APos.
 bool ReadDigits(std::string_view s, size_t& APos, size_t ACount, int& AValue) noexcept
@@ -29,13 +35,16 @@ bool ReadDigits(std::string_view s, size_t& APos, size_t ACount, int& AValue) no
     return true;
 }
 
-bool At(std::string_view s, size_t APos, char c) noexcept { return APos < s.size() && s[APos] == c; }
+bool At(std::string_view s, size_t APos, char c) noexcept
+{
+    return APos < s.size() && s[APos] == c;
+}
 
 // Offset of the machine's local time zone from UTC at the instant, in milliseconds.
 int64_t LocalOffsetMs(int64_t AUtcMs) noexcept
 {
     std::time_t t = static_cast<std::time_t>(FloorDiv(AUtcMs, 1000));
-    std::tm local {};
+    std::tm local{};
     if (!localtime_r(&t, &local))
         return 0;
     return static_cast<int64_t>(local.tm_gmtoff) * 1000;

@@ -40,7 +40,7 @@ void IgnoreSigPipe()
 
 void RaiseDescriptorLimit()
 {
-    rlimit limit {};
+    rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
@@ -52,7 +52,7 @@ class TMemoryTrimmer {
 public:
     void Start()
     {
-        std::thread([this] { Run(); }).detach();  // lives as long as the process
+        std::thread([this] { Run(); }).detach(); // lives as long as the process
         FStarted.store(true, std::memory_order_release);
     }
 
@@ -77,8 +77,8 @@ private:
             // Once nothing was freed for a moment, or once a second while memory keeps being freed.
             for (;;) {
                 const Clock::time_point lastFree{Clock::duration(FLastFree.load(std::memory_order_relaxed))};
-                const Clock::time_point due = std::min(lastFree + std::chrono::milliseconds(100),
-                                                       lastTrim + std::chrono::seconds(1));
+                const Clock::time_point due =
+                    std::min(lastFree + std::chrono::milliseconds(100), lastTrim + std::chrono::seconds(1));
                 if (Clock::now() >= due)
                     break;
                 FWake.wait_until(lock, due);
@@ -100,7 +100,7 @@ private:
 
 TMemoryTrimmer& Trimmer()
 {
-    static TMemoryTrimmer* trimmer = new TMemoryTrimmer();  // never freed: its thread outlives main
+    static TMemoryTrimmer* trimmer = new TMemoryTrimmer(); // never freed: its thread outlives main
     return *trimmer;
 }
 

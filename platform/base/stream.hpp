@@ -50,7 +50,7 @@ private:
 
     int FHandle = -1;
     int64_t FPosition = 0;
-    int64_t FKnownSize = -1;  // -1: asked of the file each time
+    int64_t FKnownSize = -1; // -1: asked of the file each time
 };
 
 // Bytes held in memory.

@@ -118,10 +118,19 @@ void ForEachCodePoint(std::string_view AText, F AEmit)
         unsigned char c = p[i];
         char32_t cp;
         size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if (c < 0xE0) { cp = c & 0x1F; len = 2; }
-        else if (c < 0xF0) { cp = c & 0x0F; len = 3; }
-        else { cp = c & 0x07; len = 4; }
+        if (c < 0x80) {
+            cp = c;
+            len = 1;
+        } else if (c < 0xE0) {
+            cp = c & 0x1F;
+            len = 2;
+        } else if (c < 0xF0) {
+            cp = c & 0x0F;
+            len = 3;
+        } else {
+            cp = c & 0x07;
+            len = 4;
+        }
         for (size_t k = 1; k < len && i + k < n; ++k)
             cp = (cp << 6) | (p[i + k] & 0x3F);
         AEmit(cp);
@@ -133,8 +142,13 @@ void AppendUtf16(std::string& AOut, char16_t AUnit, bool ABigEndian)
 {
     char hi = static_cast<char>(AUnit >> 8);
     char lo = static_cast<char>(AUnit & 0xFF);
-    if (ABigEndian) { AOut += hi; AOut += lo; }
-    else { AOut += lo; AOut += hi; }
+    if (ABigEndian) {
+        AOut += hi;
+        AOut += lo;
+    } else {
+        AOut += lo;
+        AOut += hi;
+    }
 }
 
 std::string Utf8ToUtf16(std::string_view AText, bool ABigEndian)
@@ -178,14 +192,10 @@ std::string TStringList::SaveToBytes() const
 {
     const std::string text = Text();
     switch (FEncoding) {
-    case TTextEncoding::UTF8:
-        return "\xEF\xBB\xBF" + text;
-    case TTextEncoding::UTF16LE:
-        return "\xFF\xFE" + Utf8ToUtf16(text, false);
-    case TTextEncoding::UTF16BE:
-        return "\xFE\xFF" + Utf8ToUtf16(text, true);
-    case TTextEncoding::Default:
-        break;
+    case TTextEncoding::UTF8: return "\xEF\xBB\xBF" + text;
+    case TTextEncoding::UTF16LE: return "\xFF\xFE" + Utf8ToUtf16(text, false);
+    case TTextEncoding::UTF16BE: return "\xFE\xFF" + Utf8ToUtf16(text, true);
+    case TTextEncoding::Default: break;
     }
     return text;
 }

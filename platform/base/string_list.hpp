@@ -12,10 +12,10 @@ namespace platform {
 
 // Encodings a text file may carry. The system's code page is UTF-8, written without a BOM.
 enum class TTextEncoding {
-    Default,   // no byte-order mark; read and written as UTF-8
-    UTF8,      // UTF-8 with its BOM
-    UTF16LE,   // UTF-16 little endian with its BOM
-    UTF16BE,   // UTF-16 big endian with its BOM
+    Default, // no byte-order mark; read and written as UTF-8
+    UTF8,    // UTF-8 with its BOM
+    UTF16LE, // UTF-16 little endian with its BOM
+    UTF16BE, // UTF-16 big endian with its BOM
 };
 
 // A file that cannot be opened for reading / created for writing: names the file and the reason.

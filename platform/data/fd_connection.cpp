@@ -1,6 +1,9 @@
 #include "platform/data/fd_connection.hpp"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,22 +21,26 @@ namespace platform {
 
 // ---- TFDStrings ----------------------------------------------------------------------------
 
-TFDStrings& TFDStrings::Add(std::string ALine) {
+TFDStrings& TFDStrings::Add(std::string ALine)
+{
     FLines.push_back(std::move(ALine));
     ++FVersion;
     return *this;
 }
 
-std::string TFDStrings::Text() const {
+std::string TFDStrings::Text() const
+{
     std::string Result;
     for (size_t I = 0; I < FLines.size(); ++I) {
-        if (I) Result += "\r\n";
+        if (I)
+            Result += "\r\n";
         Result += FLines[I];
     }
     return Result;
 }
 
-std::string TFDStrings::Values(std::string_view AName) const {
+std::string TFDStrings::Values(std::string_view AName) const
+{
     for (const auto& Line : FLines) {
         auto Eq = Line.find('=');
         if (Eq != std::string::npos && AsciiSameText(std::string_view(Line).substr(0, Eq), AName))
@@ -42,7 +49,8 @@ std::string TFDStrings::Values(std::string_view AName) const {
     return {};
 }
 
-void TFDStrings::SetValue(std::string_view AName, std::string_view AValue) {
+void TFDStrings::SetValue(std::string_view AName, std::string_view AValue)
+{
     ++FVersion;
     for (auto& Line : FLines) {
         auto Eq = Line.find('=');
@@ -59,20 +67,20 @@ void TFDStrings::SetValue(std::string_view AName, std::string_view AValue) {
 namespace {
 
 // Errors that mean the link to the server is gone (as opposed to a refused statement).
-bool IsConnectionLost(unsigned ACode) noexcept {
+bool IsConnectionLost(unsigned ACode) noexcept
+{
     switch (ACode) {
-    case 2006:  // CR_SERVER_GONE_ERROR
-    case 2013:  // CR_SERVER_LOST
-    case 2055:  // CR_SERVER_LOST_EXTENDED
-    case 1927:  // ER_CONNECTION_KILLED
-    case 4031:  // ER_CLIENT_INTERACTION_TIMEOUT
+    case 2006: // CR_SERVER_GONE_ERROR
+    case 2013: // CR_SERVER_LOST
+    case 2055: // CR_SERVER_LOST_EXTENDED
+    case 1927: // ER_CONNECTION_KILLED
+    case 4031: // ER_CLIENT_INTERACTION_TIMEOUT
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
-constexpr unsigned KConnectTimeout = 10;  // seconds
+constexpr unsigned KConnectTimeout = 10; // seconds
 constexpr unsigned KWriteTimeout = 60;
 // A statement that returns rows gives up after this long without an answer (the "ReadTimeout"
 // parameter changes it). One that changes data has no such limit: the server goes on and stores
@@ -101,12 +109,30 @@ int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
     for (;;) {
         int Left = -1;
         if (Timeout >= 0)
-            Left = static_cast<int>(std::max<int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(Until - TClock::now()).count()));
+            Left = static_cast<int>(
+                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(Until - TClock::now()).count()));
         const int Rc = ::poll(&Wait, 1, Left);
-        if (Rc == 0) errno = ETIMEDOUT;  // the library's message names it
-        if (Rc >= 0 || errno != EINTR) return Rc;
+        if (Rc == 0)
+            errno = ETIMEDOUT; // the library's message names it
+        if (Rc >= 0 || errno != EINTR)
+            return Rc;
     }
+}
+
+// A database host that vanishes (power cut, pulled cable) leaves no one to close the link, and
+// a statement that changes data waits for its answer without limit: it would wait for ever,
+// holding its request and the program's Stop. Probing the quiet link, and giving up on data
+// the host never acknowledges, finds such a host gone within about a minute. A local socket
+// has no such options; the calls then fail harmlessly.
+void ProbeQuietLink(my_socket AHandle) noexcept
+{
+    const int On = 1, Idle = 30, Interval = 10, Probes = 3;
+    const unsigned Unacknowledged = 60000; // ms
+    ::setsockopt(AHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof On);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPIDLE, &Idle, sizeof Idle);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof Interval);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof Probes);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_USER_TIMEOUT, &Unacknowledged, sizeof Unacknowledged);
 }
 
 // A whole number from a connection parameter; AWhat names it in the error.
@@ -125,7 +151,8 @@ struct TResCloser {
 };
 
 // A text binding: the library reads a parameter from ABuffer, or writes a column into it.
-MYSQL_BIND StringBind(void* ABuffer, unsigned long ABufferLength, unsigned long* ALength, my_bool* AIsNull) noexcept {
+MYSQL_BIND StringBind(void* ABuffer, unsigned long ABufferLength, unsigned long* ALength, my_bool* AIsNull) noexcept
+{
     MYSQL_BIND B{};
     B.buffer_type = MYSQL_TYPE_STRING;
     B.buffer = ABuffer;
@@ -144,49 +171,64 @@ struct TFDConnection::TStatement {
     std::vector<unsigned long> ParamLengths;
     std::vector<my_bool> ParamNulls;
     std::vector<MYSQL_BIND> Out;
-    std::vector<char> OutBuffer;  // KColumnBuffer bytes per column
+    std::vector<char> OutBuffer; // KColumnBuffer bytes per column
     std::vector<unsigned long> OutLengths;
     std::vector<my_bool> OutNulls, OutErrors;
 
     explicit TStatement(MYSQL_STMT* AHandle) noexcept : Handle(AHandle) {}
-    ~TStatement() { TMySQLClient::Get().stmt_close(Handle); }  // loaded, since a handle exists
+    ~TStatement() { TMySQLClient::Get().stmt_close(Handle); } // loaded, since a handle exists
     TStatement(const TStatement&) = delete;
     TStatement& operator=(const TStatement&) = delete;
 };
 
 TFDConnection::TFDConnection() = default;
 
-TFDConnection::~TFDConnection() { Close(); }
+TFDConnection::~TFDConnection()
+{
+    Close();
+}
 
-void TFDConnection::SetConnected(bool AValue) {
+void TFDConnection::SetConnected(bool AValue)
+{
     if (AValue)
         Open();
     else
         Close();
 }
 
-std::string TFDConnection::ClientLibrary() { return TMySQLClient::LibraryName(); }
-void TFDConnection::SetClientLibrary(std::string AName) { TMySQLClient::SetLibraryName(std::move(AName)); }
+std::string TFDConnection::ClientLibrary()
+{
+    return TMySQLClient::LibraryName();
+}
+void TFDConnection::SetClientLibrary(std::string AName)
+{
+    TMySQLClient::SetLibraryName(std::move(AName));
+}
 
-void TFDConnection::Open() {
-    if (FHandle) return;
+void TFDConnection::Open()
+{
+    if (FHandle)
+        return;
     const std::string Driver = Params.Values("DriverID");
     if (!Driver.empty() && !AsciiSameText(Driver, "MySQL"))
         throw Exception("Unknown database driver: " + Driver);
     const std::string PortText = Params.Values("Port");
     const unsigned Port = PortText.empty() ? 0 : ParseUnsigned(PortText, 65535, "port");
     const std::string ReadTimeoutText = Params.Values("ReadTimeout");
-    unsigned ReadTimeout = ReadTimeoutText.empty() ? KReadTimeout : ParseUnsigned(ReadTimeoutText, 86400, "read timeout");
+    unsigned ReadTimeout = ReadTimeoutText.empty() ? KReadTimeout
+                                                   : ParseUnsigned(ReadTimeoutText, 86400, "read timeout");
     const std::string Server = Params.Values("Server");
     const std::string User = Params.Values("User_Name");
     const std::string Password = Params.Values("Password");
     const std::string Database = Params.Values("Database");
     std::string Charset = Params.Values("CharacterSet");
-    if (Charset.empty()) Charset = "utf8mb4";
+    if (Charset.empty())
+        Charset = "utf8mb4";
 
     const TMySQLClient& C = TMySQLClient::Get();
     MYSQL* M = C.init(nullptr);
-    if (!M) throw Exception("The MySQL client library could not allocate a connection");
+    if (!M)
+        throw Exception("The MySQL client library could not allocate a connection");
     unsigned ConnectTimeout = KConnectTimeout, WriteTimeout = KWriteTimeout, NoLocalFiles = 0;
     C.options(M, MYSQL_SET_CHARSET_NAME, Charset.c_str());
     C.options(M, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeout);
@@ -206,44 +248,55 @@ void TFDConnection::Open() {
         C.close(M);
         throw EFDDBEngineException(std::move(Message), Code);
     }
+    ProbeQuietLink(C.get_socket(M));
     FHandle = M;
 }
 
-void TFDConnection::DropStatements() noexcept { FStatements.clear(); }
+void TFDConnection::DropStatements() noexcept
+{
+    FStatements.clear();
+}
 
-void TFDConnection::Close() noexcept {
+void TFDConnection::Close() noexcept
+{
     DropStatements();
-    if (!FHandle) return;
-    TMySQLClient::Get().close(FHandle);  // loaded, since a handle exists
+    if (!FHandle)
+        return;
+    TMySQLClient::Get().close(FHandle); // loaded, since a handle exists
     FHandle = nullptr;
 }
 
-TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues) {
+TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues)
+{
     TFDResult Result;
     Execute(AStatement, AValues, Result);
     return Result;
 }
 
-void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
-                            TFDResult& AResult) {
+void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult)
+{
     Open();
     TFailure Failure;
-    if (TryExecute(AStatement, AValues, AResult, Failure)) return;
+    if (TryExecute(AStatement, AValues, AResult, Failure))
+        return;
     if (IsConnectionLost(Failure.Code)) {
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
         if (ResourceOptions.AutoReconnect && (Failure.Step == TStep::Prepare || Failure.Reads)) {
             Open();
-            if (TryExecute(AStatement, AValues, AResult, Failure)) return;
-            if (IsConnectionLost(Failure.Code)) Close();
+            if (TryExecute(AStatement, AValues, AResult, Failure))
+                return;
+            if (IsConnectionLost(Failure.Code))
+                Close();
         }
     }
     throw EFDDBEngineException(std::move(Failure.Message), Failure.Code);
 }
 
-bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
-                               TFDResult& AResult, TFailure& AFailure) {
+bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
+                               TFailure& AFailure)
+{
     const TMySQLClient& C = TMySQLClient::Get();
     AResult.Rows.clear();
     AResult.RowsAffected = 0;
@@ -269,7 +322,8 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
     try {
         Done = Run(*S, AValues, AResult, AFailure, Keep);
     } catch (...) {
-        if (!Fresh) FStatements.erase(Cached);
+        if (!Fresh)
+            FStatements.erase(Cached);
         throw;
     }
     if (Done && Keep) {
@@ -277,11 +331,12 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
         C.stmt_free_result(S->Handle);
         if (Fresh) {
             constexpr size_t KMaxCached = 32;
-            if (FStatements.size() >= KMaxCached) DropStatements();
+            if (FStatements.size() >= KMaxCached)
+                DropStatements();
             FStatements.emplace(AStatement, std::move(Fresh));
         }
     } else if (!Fresh) {
-        FStatements.erase(Cached);  // dropped after a failure
+        FStatements.erase(Cached); // dropped after a failure
         // A kept statement whose table changed its columns meanwhile: the client library
         // refuses the new result for the old bindings. It only reads; prepare it afresh.
         if (!Done && AFailure.Code == CR_NEW_STMT_METADATA)
@@ -291,7 +346,8 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
 }
 
 bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
-                        TFailure& AFailure, bool& AKeep) {
+                        TFailure& AFailure, bool& AKeep)
+{
     const TMySQLClient& C = TMySQLClient::Get();
     MYSQL_STMT* const H = AStatement.Handle;
     auto Fail = [&](TStep AStep, bool AReads) {
@@ -318,7 +374,8 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
         Binds[I] = StringBind(AValues[I] ? const_cast<char*>(AValues[I]->data()) : nullptr, Lengths[I], &Lengths[I],
                               &Nulls[I]);
     }
-    if (N && C.stmt_bind_param(H, Binds.data())) return Fail(TStep::Prepare, false);
+    if (N && C.stmt_bind_param(H, Binds.data()))
+        return Fail(TStep::Prepare, false);
 
     int Executed;
     if (Reads) {
@@ -327,7 +384,8 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
         TAwaitAnswer Await;
         Executed = C.stmt_execute(H);
     }
-    if (Executed != 0) return Fail(TStep::Run, Reads);
+    if (Executed != 0)
+        return Fail(TStep::Run, Reads);
 
     const unsigned Columns = C.stmt_field_count(H);
     if (Columns == 0) {
@@ -338,13 +396,16 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
     {
         // Asked on every run: the server sends new column descriptions when the table changed.
         std::unique_ptr<MYSQL_RES, TResCloser> Meta(C.stmt_result_metadata(H), TResCloser{&C});
-        if (!Meta) return Fail(TStep::Run, Reads);
+        if (!Meta)
+            return Fail(TStep::Run, Reads);
         MYSQL_FIELD* Fields = C.fetch_fields(Meta.get());
         AResult.Columns.resize(Columns);
-        for (unsigned I = 0; I < Columns; ++I) AResult.Columns[I].assign(Fields[I].name, Fields[I].name_length);
+        for (unsigned I = 0; I < Columns; ++I)
+            AResult.Columns[I].assign(Fields[I].name, Fields[I].name_length);
     }
 
-    if (C.stmt_store_result(H) != 0) return Fail(TStep::Run, Reads);
+    if (C.stmt_store_result(H) != 0)
+        return Fail(TStep::Run, Reads);
 
     constexpr unsigned long KColumnBuffer = 256;
     auto& Out = AStatement.Out;
@@ -361,15 +422,19 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
                             &OutNulls[I]);
         Out[I].error = &OutErrors[I];
     }
-    if (C.stmt_bind_result(H, Out.data())) return Fail(TStep::Run, Reads);
+    if (C.stmt_bind_result(H, Out.data()))
+        return Fail(TStep::Run, Reads);
 
     for (;;) {
         int Rc = C.stmt_fetch(H);
-        if (Rc == MYSQL_NO_DATA) break;
-        if (Rc == 1) return Fail(TStep::Run, Reads);
+        if (Rc == MYSQL_NO_DATA)
+            break;
+        if (Rc == 1)
+            return Fail(TStep::Run, Reads);
         std::vector<TFDValue>& Row = AResult.Rows.emplace_back(Columns);
         for (unsigned I = 0; I < Columns; ++I) {
-            if (OutNulls[I]) continue;
+            if (OutNulls[I])
+                continue;
             const unsigned long Length = OutLengths[I];
             if (Length <= Out[I].buffer_length) {
                 Row[I].emplace(static_cast<const char*>(Out[I].buffer), Length);
@@ -382,7 +447,8 @@ bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AVa
             B.buffer = Full.data();
             B.buffer_length = Length;
             B.length = &Got;
-            if (C.stmt_fetch_column(H, &B, I, 0) != 0) return Fail(TStep::Run, Reads);
+            if (C.stmt_fetch_column(H, &B, I, 0) != 0)
+                return Fail(TStep::Run, Reads);
             Row[I] = std::move(Full);
         }
     }

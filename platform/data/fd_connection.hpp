@@ -23,7 +23,9 @@ namespace platform {
 class EFDDBEngineException : public Exception {
 public:
     EFDDBEngineException(std::string AMessage, unsigned AErrorCode)
-        : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
+        : Exception(std::move(AMessage)), FErrorCode(AErrorCode)
+    {
+    }
     // The server's or client library's error number (0 when none applies).
     unsigned ErrorCode() const noexcept { return FErrorCode; }
 
@@ -34,7 +36,8 @@ private:
 // A list of text lines. As connection parameters the lines are name=value.
 class TFDStrings {
 public:
-    void Clear() {
+    void Clear()
+    {
         FLines.clear();
         ++FVersion;
     }
@@ -108,16 +111,16 @@ private:
         TStep Step;
         unsigned Code;
         std::string Message;
-        bool Reads;  // the statement returns rows: running it again changes nothing
+        bool Reads; // the statement returns rows: running it again changes nothing
     };
     // A prepared statement with the bindings of its last run, used again by the next run.
     struct TStatement;
-    bool TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues,
-                    TFDResult& AResult, TFailure& AFailure);
+    bool TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
+                    TFailure& AFailure);
     // Binds, executes and reads one statement; AKeep tells whether it may be kept for the
     // next run of its text (it returned rows and nothing failed).
-    bool Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
-             TFailure& AFailure, bool& AKeep);
+    bool Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult, TFailure& AFailure,
+             bool& AKeep);
     void DropStatements() noexcept;
 
     MYSQL* FHandle = nullptr;

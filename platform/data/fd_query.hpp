@@ -19,7 +19,7 @@ public:
     // Binds the parameter to the text.
     void AsString(std::string AValue) { FValue = std::move(AValue); }
     std::string AsString() const { return FValue.value_or(std::string()); }
-    void Clear() noexcept { FValue.reset(); }  // NULL
+    void Clear() noexcept { FValue.reset(); } // NULL
     bool IsNull() const noexcept { return !FValue; }
     const TFDValue& Value() const noexcept { return FValue; }
 
@@ -31,7 +31,9 @@ private:
 class TFDField {
 public:
     TFDField(const TFDQuery& AQuery, std::string AName, size_t AIndex)
-        : FQuery(&AQuery), FName(std::move(AName)), FIndex(AIndex) {}
+        : FQuery(&AQuery), FName(std::move(AName)), FIndex(AIndex)
+    {
+    }
     const std::string& FieldName() const noexcept { return FName; }
     // The value in the current row as text; NULL (or no current row) reads as "".
     std::string AsString() const;
@@ -77,7 +79,11 @@ public:
     size_t RecordCount() const noexcept { return FResult.Rows.size(); }
     bool Eof() const noexcept { return FRecNo >= FResult.Rows.size(); }
     void First() noexcept { FRecNo = 0; }
-    void Next() noexcept { if (FRecNo < FResult.Rows.size()) ++FRecNo; }
+    void Next() noexcept
+    {
+        if (FRecNo < FResult.Rows.size())
+            ++FRecNo;
+    }
     size_t FieldCount() const noexcept { return FFields.size(); }
     TFDField& Fields(size_t AIndex) { return *FFields.at(AIndex); }
     // Column by name, letter case ignored; raises Exception when the result has none.
@@ -86,22 +92,22 @@ public:
 
 private:
     friend class TFDField;
-    void Prepare();  // parses the text when it changed
-    void Run();  // into FResult
+    void Prepare(); // parses the text when it changed
+    void Run();     // into FResult
 
     TFDConnection* FConnection;
     TFDStrings FSQL;
     uint64_t FParsedVersion = ~uint64_t{0};
-    std::vector<std::string> FParsedLines;  // the lines FStatement was made from
-    std::string FStatement;               // the text with each parameter replaced by "?"
-    std::vector<size_t> FPlaceholders;    // parameter index of each "?", in order
+    std::vector<std::string> FParsedLines; // the lines FStatement was made from
+    std::string FStatement;                // the text with each parameter replaced by "?"
+    std::vector<size_t> FPlaceholders;     // parameter index of each "?", in order
     std::vector<std::unique_ptr<TFDParam>> FParams;
     std::vector<std::unique_ptr<TFDField>> FFields;
     // The fields of the last result, kept by Close: the next result with the same columns
     // takes them again instead of making new ones.
     std::vector<std::unique_ptr<TFDField>> FSpareFields;
-    std::vector<TFDValue> FValues;        // the values bound at the last run
-    TFDResult FResult;                    // columns and rows of the open result
+    std::vector<TFDValue> FValues; // the values bound at the last run
+    TFDResult FResult;             // columns and rows of the open result
     size_t FRecNo = 0;
     bool FActive = false;
     uint64_t FRowsAffected = 0;

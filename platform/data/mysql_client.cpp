@@ -17,7 +17,8 @@ TMySQLClient GClient{};
 std::atomic<bool> GLoaded{false};
 
 template <class F>
-void Resolve(void* AHandle, F& AFunction, const char* ASymbol) {
+void Resolve(void* AHandle, F& AFunction, const char* ASymbol)
+{
     void* Address = dlsym(AHandle, ASymbol);
     if (!Address)
         throw Exception("The MySQL client library " + GLibraryName + " has no function " + ASymbol);
@@ -26,16 +27,18 @@ void Resolve(void* AHandle, F& AFunction, const char* ASymbol) {
 
 } // namespace
 
-const TMySQLClient& TMySQLClient::Get() {
-    if (GLoaded.load(std::memory_order_acquire)) return GClient;
+const TMySQLClient& TMySQLClient::Get()
+{
+    if (GLoaded.load(std::memory_order_acquire))
+        return GClient;
     std::lock_guard Guard(GLoadLock);
-    if (GLoaded.load(std::memory_order_relaxed)) return GClient;
+    if (GLoaded.load(std::memory_order_relaxed))
+        return GClient;
 
     void* Handle = dlopen(GLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!Handle) {
         const char* Why = dlerror();
-        throw Exception("Cannot load the MySQL client library " + GLibraryName + ": " +
-                        (Why ? Why : "unknown error"));
+        throw Exception("Cannot load the MySQL client library " + GLibraryName + ": " + (Why ? Why : "unknown error"));
     }
     TMySQLClient C{};
     try {
@@ -44,6 +47,7 @@ const TMySQLClient& TMySQLClient::Get() {
         Resolve(Handle, C.options, "mysql_options");
         Resolve(Handle, C.real_connect, "mysql_real_connect");
         Resolve(Handle, C.close, "mysql_close");
+        Resolve(Handle, C.get_socket, "mysql_get_socket");
         Resolve(Handle, C.errno_, "mysql_errno");
         Resolve(Handle, C.error, "mysql_error");
         Resolve(Handle, C.stmt_init, "mysql_stmt_init");
@@ -75,21 +79,26 @@ const TMySQLClient& TMySQLClient::Get() {
         dlclose(Handle);
         throw Exception("The MySQL client library " + GLibraryName + " failed to initialise");
     }
-    GClient = C;  // the library stays loaded until the process ends
+    GClient = C; // the library stays loaded until the process ends
     GLoaded.store(true, std::memory_order_release);
     return GClient;
 }
 
-std::string TMySQLClient::LibraryName() {
+std::string TMySQLClient::LibraryName()
+{
     std::lock_guard Guard(GLoadLock);
     return GLibraryName;
 }
 
-void TMySQLClient::SetLibraryName(std::string AName) {
+void TMySQLClient::SetLibraryName(std::string AName)
+{
     std::lock_guard Guard(GLoadLock);
     GLibraryName = std::move(AName);
 }
 
-bool TMySQLClient::Loaded() noexcept { return GLoaded.load(std::memory_order_acquire); }
+bool TMySQLClient::Loaded() noexcept
+{
+    return GLoaded.load(std::memory_order_acquire);
+}
 
 } // namespace platform

@@ -61,8 +61,7 @@ char32_t NextCodePoint(std::string_view AText, size_t& AIndex)
         cp = (cp << 6) | (b & 0x3F);
     }
     // Overlong forms, encoded surrogates and values past U+10FFFF are not characters.
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
         ++AIndex;
         return 0xFFFD;
     }
@@ -154,7 +153,7 @@ public:
 private:
     struct TFrame {
         std::unique_ptr<TJSONValue> Container;
-        std::string Key;  // name of the member whose value comes next (objects only)
+        std::string Key; // name of the member whose value comes next (objects only)
     };
 
     std::string TakeText()
@@ -230,7 +229,7 @@ void AppendJSONString(std::string& AOut, std::string_view AText)
             if (static_cast<unsigned char>(c) < 0x20)
                 AppendUnicodeEscape(AOut, static_cast<unsigned char>(c));
             else
-                AOut += c;  // printable ASCII, 127 included
+                AOut += c; // printable ASCII, 127 included
         }
     }
     AOut += '"';
@@ -243,8 +242,14 @@ std::string TJSONValue::ToJSON() const
     return out;
 }
 
-void TJSONString::WriteJSON(std::string& AOut) const { AppendJSONString(AOut, FValue); }
-std::unique_ptr<TJSONValue> TJSONString::Clone() const { return std::make_unique<TJSONString>(FValue); }
+void TJSONString::WriteJSON(std::string& AOut) const
+{
+    AppendJSONString(AOut, FValue);
+}
+std::unique_ptr<TJSONValue> TJSONString::Clone() const
+{
+    return std::make_unique<TJSONString>(FValue);
+}
 
 // --- numbers ---
 
@@ -255,18 +260,18 @@ TJSONNumber::TJSONNumber(int64_t AValue) : FText(std::to_string(AValue)) {}
 TJSONNumber::TJSONNumber(double AValue)
 {
     if (!std::isfinite(AValue)) {
-        FText = "null";  // JSON has no form for infinities or NaN
+        FText = "null"; // JSON has no form for infinities or NaN
         return;
     }
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, AValue);  // shortest text that reads back the same
+    auto res = std::to_chars(buf, buf + sizeof buf, AValue); // shortest text that reads back the same
     FText.assign(buf, res.ptr);
 }
 
 std::string TJSONNumber::Value() const
 {
     if (FText.find_first_of(".eE") == std::string::npos)
-        return FText;  // a whole number: its digits as written, however many
+        return FText; // a whole number: its digits as written, however many
 
     double d = 0;
     auto res = std::from_chars(FText.data(), FText.data() + FText.size(), d);
@@ -311,12 +316,21 @@ std::string TJSONNumber::Value() const
     return s;
 }
 
-void TJSONNumber::WriteJSON(std::string& AOut) const { AOut += FText; }
-std::unique_ptr<TJSONValue> TJSONNumber::Clone() const { return std::make_unique<TJSONNumber>(FText); }
+void TJSONNumber::WriteJSON(std::string& AOut) const
+{
+    AOut += FText;
+}
+std::unique_ptr<TJSONValue> TJSONNumber::Clone() const
+{
+    return std::make_unique<TJSONNumber>(FText);
+}
 
 // --- literals ---
 
-void TJSONBool::WriteJSON(std::string& AOut) const { AOut += FValue ? "true" : "false"; }
+void TJSONBool::WriteJSON(std::string& AOut) const
+{
+    AOut += FValue ? "true" : "false";
+}
 std::unique_ptr<TJSONValue> TJSONBool::Clone() const
 {
     if (FValue)
@@ -324,8 +338,14 @@ std::unique_ptr<TJSONValue> TJSONBool::Clone() const
     return std::make_unique<TJSONFalse>();
 }
 
-void TJSONNull::WriteJSON(std::string& AOut) const { AOut += "null"; }
-std::unique_ptr<TJSONValue> TJSONNull::Clone() const { return std::make_unique<TJSONNull>(); }
+void TJSONNull::WriteJSON(std::string& AOut) const
+{
+    AOut += "null";
+}
+std::unique_ptr<TJSONValue> TJSONNull::Clone() const
+{
+    return std::make_unique<TJSONNull>();
+}
 
 // --- containers ---
 
@@ -414,8 +434,7 @@ std::unique_ptr<TJSONValue> TJSONObject::Clone() const
 
 // --- parser ---
 
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(std::string_view AText, bool /*AUseBool*/,
-                                                        bool ARaiseExc)
+std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(std::string_view AText, bool /*AUseBool*/, bool ARaiseExc)
 {
     auto fail = [&](const std::string& AWhy) -> std::unique_ptr<TJSONValue> {
         if (ARaiseExc)

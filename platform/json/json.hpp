@@ -116,7 +116,7 @@ public:
 
     // Appends a member (an existing member of that name stays; lookups find the first).
     TJSONObject& AddPair(std::string AName, std::unique_ptr<TJSONValue> AValue);
-    TJSONObject& AddPair(std::string AName, std::string AValue);  // string member
+    TJSONObject& AddPair(std::string AName, std::string AValue); // string member
     size_t Count() const noexcept { return FPairs.size(); }
     const TPair& Pairs(size_t AIndex) const { return FPairs.at(AIndex); }
     // First member of exactly that name (case-sensitive), or null.

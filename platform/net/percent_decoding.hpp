@@ -20,7 +20,6 @@ using TMalformedEscape = void (*)(std::string_view AText, std::size_t AOffset);
 
 // The bytes AText stands for: each "%" followed by two hexadecimal digits (either case) becomes
 // that byte. The result is not checked as UTF-8; callers that need text sanitize it.
-std::string PercentDecode(std::string_view AText, TPercentRules ARules = {},
-                          TMalformedEscape AOnMalformed = nullptr);
+std::string PercentDecode(std::string_view AText, TPercentRules ARules = {}, TMalformedEscape AOnMalformed = nullptr);
 
 } // namespace platform

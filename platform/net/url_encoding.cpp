@@ -3,7 +3,7 @@
 #include "platform/base/exception.hpp"
 #include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
-#include "platform/text/str_to_int.hpp"  // EConvertError
+#include "platform/text/str_to_int.hpp" // EConvertError
 #include "platform/text/utf8.hpp"
 
 namespace platform {
@@ -13,9 +13,12 @@ namespace {
 // Byte length of the UTF-8 sequence starting with c (the text is valid UTF-8 here).
 size_t SequenceLength(unsigned char c) noexcept
 {
-    if (c < 0x80) return 1;
-    if (c >= 0xF0) return 4;
-    if (c >= 0xE0) return 3;
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xF0)
+        return 4;
+    if (c >= 0xE0)
+        return 3;
     return 2;
 }
 

@@ -35,7 +35,7 @@ public:
 
 private:
     std::string FPattern;
-    void* FCode = nullptr;  // pcre2_code_8
+    void* FCode = nullptr; // pcre2_code_8
     std::string FError;
 };
 

@@ -3,8 +3,11 @@
 namespace platform {
 
 namespace {
-inline char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char Lower(char c) noexcept
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
+} // namespace
 
 bool AsciiSameText(std::string_view A, std::string_view B) noexcept
 {

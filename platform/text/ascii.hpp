@@ -15,9 +15,12 @@ bool IsAsciiText(std::string_view AText) noexcept;
 // The value of a hexadecimal digit (either case), or -1 for any other character.
 inline int HexDigitValue(char c) noexcept
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 

@@ -16,7 +16,10 @@ namespace platform {
 
 namespace {
 
-bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
 
 const char* LangInfo(nl_item AItem)
 {
@@ -41,7 +44,9 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
         }
         char k = APattern[++i];
         while ((k == 'E' || k == 'O' || k == '-' || k == '_' || k == '0') && i + 1 < APattern.size())
-            k = APattern[++i];  // modifiers
+            k = APattern[++i]; // modifiers
+        // A table, one line a conversion.
+        // clang-format off
         switch (k) {
         case 'd': case 'e': format += "dd"; break;
         case 'm': format += "MM"; break;
@@ -59,6 +64,7 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
         MIROVANDEL_GCC12_FALSE_RESTRICT_END
         default: break;
         }
+        // clang-format on
     }
     if (!format.empty())
         AFormat = format;
@@ -94,7 +100,7 @@ bool Match(std::string_view s, size_t& APos, std::string_view AText) noexcept
 int CurrentYear() noexcept
 {
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     return local.tm_year + 1900;
 }

@@ -31,7 +31,7 @@ bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
         i += 2;
     }
     if (i >= n)
-        return false;  // no digits at all
+        return false; // no digits at all
 
     TBits value = 0;
     if (hex) {

@@ -35,15 +35,19 @@ size_t ValidSequence(const unsigned char* p, size_t n) noexcept
     if (c >= 0xE0 && c <= 0xEF) {
         if (!cont(1) || !cont(2))
             return 0;
-        if (c == 0xE0 && p[1] < 0xA0) return 0;  // overlong
-        if (c == 0xED && p[1] > 0x9F) return 0;  // surrogates
+        if (c == 0xE0 && p[1] < 0xA0)
+            return 0; // overlong
+        if (c == 0xED && p[1] > 0x9F)
+            return 0; // surrogates
         return 3;
     }
     if (c >= 0xF0 && c <= 0xF4) {
         if (!cont(1) || !cont(2) || !cont(3))
             return 0;
-        if (c == 0xF0 && p[1] < 0x90) return 0;
-        if (c == 0xF4 && p[1] > 0x8F) return 0;
+        if (c == 0xF0 && p[1] < 0x90)
+            return 0;
+        if (c == 0xF4 && p[1] > 0x8F)
+            return 0;
         return 4;
     }
     return 0;
@@ -84,9 +88,9 @@ size_t Utf16Length(std::string_view AText) noexcept
     size_t units = 0;
     for (unsigned char c : AText) {
         if ((c & 0xC0) != 0x80)
-            ++units;       // lead byte or ASCII
+            ++units; // lead byte or ASCII
         if ((c & 0xF8) == 0xF0)
-            ++units;       // 4-byte sequence: a surrogate pair
+            ++units; // 4-byte sequence: a surrogate pair
     }
     return units;
 }

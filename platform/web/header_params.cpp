@@ -4,7 +4,10 @@ namespace platform {
 
 namespace {
 
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) noexcept
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view s) noexcept
 {
@@ -29,10 +32,10 @@ bool ParseHeaderParams(std::string_view AText, THeaderParams& AParams)
             ++i;
         std::string_view name = TrimBlanks(AText.substr(nameStart, i - nameStart));
         if (i >= n || AText[i] == ';') {
-            ++i;  // a piece without "=" is skipped
+            ++i; // a piece without "=" is skipped
             continue;
         }
-        ++i;  // "="
+        ++i; // "="
         while (i < n && IsBlank(AText[i]))
             ++i;
         std::string value;
@@ -65,7 +68,7 @@ bool ParseHeaderParams(std::string_view AText, THeaderParams& AParams)
             value = std::string(TrimBlanks(AText.substr(valueStart, i - valueStart)));
         }
         if (i < n)
-            ++i;  // ";"
+            ++i; // ";"
         if (!name.empty())
             AParams.emplace_back(std::string(name), std::move(value));
     }

@@ -58,6 +58,7 @@ TConnection::~TConnection()
         error_code ec;
         FSocket.close(ec);
         FWriter.Clear();
+        FLoop.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
@@ -83,14 +84,14 @@ void TConnection::Start()
                     FShared.OnQuerySSLPort(FSocket.local_endpoint(ec).port(), useTLS);
                 }
             } catch (...) {
-                useTLS = true;  // no answer: not served
+                useTLS = true; // no answer: not served
             }
             if (useTLS) {
-                Close();  // this build has no TLS: a TLS client cannot be served
+                Close(); // this build has no TLS: a TLS client cannot be served
                 return;
             }
         }
-        EnterIdle(FAcceptedAt);  // idle from the moment it was taken
+        EnterIdle(FAcceptedAt); // idle from the moment it was taken
         WaitReadable();
     });
 }
@@ -98,7 +99,9 @@ void TConnection::Start()
 void TConnection::EnterIdle(Clock::time_point ANow)
 {
     SetDeadline(ANow + FShared.IdleTimeout);
-    FIdleSince.store(ANow.time_since_epoch().count(), std::memory_order_release);
+    const Clock::rep since = ANow.time_since_epoch().count();
+    FIdleSince.store(since, std::memory_order_release);
+    FLoop.SetIdle(FIdleEntry, since);
     FPhase.store(TPhase::Idle, std::memory_order_release);
 }
 
@@ -152,7 +155,7 @@ void TConnection::CheckDeadline(Clock::time_point ANow)
     else
         return;
     error_code ec;
-    FSocket.cancel(ec);  // the wait's handler acts on it
+    FSocket.cancel(ec); // the wait's handler acts on it
 }
 
 void TConnection::Shutdown()
@@ -161,7 +164,7 @@ void TConnection::Shutdown()
     {
         std::lock_guard lock(FLock);
         if (FPhase.load() == TPhase::InWork)
-            return;  // closed once its reply is written (FinishWork sees the stop)
+            return; // closed once its reply is written (FinishWork sees the stop)
     }
     Close();
 }
@@ -177,7 +180,7 @@ void TConnection::Evict(Clock::rep AIdleSince)
     if (idle)
         Close();
     else if (FEvictionClaimed.exchange(false))
-        FShared.Occupied.fetch_add(1);  // busy again (or closed meanwhile): it keeps its room
+        FShared.Occupied.fetch_add(1); // busy again (or closed meanwhile): it keeps its room
 }
 
 void TConnection::OnReadable(const error_code& AError, size_t AReceived)
@@ -198,7 +201,7 @@ void TConnection::OnReadable(const error_code& AError, size_t AReceived)
         if (AError == asio::error::operation_aborted && expired && phase == TPhase::Reading)
             Refuse(asio::error::timed_out);
         else
-            Close();  // idle or lingering past its time, the client closed, or the socket failed
+            Close(); // idle or lingering past its time, the client closed, or the socket failed
         return;
     }
     if (phase == TPhase::Lingering)
@@ -213,7 +216,7 @@ void TConnection::OnWritable(const error_code& AError)
     if (FPhase.load() == TPhase::Closed)
         return;
     if (AError) {
-        Close();  // stalled past the limit, or the socket failed
+        Close(); // stalled past the limit, or the socket failed
         return;
     }
     WriteThen(FThen);
@@ -235,7 +238,7 @@ void TConnection::ReadRequest()
             if (FPhase.load() != TPhase::Reading) {
                 // The first bytes of a request: from here it must arrive whole in time.
                 const auto now = Clock::now();
-                FIdleSince.store(0, std::memory_order_release);
+                LeaveIdle();
                 FPhase.store(TPhase::Reading, std::memory_order_release);
                 FRequestDeadline = now + FShared.RequestTimeout;
                 SetDeadline(FRequestDeadline);
@@ -277,7 +280,7 @@ void TConnection::ReadRequest()
             return;
         }
         if (ec) {
-            Close();  // the client went away (between requests, or in the middle of one)
+            Close(); // the client went away (between requests, or in the middle of one)
             return;
         }
         FBuffer.commit(n);
@@ -301,7 +304,7 @@ void TConnection::RequestComplete()
             return;
         }
     } catch (...) {
-        Close();  // a failure of one connection never ends the server
+        Close(); // a failure of one connection never ends the server
         return;
     }
     try {
@@ -364,7 +367,7 @@ void TConnection::WriteThen(TThen AThen)
         // from the last progress.
         if (FWriter.TakeProgress() || FPhase.load() != TPhase::Writing) {
             FPhase.store(TPhase::Writing, std::memory_order_release);
-            FIdleSince.store(0, std::memory_order_release);
+            LeaveIdle();
             SetDeadline(Clock::now() + FShared.WriteStallTimeout);
         }
         WaitWritable();
@@ -379,17 +382,13 @@ void TConnection::WriteThen(TThen AThen)
 void TConnection::Then(TThen AThen)
 {
     switch (AThen) {
-    case TThen::NextRequest:
-        NextRequest();
-        return;
+    case TThen::NextRequest: NextRequest(); return;
     case TThen::ReadOn:
         FPhase.store(TPhase::Reading, std::memory_order_release);
         SetDeadline(FRequestDeadline);
         ReadRequest();
         return;
-    case TThen::Linger:
-        StartLinger();
-        return;
+    case TThen::Linger: StartLinger(); return;
     }
 }
 
@@ -400,9 +399,16 @@ void TConnection::NextRequest()
         return;
     }
     if (FBuffer.size() > 0) {
-        // Pipelined: the next request is already here.
+        // Pipelined: the next request is already here. It is taken up from the loop, not from
+        // here: a client that pipelines thousands would otherwise deepen the stack by one
+        // request's calls each, and keep the loop's other connections waiting until it stops.
         FPhase.store(TPhase::Idle, std::memory_order_release);
-        ReadRequest();
+        asio::post(FLoop.Context(), [self = shared_from_this()] {
+            self->Step([&] {
+                if (self->FPhase.load() == TPhase::Idle)
+                    self->ReadRequest();
+            });
+        });
         return;
     }
     EnterIdle(Clock::now());
@@ -448,7 +454,7 @@ void TConnection::AfterWork()
         return;
     }
     if (FWriter.Busy() && FShared.Stopping.load()) {
-        Close();  // the server stops: a reply that would have to wait is abandoned
+        Close(); // the server stops: a reply that would have to wait is abandoned
         return;
     }
     WriteThen(TThen::NextRequest);
@@ -470,7 +476,7 @@ void TConnection::Close()
     {
         std::lock_guard lock(FLock);
         FPhase.store(TPhase::Closed, std::memory_order_release);
-        FIdleSince.store(0, std::memory_order_release);
+        LeaveIdle();
         ClearDeadline();
         error_code ec;
         FSocket.shutdown(tcp::socket::shutdown_both, ec);

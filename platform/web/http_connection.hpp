@@ -25,13 +25,12 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include "platform/web/http_app_request.hpp"
+#include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_limits.hpp"
 #include "platform/web/http_reply_writer.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform::http {
-
-class TEventLoop;
 
 // What the connections of one server share. Settings are fixed while the server is active.
 struct TServerShared {
@@ -88,8 +87,6 @@ public:
     void Evict(Clock::rep AIdleSince);
 
     // --- any thread ---
-    // Since when the connection waits idle between requests (Clock ticks); 0 when not idle.
-    Clock::rep IdleSince() const { return FIdleSince.load(std::memory_order_acquire); }
     // Chooses it to make room (one chooser at a time): its room counts as free from here on,
     // and Evict follows on its loop.
     bool ClaimEviction() { return !FEvictionClaimed.exchange(true); }
@@ -123,6 +120,12 @@ private:
         }
     }
     void EnterIdle(Clock::time_point ANow);
+    // Between requests no more (a request begins, a reply waits for the client, it closes).
+    void LeaveIdle()
+    {
+        if (FIdleSince.exchange(0, std::memory_order_acq_rel) != 0)
+            FLoop.SetBusy(FIdleEntry);
+    }
     void WaitReadable();
     void WaitWritable();
     void OnReadable(const boost::system::error_code& AError, size_t AReceived);
@@ -142,7 +145,10 @@ private:
     void Drain();
     void ReleaseFile();
     void Close();
-    void SetDeadline(Clock::time_point AWhen) { FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release); }
+    void SetDeadline(Clock::time_point AWhen)
+    {
+        FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release);
+    }
     void ClearDeadline() { FDeadline.store(0, std::memory_order_release); }
 
     TServerShared& FShared;
@@ -156,12 +162,15 @@ private:
     // chain that blocked starts the next wait on it.
     std::mutex FLock;
     std::atomic<TPhase> FPhase{TPhase::Idle};
+    // Since when it waits idle between requests (Clock ticks); 0 when not idle. While it is,
+    // it is on its loop's idle list too.
     std::atomic<Clock::rep> FIdleSince{0};
+    TIdleEntry FIdleEntry{*this};
     std::atomic<Clock::rep> FDeadline{0};
     std::atomic<bool> FEvictionClaimed{false};
-    bool FExpired = false;      // loop thread: a deadline cancelled the wait
-    bool FDropBuffer = false;   // loop thread: the wait was cancelled to free the buffer
-    std::atomic<bool> FReadIntoBuffer{false};  // the pending wait reads into FBuffer
+    bool FExpired = false;                    // loop thread: a deadline cancelled the wait
+    bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
+    std::atomic<bool> FReadIntoBuffer{false}; // the pending wait reads into FBuffer
 
     // Reading (loop thread; the thread of a blocked chain only looks whether bytes are left).
     boost::beast::flat_buffer FBuffer;
@@ -172,14 +181,14 @@ private:
 
     // The request in work and its reply (the thread that runs it, then the loop thread).
     TReplyForm FForm;
-    bool FCloseAfter = false;  // the connection closes after this reply
-    bool FDead = false;        // a write failed: nothing more can be sent
+    bool FCloseAfter = false; // the connection closes after this reply
+    bool FDead = false;       // a write failed: nothing more can be sent
     std::unique_ptr<THTTPAppRequest> FRequest;
     std::unique_ptr<THTTPAppResponse> FResponse;
     TWebRequestHandler::TLease FLease;
     TReplyWriter FWriter;
     TThen FThen = TThen::NextRequest;
-    bool FCountsFile = false;  // the writer's own file descriptor is counted in Occupied
+    bool FCountsFile = false; // the writer's own file descriptor is counted in Occupied
 };
 
 } // namespace platform::http

@@ -25,7 +25,7 @@ bool IPv6Available()
         return false;
     int on = 1;
     ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    sockaddr_in6 addr {};
+    sockaddr_in6 addr{};
     addr.sin6_family = AF_INET6;
     addr.sin6_addr = in6addr_any;
     addr.sin6_port = 0;
@@ -62,7 +62,7 @@ bool OutOfResources(const error_code& AError)
 struct TListener::TAcceptor {
     explicit TAcceptor(asio::io_context& AContext) : Acceptor(AContext), Retry(AContext) {}
     tcp::acceptor Acceptor;
-    asio::steady_timer Retry;  // after running out of descriptors
+    asio::steady_timer Retry; // after running out of descriptors
     tcp::endpoint Peer;
     std::string IP;
     int Port = 0;
@@ -76,7 +76,7 @@ TListener::TListener(TServerShared& AShared, std::vector<std::unique_ptr<TEventL
 {
 }
 
-TListener::~TListener() = default;  // closed by the server first
+TListener::~TListener() = default; // closed by the server first
 
 bool TListener::Covers(const TSocketHandles& ABindings) const
 {
@@ -162,16 +162,17 @@ void TListener::Close()
             a->Acceptor.close(ec);
         }
     });
-    FAcceptors.clear();  // handlers still queued hold their acceptor and see it closed
+    FAcceptors.clear(); // handlers still queued hold their acceptor and see it closed
 }
 
 void TListener::Accept(const std::shared_ptr<TAcceptor>& AAcceptor)
 {
     TEventLoop& target = *FLoops[FNextLoop++ % FLoops.size()];
     AAcceptor->Acceptor.async_accept(
-        target.Context(), AAcceptor->Peer, [this, a = AAcceptor, &target](const error_code& AError, tcp::socket ASocket) {
+        target.Context(), AAcceptor->Peer,
+        [this, a = AAcceptor, &target](const error_code& AError, tcp::socket ASocket) {
             if (a->Closed)
-                return;  // the listener may be gone
+                return; // the listener may be gone
             if (AError == asio::error::operation_aborted) {
                 a->Accepting = false;
                 return;
@@ -225,41 +226,44 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
     ASocket.non_blocking(true, ec);
     if (FShared.Occupied.load() >= FShared.MaxOpen && !MakeRoom()) {
         // Best effort, never waiting.
-        static const std::string busy = "HTTP/1.1 503 Service Unavailable\r\n"
-                                        "Content-Type: text/plain; charset=utf-8\r\n"
-                                        "Content-Length: 26\r\nConnection: close\r\n\r\n"
-                                        "Too many open connections.";
-        [[maybe_unused]] ssize_t n = ::send(ASocket.native_handle(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        static const std::string busy =
+            "HTTP/1.1 503 Service Unavailable\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n"
+            "Content-Length: 26\r\nConnection: close\r\n\r\n"
+            "Too many open connections.";
+        [[maybe_unused]] ssize_t n =
+            ::send(ASocket.native_handle(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         ASocket.shutdown(tcp::socket::shutdown_send, ec);
         ASocket.close(ec);
         return;
     }
     for (size_t i = 0; i < FLoops.size(); ++i)
         if (FLoops[i].get() == &ALoop)
-            AArrived[i].push_back(std::make_shared<TConnection>(FShared, ALoop, std::move(ASocket), AddressText(APeer.address())));
+            AArrived[i].push_back(
+                std::make_shared<TConnection>(FShared, ALoop, std::move(ASocket), AddressText(APeer.address())));
 }
 
 bool TListener::MakeRoom()
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::shared_ptr<TConnection> oldest;
+        // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
-        TConnection::Clock::rep since = std::numeric_limits<TConnection::Clock::rep>::max();
-        for (auto& loop : FLoops)
-            loop->Visit([&](const std::shared_ptr<TConnection>& c) {
-                const TConnection::Clock::rep idle = c->IdleSince();
-                if (idle != 0 && idle < since && !c->EvictionClaimed()) {
-                    since = idle;
-                    oldest = c;
-                    where = loop.get();
-                }
-            });
-        if (!oldest)
+        TConnection::Clock::rep oldest = std::numeric_limits<TConnection::Clock::rep>::max();
+        for (auto& loop : FLoops) {
+            const TConnection::Clock::rep since = loop->LongestIdleSince();
+            if (since != 0 && since < oldest) {
+                oldest = since;
+                where = loop.get();
+            }
+        }
+        if (!where)
             return false;
-        if (!oldest->ClaimEviction())
-            continue;
+        TConnection::Clock::rep since = 0;
+        std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
+        if (!chosen)
+            continue; // busy again meanwhile
         FShared.Occupied.fetch_sub(1);
-        asio::post(where->Context(), [oldest, since] { oldest->Evict(since); });
+        asio::post(where->Context(), [chosen, since] { chosen->Evict(since); });
         return true;
     }
     return false;

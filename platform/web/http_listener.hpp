@@ -51,7 +51,7 @@ private:
     TServerShared& FShared;
     std::vector<std::unique_ptr<TEventLoop>>& FLoops;
     std::vector<std::shared_ptr<TAcceptor>> FAcceptors;
-    size_t FNextLoop = 0;  // accept loop's thread
+    size_t FNextLoop = 0; // accept loop's thread
 };
 
 } // namespace platform::http

@@ -61,14 +61,13 @@ std::string EncodeText(const std::string& AText, const std::string& ACharset)
     if (!wide && IsAsciiText(AText))
         return AText;
     UErrorCode err = U_ZERO_ERROR;
-    int32_t need = ucnv_convert(ACharset.c_str(), "UTF-8", nullptr, 0, AText.data(),
-                                static_cast<int32_t>(AText.size()), &err);
+    int32_t need =
+        ucnv_convert(ACharset.c_str(), "UTF-8", nullptr, 0, AText.data(), static_cast<int32_t>(AText.size()), &err);
     if (U_FAILURE(err) && err != U_BUFFER_OVERFLOW_ERROR)
         return AText;
     std::string out(static_cast<size_t>(need), '\0');
     err = U_ZERO_ERROR;
-    ucnv_convert(ACharset.c_str(), "UTF-8", out.data(), need, AText.data(), static_cast<int32_t>(AText.size()),
-                 &err);
+    ucnv_convert(ACharset.c_str(), "UTF-8", out.data(), need, AText.data(), static_cast<int32_t>(AText.size()), &err);
     if (U_FAILURE(err))
         return AText;
     return out;
@@ -87,7 +86,7 @@ const std::string& HttpDate()
     thread_local std::string text;
     std::time_t now = std::time(nullptr);
     if (now != last) {
-        std::tm tm {};
+        std::tm tm{};
         ::gmtime_r(&now, &tm);
         char buf[64];
         size_t n = std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S GMT", &tm);

@@ -50,7 +50,12 @@ public:
     // The reply asked to close the connection ("Connection: close"), or its file came short.
     bool CloseAfter() const { return FCloseAfter; }
     // Bytes went out since the last call.
-    bool TakeProgress() { bool p = FProgress; FProgress = false; return p; }
+    bool TakeProgress()
+    {
+        bool p = FProgress;
+        FProgress = false;
+        return p;
+    }
     // The writer holds a descriptor of its own (KeepFile).
     bool OwnsFile() const { return FOwnsFile; }
     // Drops what is not sent; closes a kept file.
@@ -59,13 +64,13 @@ public:
 private:
     TStatus SendBytes(int ASocket, int AFlags, boost::system::error_code& AError);
 
-    std::string FBytes;      // status line, headers, text body
+    std::string FBytes; // status line, headers, text body
     size_t FSent = 0;
-    int FFile = -1;          // file body, sent from FOffset
+    int FFile = -1; // file body, sent from FOffset
     bool FOwnsFile = false;
     off_t FOffset = 0;
     int64_t FRemaining = 0;
-    bool FCopyFile = false;  // the descriptor takes no sendfile: read and write instead
+    bool FCopyFile = false; // the descriptor takes no sendfile: read and write instead
     bool FCloseAfter = false;
     bool FProgress = false;
 };

@@ -36,7 +36,7 @@ int ConnectionCapFor(int AMaxConnections)
     int cap = limits::kMaxOpenConnections;
     if (AMaxConnections > 0)
         cap = std::min(cap, AMaxConnections);
-    rlimit limit {};
+    rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         const long soft = static_cast<long>(limit.rlim_cur);
         const long room = soft - std::min<long>(limits::kReservedDescriptors, soft / 4);
@@ -63,6 +63,14 @@ THTTPWebBrokerBridge::~THTTPWebBrokerBridge()
 int THTTPWebBrokerBridge::ConnectionCount() const
 {
     return FImpl->Shared.OpenConnections.load();
+}
+
+int THTTPWebBrokerBridge::IdleConnectionCount() const
+{
+    size_t idle = 0;
+    for (const auto& loop : FImpl->Loops)
+        idle += loop->IdleCount();
+    return static_cast<int>(idle);
 }
 
 int THTTPWebBrokerBridge::ConnectionCap() const
@@ -105,8 +113,9 @@ void THTTPWebBrokerBridge::SetActive(bool AValue)
     ApplySettings();
     http::TServerShared& s = FImpl->Shared;
     s.Stopping.store(false);
-    int threads = FIOThreads > 0 ? FIOThreads
-                                 : limits::kIOThreadsPerCore * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int threads = FIOThreads > 0
+                      ? FIOThreads
+                      : limits::kIOThreadsPerCore * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     // Nothing stays behind from a start that fails: no listener, no loop, no thread.
     auto undo = [this] {
         FImpl->Watchdog.Stop();

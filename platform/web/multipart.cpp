@@ -21,7 +21,10 @@ namespace {
 
 constexpr size_t MaxBoundaryLength = 70;
 
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) noexcept
+{
+    return c == ' ' || c == '\t';
+}
 
 struct TPartHeaders {
     std::string Disposition;
@@ -132,7 +135,7 @@ TMultipartForm ParseMultipartFormData(std::string_view ABody, std::string_view A
     for (;;) {
         // pos stands just after a boundary
         if (ABody.substr(pos, 2) == "--")
-            return form;  // the closing boundary; the epilogue is ignored
+            return form; // the closing boundary; the epilogue is ignored
         while (pos < ABody.size() && IsBlank(ABody[pos]))
             ++pos;
         if (ABody.substr(pos, 2) != "\r\n")
@@ -145,7 +148,7 @@ TMultipartForm ParseMultipartFormData(std::string_view ABody, std::string_view A
         std::string_view headerBlock;
         size_t contentStart;
         if (ABody.substr(pos, 2) == "\r\n") {
-            contentStart = pos + 2;  // a part without headers
+            contentStart = pos + 2; // a part without headers
         } else {
             // search only as far as the header limit allows
             std::string_view window = ABody.substr(pos, ALimits.MaxPartHeaderSize + 4);
@@ -168,7 +171,7 @@ TMultipartForm ParseMultipartFormData(std::string_view ABody, std::string_view A
         TPartHeaders headers = ReadPartHeaders(headerBlock);
         size_t semi = headers.Disposition.find(';');
         if (!AsciiSameText(MediaTypeOf(headers.Disposition), "form-data") || semi == std::string::npos)
-            continue;  // not a form part: nothing to file it under
+            continue; // not a form part: nothing to file it under
         THeaderParams params;
         if (!ParseHeaderParams(std::string_view(headers.Disposition).substr(semi + 1), params))
             continue;

@@ -7,7 +7,14 @@
 
 namespace platform {
 
-enum TIdSSLVersion : uint8_t { sslvSSLv2 = 0, sslvSSLv23 = 1, sslvSSLv3 = 2, sslvTLSv1 = 3, sslvTLSv1_1 = 4, sslvTLSv1_2 = 5 };
+enum TIdSSLVersion : uint8_t {
+    sslvSSLv2 = 0,
+    sslvSSLv23 = 1,
+    sslvSSLv3 = 2,
+    sslvTLSv1 = 3,
+    sslvTLSv1_1 = 4,
+    sslvTLSv1_2 = 5
+};
 using TIdSSLVersions = std::set<TIdSSLVersion>;
 
 // Asked for the password of an encrypted key file.

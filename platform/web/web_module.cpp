@@ -47,7 +47,8 @@ bool TWebModule::DispatchRequest(TWebRequest& ARequest, TWebResponse& AResponse)
                 continue;
             handled = true;
             a->OnAction(a.get(), ARequest, AResponse, handled);
-            if (a->Default) tried = a.get();
+            if (a->Default)
+                tried = a.get();
             if (handled)
                 return true;
         }
@@ -83,9 +84,10 @@ std::string HtmlEscape(std::string_view AText)
 std::string ErrorPageHtml(std::string_view AMessage, std::string_view APathInfo)
 {
     std::string page;
-    page += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-            "<title>Error 500: Internal Server Error</title></head>\n<body>\n"
-            "<h1>Internal Server Error</h1>\n<p>";
+    page +=
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+        "<title>Error 500: Internal Server Error</title></head>\n<body>\n"
+        "<h1>Internal Server Error</h1>\n<p>";
     page += HtmlEscape(AMessage);
     page += "</p>\n<hr>\n<p>PathInfo: ";
     page += HtmlEscape(APathInfo);

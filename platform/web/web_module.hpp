@@ -15,8 +15,8 @@
 namespace platform {
 
 // (Sender: the action item, Request, Response, Handled by reference)
-using THTTPMethodEvent = std::function<void(TObject* Sender, TWebRequest& Request, TWebResponse& Response,
-                                            bool& Handled)>;
+using THTTPMethodEvent =
+    std::function<void(TObject* Sender, TWebRequest& Request, TWebResponse& Response, bool& Handled)>;
 
 class TWebActionItem : public TObject {
 public:

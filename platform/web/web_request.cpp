@@ -9,12 +9,18 @@ namespace platform {
 
 TMethodType MethodTypeOf(std::string_view AMethod) noexcept
 {
-    if (AMethod == "GET") return mtGet;
-    if (AMethod == "PUT") return mtPut;
-    if (AMethod == "POST") return mtPost;
-    if (AMethod == "HEAD") return mtHead;
-    if (AMethod == "DELETE") return mtDelete;
-    if (AMethod == "PATCH") return mtPatch;
+    if (AMethod == "GET")
+        return mtGet;
+    if (AMethod == "PUT")
+        return mtPut;
+    if (AMethod == "POST")
+        return mtPost;
+    if (AMethod == "HEAD")
+        return mtHead;
+    if (AMethod == "DELETE")
+        return mtDelete;
+    if (AMethod == "PATCH")
+        return mtPatch;
     return mtAny;
 }
 
@@ -58,8 +64,7 @@ namespace {
 // Fills the form's field lines and files from an urlencoded or multipart/form-data body; any
 // other body has neither. A multipart body that breaks the format gives neither (see
 // multipart.hpp).
-void ReadForm(std::string_view AContentType, std::string_view ABody, TStrings& AFields,
-              std::vector<TWebFile>& AFiles)
+void ReadForm(std::string_view AContentType, std::string_view ABody, TStrings& AFields, std::vector<TWebFile>& AFiles)
 {
     if (IsMediaType(AContentType, "application/x-www-form-urlencoded")) {
         ExtractUrlEncodedFields(ABody, AFields);
@@ -123,7 +128,7 @@ const TStrings& TWebRequest::ContentFields() const
 const std::vector<TWebFile>& TWebRequest::Files() const
 {
     if (!FFiles)
-        TWebRequest::ContentFields();  // one read of the body fills both
+        TWebRequest::ContentFields(); // one read of the body fills both
     return *FFiles;
 }
 

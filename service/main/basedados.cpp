@@ -7,23 +7,26 @@ namespace service {
 
 TBaseDados* BaseDados = nullptr;
 
-TBaseDados::TSession::TSession(const platform::TFDStrings& AParams)
-    : fdQuery1(&FdConnection1), FDQuery2(&FdConnection1) {
+TBaseDados::TSession::TSession(const platform::TFDStrings& AParams) : fdQuery1(&FdConnection1), FDQuery2(&FdConnection1)
+{
     FdConnection1.Params = AParams;
     FdConnection1.ResourceOptions.AutoReconnect = true;
     FdConnection1.LoginPrompt = false;
 }
 
 TBaseDados::TLease::TLease(TBaseDados& AOwner, TSession& ASession)
-    : FdConnection1(ASession.FdConnection1),
-      fdQuery1(ASession.fdQuery1),
-      FDQuery2(ASession.FDQuery2),
-      FOwner(AOwner),
-      FSession(ASession) {}
+    : FdConnection1(ASession.FdConnection1), fdQuery1(ASession.fdQuery1), FDQuery2(ASession.FDQuery2), FOwner(AOwner),
+      FSession(ASession)
+{
+}
 
-TBaseDados::TLease::~TLease() { FOwner.Release(FSession); }
+TBaseDados::TLease::~TLease()
+{
+    FOwner.Release(FSession);
+}
 
-TBaseDados::TBaseDados() {
+TBaseDados::TBaseDados()
+{
     FParams.Add("Server=127.0.0.1");
     FParams.Add("User_Name=Pelvador");
     FParams.Add("Password=Rwt507kpxm%");
@@ -34,9 +37,11 @@ TBaseDados::TBaseDados() {
 
 TBaseDados::~TBaseDados() = default;
 
-TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen) {
+TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen)
+{
     for (auto It = FIdle.rbegin(); It != FIdle.rend(); ++It) {
-        if ((*It)->FOpen != AOpen) continue;
+        if ((*It)->FOpen != AOpen)
+            continue;
         TSession* S = *It;
         FIdle.erase(std::next(It).base());
         return S;
@@ -44,16 +49,21 @@ TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen) {
     return nullptr;
 }
 
-bool TBaseDados::MayConnect() const {
+bool TBaseDados::MayConnect() const
+{
     const size_t Busy = FOpenCount + FConnecting;
-    if (Busy >= FMaxSessions) return false;
-    if (Busy < FGrowthLimit) return true;
+    if (Busy >= FMaxSessions)
+        return false;
+    if (Busy < FGrowthLimit)
+        return true;
     // Held at what the server accepted: one attempt to grow once the time has come.
     return FConnecting == 0 && TClock::now() >= FRetryGrowthAt;
 }
 
-void TBaseDados::SetOpen(TSession& ASession, bool AOpen) {
-    if (ASession.FOpen == AOpen) return;
+void TBaseDados::SetOpen(TSession& ASession, bool AOpen)
+{
+    if (ASession.FOpen == AOpen)
+        return;
     ASession.FOpen = AOpen;
     if (AOpen)
         ++FOpenCount;
@@ -61,10 +71,12 @@ void TBaseDados::SetOpen(TSession& ASession, bool AOpen) {
         --FOpenCount;
 }
 
-TBaseDados::TLease TBaseDados::Use() {
+TBaseDados::TLease TBaseDados::Use()
+{
     std::unique_lock Guard(FLock);
     for (;;) {
-        if (TSession* S = TakeIdle(true)) return TLease(*this, *S);
+        if (TSession* S = TakeIdle(true))
+            return TLease(*this, *S);
         if (!MayConnect()) {
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
                 FFree.wait_until(Guard, FRetryGrowthAt);
@@ -95,7 +107,7 @@ TBaseDados::TLease TBaseDados::Use() {
         FFree.notify_all();
         if (!Failure) {
             SetOpen(*S, true);
-            FGrowthLimit = KNoHold;  // the server took one more
+            FGrowthLimit = KNoHold; // the server took one more
             return TLease(*this, *S);
         }
 
@@ -103,7 +115,8 @@ TBaseDados::TLease TBaseDados::Use() {
         FIdle.insert(FIdle.begin(), S);
         // A connect still in progress may open a session that can serve this request.
         FFree.wait(Guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
-        if (FOpenCount == 0) std::rethrow_exception(Failure);
+        if (FOpenCount == 0)
+            std::rethrow_exception(Failure);
         // The server takes no more connections (its own limit, or this login's): hold the pool
         // at the ones it accepted and wait for one of them.
         FGrowthLimit = FOpenCount;
@@ -111,13 +124,15 @@ TBaseDados::TLease TBaseDados::Use() {
     }
 }
 
-void TBaseDados::Release(TSession& ASession) noexcept {
+void TBaseDados::Release(TSession& ASession) noexcept
+{
     {
         std::lock_guard Guard(FLock);
         // Results are not needed once the request has read them.
         ASession.fdQuery1.Close();
         // Settings changed while it was in use: it connects again with the new ones.
-        if (ASession.FParamsVersion != FParamsVersion) ASession.FdConnection1.Close();
+        if (ASession.FParamsVersion != FParamsVersion)
+            ASession.FdConnection1.Close();
         // A statement may have found the connection gone and failed to make it again.
         SetOpen(ASession, ASession.FdConnection1.Connected());
         FIdle.push_back(&ASession);
@@ -125,12 +140,14 @@ void TBaseDados::Release(TSession& ASession) noexcept {
     FFree.notify_all();
 }
 
-size_t TBaseDados::MaxSessions() const {
+size_t TBaseDados::MaxSessions() const
+{
     std::lock_guard Guard(FLock);
     return FMaxSessions;
 }
 
-void TBaseDados::SetMaxSessions(size_t AValue) {
+void TBaseDados::SetMaxSessions(size_t AValue)
+{
     {
         std::lock_guard Guard(FLock);
         FMaxSessions = std::max<size_t>(AValue, 1);
@@ -138,40 +155,48 @@ void TBaseDados::SetMaxSessions(size_t AValue) {
     FFree.notify_all();
 }
 
-void TBaseDados::SetRetryGrowth(TClock::duration AValue) {
+void TBaseDados::SetRetryGrowth(TClock::duration AValue)
+{
     {
         std::lock_guard Guard(FLock);
         FRetryGrowth = AValue;
-        if (FGrowthLimit != KNoHold) FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
+        if (FGrowthLimit != KNoHold)
+            FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
     }
     FFree.notify_all();
 }
 
-size_t TBaseDados::SessionCount() const {
+size_t TBaseDados::SessionCount() const
+{
     std::lock_guard Guard(FLock);
     return FSessions.size();
 }
 
-size_t TBaseDados::IdleOpenCount() const {
+size_t TBaseDados::IdleOpenCount() const
+{
     return static_cast<size_t>(std::count_if(FIdle.begin(), FIdle.end(), [](TSession* S) { return S->FOpen; }));
 }
 
-size_t TBaseDados::ConnectedCount() const {
+size_t TBaseDados::ConnectedCount() const
+{
     std::lock_guard Guard(FLock);
     return IdleOpenCount();
 }
 
-size_t TBaseDados::OpenCount() const {
+size_t TBaseDados::OpenCount() const
+{
     std::lock_guard Guard(FLock);
     return FOpenCount;
 }
 
-platform::TFDStrings TBaseDados::Params() const {
+platform::TFDStrings TBaseDados::Params() const
+{
     std::lock_guard Guard(FLock);
     return FParams;
 }
 
-void TBaseDados::SetParam(const std::string& AName, const std::string& AValue) {
+void TBaseDados::SetParam(const std::string& AName, const std::string& AValue)
+{
     {
         std::lock_guard Guard(FLock);
         FParams.SetValue(AName, AValue);

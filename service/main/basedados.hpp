@@ -29,14 +29,14 @@ public:
     class TSession {
     public:
         explicit TSession(const platform::TFDStrings& AParams);
-        platform::TFDConnection FdConnection1;  // declared first: the queries point to it
+        platform::TFDConnection FdConnection1; // declared first: the queries point to it
         platform::TFDQuery fdQuery1;
         platform::TFDQuery FDQuery2;
 
     private:
         friend class TBaseDados;
-        bool FOpen = false;           // its connection, as the pool last saw it
-        uint64_t FParamsVersion = 0;  // the settings it was given last
+        bool FOpen = false;          // its connection, as the pool last saw it
+        uint64_t FParamsVersion = 0; // the settings it was given last
     };
 
     // Exclusive use of one session for as long as the lease lives.
@@ -80,11 +80,11 @@ public:
     TLease Use();
 
     size_t MaxSessions() const;
-    void SetMaxSessions(size_t AValue);  // at least 1
+    void SetMaxSessions(size_t AValue); // at least 1
     void SetRetryGrowth(TClock::duration AValue);
-    size_t SessionCount() const;         // sessions made so far
-    size_t ConnectedCount() const;       // of those, how many hold an open connection (idle ones)
-    size_t OpenCount() const;            // sessions with an open connection, idle or in use
+    size_t SessionCount() const;   // sessions made so far
+    size_t ConnectedCount() const; // of those, how many hold an open connection (idle ones)
+    size_t OpenCount() const;      // sessions with an open connection, idle or in use
 
     // The connection settings every session starts from (Server, User_Name, Password,
     // Database, Port, DriverID).
@@ -105,14 +105,14 @@ private:
     void Release(TSession& ASession) noexcept;
 
     mutable std::mutex FLock;
-    std::condition_variable FFree;  // a session came back, a connect ended, a limit changed
+    std::condition_variable FFree; // a session came back, a connect ended, a limit changed
     platform::TFDStrings FParams;
     uint64_t FParamsVersion = 0;
     size_t FMaxSessions = KDefaultMaxSessions;
     std::vector<std::unique_ptr<TSession>> FSessions;
-    std::vector<TSession*> FIdle;  // the last released at the back
-    size_t FOpenCount = 0;         // sessions whose FOpen is set
-    size_t FConnecting = 0;        // connects in progress
+    std::vector<TSession*> FIdle; // the last released at the back
+    size_t FOpenCount = 0;        // sessions whose FOpen is set
+    size_t FConnecting = 0;       // connects in progress
     // After a refused connect: open plus connecting sessions held at this number until
     // FRetryGrowthAt; KNoHold otherwise.
     size_t FGrowthLimit = KNoHold;

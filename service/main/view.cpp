@@ -104,7 +104,7 @@ void TMainView::BuildLayout()
     // Where Tahoma is missing, a face of about its width keeps "Total de Resquests resolvidos:"
     // clear of the counter beside it (the widest default sans runs into it).
     QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                                         QStringLiteral("DejaVu Sans Condensed")});
+                                                          QStringLiteral("DejaVu Sans Condensed")});
     QFont font(QStringLiteral("Tahoma"));
     font.setPointSize(8);
     setFont(font);
@@ -218,8 +218,7 @@ void TMainView::resizeEvent(QResizeEvent* AEvent)
 void TMainView::FormCreate(QObject*)
 {
     try {
-        FControl = FConfigDir.empty() ? std::make_unique<TMainControl>()
-                                      : std::make_unique<TMainControl>(FConfigDir);
+        FControl = FConfigDir.empty() ? std::make_unique<TMainControl>() : std::make_unique<TMainControl>(FConfigDir);
         ShowConfig();
     } catch (const std::exception& e) {
         FControl.reset();
@@ -313,7 +312,7 @@ int32_t TMainView::HistoryLineCount() const
     if (doc->isEmpty())
         return 0;
     int32_t blocks = doc->blockCount();
-    if (doc->lastBlock().length() <= 1)  // an empty last line (only its separator)
+    if (doc->lastBlock().length() <= 1) // an empty last line (only its separator)
         --blocks;
     return blocks;
 }

@@ -81,7 +81,7 @@ private:
     std::unique_ptr<TMainControl> FControl;
     platform::TTextEncoding FGridEncoding = platform::TTextEncoding::Default;
     std::string FConfigDir;
-    QTimer* FDrainTimer = nullptr;  // coalesces history drains
+    QTimer* FDrainTimer = nullptr; // coalesces history drains
     bool FApplyingHistory = false;
     bool FShutDown = false;
 };

@@ -139,9 +139,9 @@ TEST_F(RelayCore, SecondCreateFailsAndKeepsTheFirst)
             EXPECT_EQ(e.Message(), "The Relay instance has already been created");
         }
     }
-    EXPECT_EQ(GTestRelayFreed, 1);  // the refused TTestRelay; the plain core counts nothing
+    EXPECT_EQ(GTestRelayFreed, 1); // the refused TTestRelay; the plain core counts nothing
     EXPECT_EQ(TRelayCore::GetInstance(), first);
-    EXPECT_EQ(Walk("GET", "/x").Content, "x");  // the first core keeps working
+    EXPECT_EQ(Walk("GET", "/x").Content, "x"); // the first core keeps working
 }
 
 TEST_F(RelayCore, AnyOperationBeforeCreateMakesAPlainCore)
@@ -209,7 +209,8 @@ TEST_F(RelayCore, PendingCallbacksWithAllAttachUnderAnyOnly)
     TRelayCore::AddCallbacks({Logger(log, "A")});
     TRelayCore::All("/x", Logger(log, "H"));
     EXPECT_EQ(CallbackCount("/x", mtAny), 2u);
-    for (auto m : {platform::mtGet, platform::mtPut, platform::mtPost, platform::mtHead, platform::mtDelete, platform::mtPatch})
+    for (auto m :
+         {platform::mtGet, platform::mtPut, platform::mtPost, platform::mtHead, platform::mtDelete, platform::mtPatch})
         EXPECT_EQ(CallbackCount("/x", m), 1u) << int(m);
     Walk("OPTIONS", "/x");
     EXPECT_EQ(Join(log), "A,H");
@@ -227,8 +228,8 @@ TEST_F(RelayCore, AllSharesOneCallableAcrossItsMethods)
         AResponse.Send(std::to_string(++count));
     });
     TRelayCore::All("/f", TRelayCallback([count = 0](TRelayRequest&, TRelayResponse& AResponse, const TProc&) mutable {
-        AResponse.Send(std::to_string(++count));
-    }));
+                        AResponse.Send(std::to_string(++count));
+                    }));
     EXPECT_EQ(Walk("GET", "/n").Content, "1");
     EXPECT_EQ(Walk("POST", "/n").Content, "2");
     EXPECT_EQ(Walk("GET", "/n").Content, "3");
@@ -250,9 +251,13 @@ TEST_F(RelayCore, EmptyCallbacksAreRefusedWhenRegistered)
         [] { TRelayCore::All("/e", TRelayCallbackRequest()); },
         [] { TRelayCore::Use(TRelayCallback()); },
         [] { TRelayCore::Use("/e", TRelayCallback()); },
-        [&log] { TRelayCore::Use("/e", {Middleware(log, "M"), TRelayCallback()}); },
+        [&log] {
+            TRelayCore::Use("/e", {Middleware(log, "M"), TRelayCallback()});
+        },
         [] { TRelayCore::AddCallback(TRelayCallback()); },
-        [&log] { TRelayCore::AddCallbacks({Logger(log, "B"), TRelayCallback()}); },
+        [&log] {
+            TRelayCore::AddCallbacks({Logger(log, "B"), TRelayCallback()});
+        },
         [] { TRelayCore::Group()->Prefix("g")->Get("e", TRelayCallbackResponse()); },
         [] { TRelayCore::Route("/e")->Patch(TRelayCallbackRequest()); },
     };
@@ -336,10 +341,19 @@ TEST_F(RelayCore, UseFormsOnTheRoot)
 
 TEST_F(RelayCore, PathsAreNormalised)
 {
-    struct Case { const char* in; const char* out; };
+    struct Case {
+        const char* in;
+        const char* out;
+    };
     const Case cases[] = {
-        {"", "/"}, {"/", "/"}, {"///", "/"}, {"api/gtin/:id", "/api/gtin/:id"},
-        {"/api/gtin/:id/", "/api/gtin/:id"}, {"//api//x//", "/api//x"}, {" a b/", "/ a b"}, {"/API/", "/API"},
+        {"", "/"},
+        {"/", "/"},
+        {"///", "/"},
+        {"api/gtin/:id", "/api/gtin/:id"},
+        {"/api/gtin/:id/", "/api/gtin/:id"},
+        {"//api//x//", "/api//x"},
+        {" a b/", "/ a b"},
+        {"/API/", "/API"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TRelayCore::NormalizePath(c.in), c.out) << c.in;
@@ -358,19 +372,19 @@ TEST_F(RelayCore, ShortForms)
     int statusAtStart = 0;
     TRelayCore::Get("/req", TRelayCallbackRequest([&](TRelayRequest&) { log.push_back("req"); }));
     TRelayCore::Get("/req2", TRelayCallbackRequest([&](TRelayRequest& ARequest) {
-        statusAtStart = 0;
-        log.push_back("req2:" + ARequest.Params().Items("id"));
-    }));
+                        statusAtStart = 0;
+                        log.push_back("req2:" + ARequest.Params().Items("id"));
+                    }));
     TRelayCore::Post("/res", TRelayCallbackResponse([&](TRelayResponse& AResponse) {
-        statusAtStart = AResponse.Status();
-        AResponse.Send("res");
-    }));
+                         statusAtStart = AResponse.Status();
+                         AResponse.Send("res");
+                     }));
     TRelayCore::Put("/rr", TRelayCallbackRequestResponse([&](TRelayRequest&, TRelayResponse& AResponse) {
-        statusAtStart = AResponse.Status();
-        AResponse.Send("rr").Status(201);
-    }));
+                        statusAtStart = AResponse.Status();
+                        AResponse.Send("rr").Status(201);
+                    }));
     TRelayCore::Get("/reqstatus", TRelayCallbackRequest([&](TRelayRequest&) {}));
-    TRelayCore::Delete("/reqstatus", [&](TRelayRequest&) {});  // lambdas pick their form by themselves
+    TRelayCore::Delete("/reqstatus", [&](TRelayRequest&) {}); // lambdas pick their form by themselves
     TRelayCore::Patch("/rr", [&](TRelayRequest&, TRelayResponse& AResponse) { AResponse.Send("patched"); });
     TRelayCore::Head("/res", [&](TRelayResponse& AResponse) { AResponse.Status(200); });
 

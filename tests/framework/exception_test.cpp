@@ -35,25 +35,40 @@ TEST(RelayException, ToJSONMemberOrderIsFixed)
 {
     ERelayException a, b;
     a.Type(TMessageType::Error).Title("T").Code(7).Error("x").Hint("h").Unit("u").Detail("dd");
-    b.Detail("dd").Unit("u").Hint("h").Error("x").Code(7).Title("T").Type(TMessageType::Error).Status(TResponseStatus::BadRequest);
-    const char* expected = "{\"type\":\"Error\",\"title\":\"T\",\"code\":7,\"error\":\"x\",\"hint\":\"h\",\"unit\":\"u\"}";
+    b.Detail("dd")
+        .Unit("u")
+        .Hint("h")
+        .Error("x")
+        .Code(7)
+        .Title("T")
+        .Type(TMessageType::Error)
+        .Status(TResponseStatus::BadRequest);
+    const char* expected =
+        "{\"type\":\"Error\",\"title\":\"T\",\"code\":7,\"error\":\"x\",\"hint\":\"h\",\"unit\":\"u\"}";
     EXPECT_EQ(a.ToJSON(), expected);
     EXPECT_EQ(b.ToJSON(), expected);
 }
 
 TEST(RelayException, BlankRules)
 {
-    struct Case { const char* name; ERelayException e; const char* json; };
+    struct Case {
+        const char* name;
+        ERelayException e;
+        const char* json;
+    };
     std::vector<Case> cases;
     cases.push_back({"default type", ERelayException::New().Type(TMessageType::Default), "{\"error\":\"\"}"});
-    cases.push_back({"warning", ERelayException::New().Type(TMessageType::Warning), "{\"type\":\"Warning\",\"error\":\"\"}"});
-    cases.push_back({"information", ERelayException::New().Type(TMessageType::Information), "{\"type\":\"Information\",\"error\":\"\"}"});
+    cases.push_back(
+        {"warning", ERelayException::New().Type(TMessageType::Warning), "{\"type\":\"Warning\",\"error\":\"\"}"});
+    cases.push_back({"information", ERelayException::New().Type(TMessageType::Information),
+                     "{\"type\":\"Information\",\"error\":\"\"}"});
     cases.push_back({"three spaces", ERelayException::New().Title("   "), "{\"error\":\"\"}"});
     cases.push_back({"lone tab", ERelayException::New().Title("\t").Hint("\r\n").Unit(" \x01 "), "{\"error\":\"\"}"});
     cases.push_back({"kept spaces", ERelayException::New().Title(" a "), "{\"title\":\" a \",\"error\":\"\"}"});
     cases.push_back({"code 0", ERelayException::New().Code(0), "{\"error\":\"\"}"});
     cases.push_back({"code -1", ERelayException::New().Code(-1), "{\"code\":-1,\"error\":\"\"}"});
-    cases.push_back({"detail and status", ERelayException::New().Detail("d").Status(TResponseStatus::BadRequest), "{\"error\":\"\"}"});
+    cases.push_back({"detail and status", ERelayException::New().Detail("d").Status(TResponseStatus::BadRequest),
+                     "{\"error\":\"\"}"});
     cases.push_back({"blank error kept", ERelayException::New().Error("  "), "{\"error\":\"  \"}"});
     for (const auto& c : cases)
         EXPECT_EQ(c.e.ToJSON(), c.json) << c.name;

@@ -41,7 +41,8 @@ TEST(FuzzHttpInputs, HarnessSeesTheServersAnswers)
     std::string two = Serve("GET /api/nothing HTTP/1.1\r\n\r\nGET /api/grava HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(two.find("HTTP/1.1 404"), 0u) << two;
     EXPECT_NE(two.find("HTTP/1.1 405"), std::string::npos) << two;
-    std::string json = Serve("POST /api/grava HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n[1");
+    std::string json =
+        Serve("POST /api/grava HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n[1");
     EXPECT_EQ(json.find("HTTP/1.1 400"), 0u) << json;
     EXPECT_NE(json.find("Invalid JSON"), std::string::npos) << json;
     std::string garbage = Serve("\x01\x02 nonsense\r\n\r\n");

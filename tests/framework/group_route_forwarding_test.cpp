@@ -102,12 +102,30 @@ public:
         Log.push_back(std::string(AMethod) + " " + APath + " " + FormAndName(ACallback));
         return GetInstance();
     }
-    static TFakeCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Get", APath, ACallback); }
-    static TFakeCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Put", APath, ACallback); }
-    static TFakeCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Head", APath, ACallback); }
-    static TFakeCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Post", APath, ACallback); }
-    static TFakeCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Patch", APath, ACallback); }
-    static TFakeCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Note("Delete", APath, ACallback); }
+    static TFakeCore& Get(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Get", APath, ACallback);
+    }
+    static TFakeCore& Put(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Put", APath, ACallback);
+    }
+    static TFakeCore& Head(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Head", APath, ACallback);
+    }
+    static TFakeCore& Post(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Post", APath, ACallback);
+    }
+    static TFakeCore& Patch(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Patch", APath, ACallback);
+    }
+    static TFakeCore& Delete(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Note("Delete", APath, ACallback);
+    }
 };
 
 using TGroup = TRelayCoreGroup<TFakeCore>;
@@ -132,18 +150,14 @@ using Log = std::vector<std::string>;
 TEST(GroupForwarding, JoinPrefixTable)
 {
     struct Row {
-        const char* Prefix;  // nullptr: no Prefix call
+        const char* Prefix; // nullptr: no Prefix call
         const char* Path;
         const char* Joined;
     } rows[] = {
-        {"/api", "users", "/api/users"},
-        {"/api", "/users/:id/", "/api/users/:id"},
-        {"/api", "", "/api/"},
-        {"/api", "/", "/api/"},
-        {nullptr, "users", "/users"},
-        {"/", "users", "//users"},
-        {"api", "a//b", "/api/a//b"},
-        {"api", " x ", "/api/ x "},
+        {"/api", "users", "/api/users"}, {"/api", "/users/:id/", "/api/users/:id"},
+        {"/api", "", "/api/"},           {"/api", "/", "/api/"},
+        {nullptr, "users", "/users"},    {"/", "users", "//users"},
+        {"api", "a//b", "/api/a//b"},    {"api", " x ", "/api/ x "},
     };
     for (const auto& r : rows) {
         auto group = NewGroup();
@@ -160,8 +174,9 @@ TEST(GroupForwarding, PrefixTable)
         const char* Prefix;
         const char* Stored;
     } rows[] = {
-        {"api", "/api"},   {"/api", "/api"},   {"api/", "/api"}, {"/api/", "/api"}, {"///api//", "/api"},
-        {"shop/items", "/shop/items"}, {"", "/"}, {"/", "/"},     {"a//b", "/a//b"},
+        {"api", "/api"},   {"/api", "/api"},     {"api/", "/api"},
+        {"/api/", "/api"}, {"///api//", "/api"}, {"shop/items", "/shop/items"},
+        {"", "/"},         {"/", "/"},           {"a//b", "/a//b"},
     };
     for (const auto& r : rows) {
         auto group = TGroup::Create();
@@ -184,8 +199,12 @@ TEST(GroupForwarding, EveryMethodAndFormKeepsItsForm)
     group->Patch("e", Named("f"))->Patch("e", rr)->Patch("e", rq)->Patch("e", rs);
     group->Delete("g", Named("f"))->Delete("g", rr)->Delete("g", rq)->Delete("g", rs);
     Log expected;
-    for (auto [method, path] : std::vector<std::pair<std::string, std::string>>{
-             {"Get", "/p/a"}, {"Put", "/p/b"}, {"Head", "/p/c"}, {"Post", "/p/d"}, {"Patch", "/p/e"}, {"Delete", "/p/g"}}) {
+    for (auto [method, path] : std::vector<std::pair<std::string, std::string>>{{"Get", "/p/a"},
+                                                                                {"Put", "/p/b"},
+                                                                                {"Head", "/p/c"},
+                                                                                {"Post", "/p/d"},
+                                                                                {"Patch", "/p/e"},
+                                                                                {"Delete", "/p/g"}}) {
         expected.push_back(method + " " + path + " full f");
         expected.push_back(method + " " + path + " reqres rr");
         expected.push_back(method + " " + path + " req rq");
@@ -224,7 +243,7 @@ TEST(GroupForwarding, PendingCallbacksRouteAndEnd)
     group->Prefix("other");
     TFakeCore::Log.clear();
     route->Get(Named("H"));
-    EXPECT_EQ(TFakeCore::Log, (Log{"Get /api/users full H"}));  // not moved by the new prefix
+    EXPECT_EQ(TFakeCore::Log, (Log{"Get /api/users full H"})); // not moved by the new prefix
 
     EXPECT_EQ(&group->End(), &TFakeCore::GetInstance());
     EXPECT_EQ(&route->End(), &TFakeCore::GetInstance());
@@ -248,9 +267,9 @@ TEST(RouteForwarding, PathKeptAndEveryFormForwarded)
     TRelayCallbackRequest rq = [](TRelayRequest&) { Ran += "rq"; };
     TRelayCallbackResponse rs = [](TRelayResponse&) { Ran += "rs"; };
     route->Get(Named("f"))->Put(rr)->Head(rq)->Post(rs)->Patch(Named("p"))->Delete(rr)->Patch(rq)->Delete(rs);
-    EXPECT_EQ(TFakeCore::Log, (Log{"Get api/x/ full f", "Put api/x/ reqres rr", "Head api/x/ req rq",
-                                   "Post api/x/ res rs", "Patch api/x/ full p", "Delete api/x/ reqres rr",
-                                   "Patch api/x/ req rq", "Delete api/x/ res rs"}));
+    EXPECT_EQ(TFakeCore::Log,
+              (Log{"Get api/x/ full f", "Put api/x/ reqres rr", "Head api/x/ req rq", "Post api/x/ res rs",
+                   "Patch api/x/ full p", "Delete api/x/ reqres rr", "Patch api/x/ req rq", "Delete api/x/ res rs"}));
     EXPECT_EQ(std::static_pointer_cast<TRoute>(route)->Path(), "api/x/");
 }
 

@@ -73,11 +73,11 @@ class GroupRoute : public testing_support::TRestoresFramework {};
 TEST_F(GroupRoute, PrefixedParameterRoute)
 {
     std::string id;
-    TRelayCore::Group()->Prefix("/api/")->Get("/users/:id/", [&](TRelayRequest& ARequest, TRelayResponse& AResponse,
-                                                                  const TProc&) {
-        id = ARequest.Params().Items("id");
-        AResponse.Send("user");
-    });
+    TRelayCore::Group()->Prefix("/api/")->Get("/users/:id/",
+                                              [&](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                                                  id = ARequest.Params().Items("id");
+                                                  AResponse.Send("user");
+                                              });
     EXPECT_EQ(Walk("GET", "/api/users/7"), "200");
     EXPECT_EQ(id, "7");
     EXPECT_EQ(CallbackCount(Node({"api", "users", ":id"}), mtGet), 1u);
@@ -90,7 +90,7 @@ TEST_F(GroupRoute, NoPrefixLandsAtTheRoot)
     EXPECT_EQ(CallbackCount(Node({"users"}), mtGet), 1u);
     EXPECT_EQ(TRelayCore::RootTree().Middleware().size(), 1u);
     EXPECT_EQ(Walk("GET", "/users"), "M H 200");
-    EXPECT_EQ(Walk("GET", "/elsewhere"), "M M 404");  // root middleware runs for every request
+    EXPECT_EQ(Walk("GET", "/elsewhere"), "M M 404"); // root middleware runs for every request
 }
 
 TEST_F(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
@@ -150,10 +150,10 @@ TEST_F(GroupRoute, PendingCallbacksWaitForTheNextMethodRegistration)
     route->AddCallback(Named("A"))->All(Middleware("M"));
     TRelayCore::Group()->Prefix("g")->Use(Middleware("GM"));
     route->AddCallbacks({});
-    TRelayCore::Post("/elsewhere", Named("H"));  // the next method registration, anywhere
+    TRelayCore::Post("/elsewhere", Named("H")); // the next method registration, anywhere
     EXPECT_EQ(Walk("POST", "/elsewhere"), "A H 200");
     route->Post(Named("P"));
-    EXPECT_EQ(CallbackCount(Node({"r"}), mtPost), 1u);  // A was used up
+    EXPECT_EQ(CallbackCount(Node({"r"}), mtPost), 1u); // A was used up
 
     auto group = TRelayCore::Group()->Prefix("/api");
     group->AddCallback(Named("A2"))->Get("users", Named("H2"));

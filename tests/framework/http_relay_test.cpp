@@ -60,8 +60,10 @@ protected:
         TRelay::Create();
         TRelay::Use({JsonBody()});
         TRelay::Get("/hello", [](TRelayRequest&, TRelayResponse& res) { res.Send("Hello"); });
-        TRelay::Get("/api/item/:id", [](TRelayRequest& req, TRelayResponse& res) { res.Send("item " + req.Params().Items("id")); });
-        TRelay::Get("/api/num/(\\d+)", [](TRelayRequest& req, TRelayResponse& res) { res.Send("digits " + req.PathInfo()); });
+        TRelay::Get("/api/item/:id",
+                    [](TRelayRequest& req, TRelayResponse& res) { res.Send("item " + req.Params().Items("id")); });
+        TRelay::Get("/api/num/(\\d+)",
+                    [](TRelayRequest& req, TRelayResponse& res) { res.Send("digits " + req.PathInfo()); });
         TRelay::Get("/json", [](TRelayRequest&, TRelayResponse& res) {
             auto o = std::make_unique<platform::TJSONObject>();
             o->AddPair("Status", "a/b");
@@ -109,7 +111,8 @@ protected:
             auto& raw = static_cast<platform::THTTPAppRequest&>(req.RawWebRequest());
             res.Send("user=" + raw.AuthUserName() + " header=" + req.Headers().Items("authorization"));
         });
-        TRelay::Get("/addr", [](TRelayRequest& req, TRelayResponse& res) { res.Send(req.RawWebRequest().RemoteAddr()); });
+        TRelay::Get("/addr",
+                    [](TRelayRequest& req, TRelayResponse& res) { res.Send(req.RawWebRequest().RemoteAddr()); });
 
         PictureFile = WritePicture();
         Port = FreePort();
@@ -126,7 +129,7 @@ protected:
     std::string Url(const std::string& APath) const { return LoopbackUrl(Port, APath); }
 
     int Port = 0;
-    TGate Gate;  // holds "/block" until the test opens it
+    TGate Gate; // holds "/block" until the test opens it
 };
 
 } // namespace
@@ -171,7 +174,8 @@ TEST_F(RelayHttp, BodyObjectAnsweredAsContentIsFreedOnce)
 {
     TRelay::Listen();
     for (int i = 0; i < 3; ++i) {
-        auto c = Curl({"-H", "Content-Type: application/json", "--data-binary", "{\"a\":[1,2,{\"b\":null}]}", Url("/echo")});
+        auto c =
+            Curl({"-H", "Content-Type: application/json", "--data-binary", "{\"a\":[1,2,{\"b\":null}]}", Url("/echo")});
         EXPECT_EQ(c.Reply.Status, 200);
         EXPECT_EQ(c.Reply.Body, "{\"a\":[1,2,{\"b\":null}]}");
         EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "application/json; charset=UTF-8");
@@ -368,7 +372,7 @@ TEST_F(RelayHttp, StartStopStartOnANewPort)
 
 TEST_F(RelayHttp, StopListenBeforeAnyStartAndAfterAStop)
 {
-    MIROVANDEL_IN_FRESH_PROCESS();  // the server object, once made, stays for the process
+    MIROVANDEL_IN_FRESH_PROCESS(); // the server object, once made, stays for the process
     int stops = 0;
     TRelay::SetOnStopListen([&] { ++stops; });
     try {
@@ -497,7 +501,7 @@ TEST_F(RelayHttp, AnyAuthorizationSchemeReachesTheRouterUndecoded)
 
 TEST_F(RelayHttp, TlsOptions)
 {
-    MIROVANDEL_IN_FRESH_PROCESS();  // the options, once made, stay for the process
+    MIROVANDEL_IN_FRESH_PROCESS(); // the options, once made, stay for the process
     auto options = TRelay::SSLOptions();
     EXPECT_EQ(TRelay::SSLOptions(), options); // made once
     EXPECT_TRUE(options->Active());

@@ -83,7 +83,7 @@ TEST(JsonBody, ParsesOnlyTheExactJsonMediaType)
         EXPECT_EQ(x.Status(), 200) << row.header;
         if (!row.parsed) {
             EXPECT_EQ(x.BodyValue(), nullptr) << row.header;
-            EXPECT_EQ(x.Req().Body(), "{\"nome\":\"x\"}") << row.header;  // still there as text
+            EXPECT_EQ(x.Req().Body(), "{\"nome\":\"x\"}") << row.header; // still there as text
             continue;
         }
         const auto* body = x.Req().Body<TJSONObject>();
@@ -129,7 +129,7 @@ TEST(JsonBody, AnyKindOfValueIsStored)
     EXPECT_EQ(arr.BodyValue()->Kind(), TJSONValue::TKind::Array);
     EXPECT_EQ(arr.BodyValue()->ToJSON(), "[1,2]");
 
-    TJsonExchange line("PUT", "application/json", "{\"ean\":\"1\"}\n");  // white space after an object
+    TJsonExchange line("PUT", "application/json", "{\"ean\":\"1\"}\n"); // white space after an object
     ASSERT_TRUE(line.Run(JsonBody()));
     ASSERT_NE(line.Req().Body<TJSONObject>(), nullptr);
 
@@ -198,7 +198,7 @@ TEST(JsonBody, PlainAnswersAreLeftAlone)
 
 TEST(JsonBody, CharsetOfTheLatestCallServesEveryCopy)
 {
-    const testing_support::TFrameworkState restored;  // the charset is process-wide
+    const testing_support::TFrameworkState restored; // the charset is process-wide
     TRelayCallback first = JsonBody("ISO-8859-1");
     EXPECT_EQ(JsonCharset(), "ISO-8859-1");
     TJsonExchange x("GET", "", "");
@@ -235,10 +235,11 @@ TEST(JsonBody, JsonContentIsWrittenAlsoWhenTheChainRaises)
 
     // The same for the quiet interruption of a later middleware.
     TJsonExchange y("GET", "", "");
-    EXPECT_THROW(y.Run(JsonBody(), [&] {
-        y.Res().Send(new TJSONObject);
-        throw ERelayCallbackInterrupted("stop");
-    }),
+    EXPECT_THROW(y.Run(JsonBody(),
+                       [&] {
+                           y.Res().Send(new TJSONObject);
+                           throw ERelayCallbackInterrupted("stop");
+                       }),
                  ERelayCallbackInterrupted);
     EXPECT_EQ(y.Content(), "{}");
 }

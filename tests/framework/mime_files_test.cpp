@@ -38,14 +38,14 @@ TEST(MimeTypeOfFile, ByExtension)
     const Row rows[] = {
         {"7891000100103.png", "image/png"},
         {"/srv/files/7891000100103.PNG", "image/png"},
-        {"a.Png ", "image/png"},                  // blanks after the extension are trimmed
+        {"a.Png ", "image/png"}, // blanks after the extension are trimmed
         {"photo.jpg", "image/jpeg"},
         {"page.html", "text/html"},
         {"data.json", "application/json"},
         {"noextension", "application/octet-stream"},
         {"archive.unknownext", "application/octet-stream"},
         {"trailingdot.", "application/octet-stream"},
-        {"dir.png/file", "application/octet-stream"},  // a dot in a folder name is no extension
+        {"dir.png/file", "application/octet-stream"}, // a dot in a folder name is no extension
         {"C:picture.gif", "image/gif"},
         {"", "application/octet-stream"},
     };
@@ -131,7 +131,7 @@ TEST(RelayCoreFile, RefusesWhatIsNotAFile)
     EXPECT_EQ(ExceptionText([&] { TRelayCoreFile f((dir.Path() / "dangling.png").string()); }), "File not exist");
     EXPECT_EQ(ExceptionText([] { TRelayCoreFile f("/dev/null"); }), "File not exist");
 
-    TRelayCoreFile viaLink((dir.Path() / "link.png").string());  // links are followed
+    TRelayCoreFile viaLink((dir.Path() / "link.png").string()); // links are followed
     EXPECT_EQ(viaLink.Name(), "link.png");
     EXPECT_EQ(viaLink.Size(), 1);
 }

@@ -45,7 +45,7 @@ std::string BadRequestOf(const std::function<void()>& ARead)
     } catch (const ERelayException& e) {
         EXPECT_EQ(e.Status(), TResponseStatus::BadRequest);
         EXPECT_EQ(e.Message(), e.Error());
-        platform::TJSONObject only;  // the JSON form is the one member "error"
+        platform::TJSONObject only; // the JSON form is the one member "error"
         only.AddPair("error", e.Error());
         EXPECT_EQ(e.ToJSON(), only.ToJSON());
         return e.Error();
@@ -130,7 +130,7 @@ TEST_F(ParamField, RequiredRuleTestsPresenceNotContent)
 
 TEST_F(ParamField, TrimmingAndStrings)
 {
-    TQuery q("n=++42++&t=%09x%0A");  // "  42  " and "\tx\n"
+    TQuery q("n=++42++&t=%09x%0A"); // "  42  " and "\tx\n"
     EXPECT_EQ(q.Field("n").AsString(), "  42  ");
     EXPECT_EQ(q.Field("n").AsInteger(), 42);
     EXPECT_EQ(q.Field("n").AsInt64(), 42);
@@ -211,19 +211,20 @@ TEST_F(ParamField, FloatsAcceptEitherSeparator)
         const char* Text;
         bool Ok;
         double Value;
-        const char* Shown;  // the text in the message
+        const char* Shown; // the text in the message
     } rows[] = {
-        {"1.5", true, 1.5, ""},      {"1,5", true, 1.5, ""},      {"-0.25", true, -0.25, ""},
-        {"2e3", true, 2000, ""},     {".5", true, 0.5, ""},       {"10", true, 10, ""},
+        {"1.5", true, 1.5, ""},           {"1,5", true, 1.5, ""},       {"-0.25", true, -0.25, ""},
+        {"2e3", true, 2000, ""},          {".5", true, 0.5, ""},        {"10", true, 10, ""},
         {"1.234,5", false, 0, "1.234.5"}, {"1.2.3", false, 0, "1.2.3"}, {"abc", false, 0, "abc"},
-        {"1e", false, 0, "1e"},      {"inf", false, 0, "inf"},    {"nan", false, 0, "nan"},
+        {"1e", false, 0, "1e"},           {"inf", false, 0, "inf"},     {"nan", false, 0, "nan"},
         {"1e999", false, 0, "1e999"},
     };
     for (const auto& r : rows) {
         TStringDictionary params;
         params.AddOrSetValue("price", r.Text);
         TRelayCoreParam param(std::make_unique<TStringDictionary>(std::move(params)));
-        std::string message = BadRequestOf([&] { EXPECT_DOUBLE_EQ(param.Field("price").AsFloat(), r.Value) << r.Text; });
+        std::string message =
+            BadRequestOf([&] { EXPECT_DOUBLE_EQ(param.Field("price").AsFloat(), r.Value) << r.Text; });
         if (r.Ok)
             EXPECT_EQ(message, "") << r.Text;
         else
@@ -277,22 +278,21 @@ TEST_F(ParamField, DatesAndTimes)
     struct Row {
         const char* Text;
         std::function<TDateTime(TRelayCoreParamField&)> Read;
-        TDateTime Expected;  // -1: fails
+        TDateTime Expected; // -1: fails
     } rows[] = {
         {"2024-01-15", [](auto& f) { return f.AsDate(); }, Date(2024, 1, 15)},
-        {"2024-01-15T10:00:00", [](auto& f) { return f.AsDate(); }, Date(2024, 1, 15)},  // first 10 chars
+        {"2024-01-15T10:00:00", [](auto& f) { return f.AsDate(); }, Date(2024, 1, 15)}, // first 10 chars
         {"2024-1-5", [](auto& f) { return f.AsDate(); }, Date(2024, 1, 5)},
         {"15/01/2024", [](auto& f) { return f.AsDate(); }, -1},
         {"2024-02-30", [](auto& f) { return f.AsDate(); }, -1},
         {"2024-13-01", [](auto& f) { return f.AsDate(); }, -1},
         {"10:30:00", [](auto& f) { return f.AsTime(); }, Time(10, 30, 0)},
-        {"10:30:00.250", [](auto& f) { return f.AsTime(); }, Time(10, 30, 0)},  // first 8 chars
+        {"10:30:00.250", [](auto& f) { return f.AsTime(); }, Time(10, 30, 0)}, // first 8 chars
         {"10:30", [](auto& f) { return f.AsTime(); }, Time(10, 30, 0)},
         {"25:00:00", [](auto& f) { return f.AsTime(); }, -1},
         {"10-30-00", [](auto& f) { return f.AsTime(); }, -1},
         {"2024-01-15 10:30:00", [](auto& f) { return f.AsDateTime(); }, Date(2024, 1, 15) + Time(10, 30, 0)},
-        {"2024-01-15 10:30:00.250", [](auto& f) { return f.AsDateTime(); },
-         Date(2024, 1, 15) + Time(10, 30, 0, 250)},
+        {"2024-01-15 10:30:00.250", [](auto& f) { return f.AsDateTime(); }, Date(2024, 1, 15) + Time(10, 30, 0, 250)},
         {"2024-01-15", [](auto& f) { return f.AsDateTime(); }, Date(2024, 1, 15)},
         {"2024-01-15x", [](auto& f) { return f.AsDateTime(); }, -1},
         {"2024-01-15T10:30:00", [](auto& f) { return f.AsDateTime(); }, -1},
@@ -306,7 +306,7 @@ TEST_F(ParamField, DatesAndTimes)
         std::string message = BadRequestOf([&] { got = r.Read(f); });
         if (r.Expected < 0) {
             EXPECT_NE(message, "") << r.Text;
-            EXPECT_NE(message.find(std::string("'") + r.Text + "'"), std::string::npos) << message;  // whole text
+            EXPECT_NE(message.find(std::string("'") + r.Text + "'"), std::string::npos) << message; // whole text
         } else {
             EXPECT_EQ(message, "") << r.Text;
             EXPECT_NEAR(got, r.Expected, 1e-9) << r.Text;
@@ -321,7 +321,7 @@ TEST_F(ParamField, DateFormatOrderAndSeparator)
     TQuery q("a=15/01/2024&b=2024-01-15&c=01/15/2024");
     EXPECT_EQ(q.Field("a").AsDate(), Date(2024, 1, 15));
     EXPECT_NE(BadRequestOf([&] { q.Field("b").AsDate(); }), "");
-    EXPECT_NE(BadRequestOf([&] { q.Field("c").AsDate(); }), "");  // month 15
+    EXPECT_NE(BadRequestOf([&] { q.Field("c").AsDate(); }), ""); // month 15
 
     TQuery p("a=01-15-2024");
     p.Field("a").DateFormat("MM-dd-yyyy");
@@ -332,7 +332,7 @@ TEST_F(ParamField, Iso8601InUtc)
 {
     struct Row {
         const char* Text;
-        TDateTime Expected;  // -1: fails
+        TDateTime Expected; // -1: fails
     } rows[] = {
         {"2024-01-15T10:00:00+02:00", Date(2024, 1, 15) + Time(8, 0, 0)},
         {"2024-01-15T10:00:00Z", Date(2024, 1, 15) + Time(10, 0, 0)},
@@ -385,7 +385,7 @@ TEST_F(ParamField, CacheSharesOneFieldPerKeyIgnoringCase)
 
     // non-ASCII keys fold by the locale rules too
     TQuery u("%C3%87%C3%83O=1");
-    EXPECT_EQ(&u.Field("\xC3\x87\xC3\x83O"), &u.Field("\xC3\xA7\xC3\xA3o"));  // "ÇÃO" and "ção"
+    EXPECT_EQ(&u.Field("\xC3\x87\xC3\x83O"), &u.Field("\xC3\xA7\xC3\xA3o")); // "ÇÃO" and "ção"
     EXPECT_EQ(u.Field("\xC3\xA7\xC3\xA3o").AsInteger(), 1);
 
     // a cached field is not reconfigured
@@ -445,7 +445,7 @@ TEST_F(ParamField, BracketSuffixes)
     TRelayCoreParamFieldLhsBrackets b;
     b.SetValue(TLhsBracketsType::EndsWith, "z");
     EXPECT_EQ(b.EndsWith(), "z");
-    EXPECT_TRUE(b.Types().IsEmpty());  // SetValue leaves the set alone
+    EXPECT_TRUE(b.Types().IsEmpty()); // SetValue leaves the set alone
 }
 
 namespace {
@@ -485,7 +485,7 @@ TEST_F(ParamField, UploadHidesTheFieldOfTheSameName)
     ASSERT_NE(stream, nullptr);
     char buf[3];
     ASSERT_EQ(stream->Read(buf, 3), 3u);
-    EXPECT_EQ(file.AsStream()->Position(), 0);  // rewound on every read
+    EXPECT_EQ(file.AsStream()->Position(), 0); // rewound on every read
 
     auto dir = std::filesystem::temp_directory_path() / ("field-save-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -526,5 +526,5 @@ TEST_F(ParamField, FieldMadeDirectlyHasEmptySettings)
     EXPECT_EQ(f.DateFormat(), "");
     EXPECT_EQ(f.AsInteger(), 1);
     TRelayCoreParamField missing(params, "b");
-    EXPECT_THROW(missing.Required().AsString(), ERelayException);  // with the empty template's text
+    EXPECT_THROW(missing.Required().AsString(), ERelayException); // with the empty template's text
 }

@@ -25,7 +25,7 @@ TEST(RelayCoreParam, ReadsIgnoreCaseValuesDoNot)
         EXPECT_EQ((*p)[key], "AbC") << key;
         EXPECT_TRUE(p->ContainsKey(key)) << key;
     }
-    EXPECT_EQ(p->Items("NA\xC3\x87\xC3\x83O"), "x");  // "NAÇÃO"
+    EXPECT_EQ(p->Items("NA\xC3\x87\xC3\x83O"), "x"); // "NAÇÃO"
     EXPECT_EQ(p->Items("i"), "");
     EXPECT_EQ(p->Items("idx"), "");
     EXPECT_TRUE(p->ContainsValue("AbC"));
@@ -64,7 +64,7 @@ TEST(RelayCoreParam, DictionaryAddFailsOnExactDuplicate)
 {
     auto p = MakeParam({{"id", "1"}});
     EXPECT_THROW(p->Dictionary().Add("id", "2"), platform::EListError);
-    EXPECT_NO_THROW(p->Dictionary().Add("ID", "2"));  // exact keys
+    EXPECT_NO_THROW(p->Dictionary().Add("ID", "2")); // exact keys
     auto pairs = p->ToArray();
     ASSERT_EQ(pairs.size(), 2u);
     EXPECT_EQ(pairs[0], (TRelayCoreParam::TPair{"id", "1"}));
@@ -80,7 +80,7 @@ TEST(RelayCoreParam, AddStreamKeepsStreamsTheCallers)
     ASSERT_NE(p->Files(), nullptr);
     EXPECT_EQ(p->Files()->Count(), 2u);
     EXPECT_EQ(p->Files()->Items("file"), &b);
-    p.reset();  // must not free a or b
+    p.reset(); // must not free a or b
     EXPECT_EQ(a.DataString(), "a");
 }
 

@@ -56,9 +56,8 @@ void RegisterEchoRoutes()
     TRelayCore::Get("/headers", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
         text(AResponse, Echo(ARequest.Headers()));
     });
-    TRelayCore::Get("/query", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
-        text(AResponse, Echo(ARequest.Query()));
-    });
+    TRelayCore::Get(
+        "/query", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) { text(AResponse, Echo(ARequest.Query())); });
     TRelayCore::Get("/cookie", [=](TRelayRequest& ARequest, TRelayResponse& AResponse) {
         text(AResponse, Echo(ARequest.Cookie()));
     });
@@ -120,13 +119,14 @@ protected:
 
 TEST_F(CollectionsOverHttp, HeadersWithPaddingAndRepeatedNames)
 {
-    auto reply = RawExchange(Port, "GET /headers HTTP/1.1\r\n"
-                                   "Host: x\r\n"
-                                   "Accept:  text/html  \r\n"
-                                   "X-Empty:\r\n"
-                                   "X-Rep: one\r\n"
-                                   "x-rep: two\r\n"
-                                   "Connection: close\r\n\r\n");
+    auto reply = RawExchange(Port,
+                             "GET /headers HTTP/1.1\r\n"
+                             "Host: x\r\n"
+                             "Accept:  text/html  \r\n"
+                             "X-Empty:\r\n"
+                             "X-Rep: one\r\n"
+                             "x-rep: two\r\n"
+                             "Connection: close\r\n\r\n");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Status, 200);
     EXPECT_EQ(reply->Body, "Host=x\nAccept=text/html\nX-Empty=\nX-Rep=one\nx-rep=one\nConnection=close\n");
@@ -134,8 +134,7 @@ TEST_F(CollectionsOverHttp, HeadersWithPaddingAndRepeatedNames)
 
 TEST_F(CollectionsOverHttp, QueryRepeatedNamesAndEqualsRules)
 {
-    EXPECT_EQ(Body({Url("/query?a=1&b&c=x=y&a=2&q=caf%C3%A9+com+leite")}),
-              "a=2\n=b\nc=x=y\nq=caf\xC3\xA9 com leite\n");
+    EXPECT_EQ(Body({Url("/query?a=1&b&c=x=y&a=2&q=caf%C3%A9+com+leite")}), "a=2\n=b\nc=x=y\nq=caf\xC3\xA9 com leite\n");
 }
 
 TEST_F(CollectionsOverHttp, CookiePieces)
@@ -153,14 +152,16 @@ TEST_F(CollectionsOverHttp, MultipartFileAndFieldOfOneName)
 
 TEST_F(CollectionsOverHttp, MultipartFileContentArrivesWhole)
 {
-    std::string content(300 * 1024, 'x');  // above the in-memory threshold
+    std::string content(300 * 1024, 'x'); // above the in-memory threshold
     for (size_t i = 0; i < content.size(); i += 997)
         content[i] = static_cast<char>('a' + i % 26);
     std::string body = "--BOUND\r\nContent-Disposition: form-data; name=\"up\"; filename=\"u.bin\"\r\n\r\n" + content +
                        "\r\n--BOUND--\r\n";
-    auto reply = RawExchange(Port, "POST /form HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                                   "Content-Type: Multipart/Form-Data; boundary=BOUND\r\n"
-                                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    auto reply = RawExchange(Port,
+                             "POST /form HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                             "Content-Type: Multipart/Form-Data; boundary=BOUND\r\n"
+                             "Content-Length: " +
+                                 std::to_string(body.size()) + "\r\n\r\n" + body);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Body, "file:up=" + content + "\n");
 }
@@ -173,7 +174,8 @@ TEST_F(CollectionsOverHttp, UrlEncodedBody)
 TEST_F(CollectionsOverHttp, OnlyFormContentTypesFillTheForm)
 {
     std::string body = "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--B--\r\n";
-    EXPECT_EQ(Body({"-H", "Content-Type: multipart/form-data; boundary=B", "--data-binary", body, Url("/form")}), "a=1\n");
+    EXPECT_EQ(Body({"-H", "Content-Type: multipart/form-data; boundary=B", "--data-binary", body, Url("/form")}),
+              "a=1\n");
     EXPECT_EQ(Body({"-H", "Content-Type: multipart/form; boundary=B", "--data-binary", body, Url("/form")}), "");
     EXPECT_EQ(Body({"-H", "Content-Type: application/json", "--data-binary", "a=1", Url("/form")}), "");
 }
@@ -181,7 +183,7 @@ TEST_F(CollectionsOverHttp, OnlyFormContentTypesFillTheForm)
 TEST_F(CollectionsOverHttp, MalformedMultipartGivesAnEmptyForm)
 {
     for (const std::string& body : {std::string("--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1"),
-                                   std::string("no boundary at all"), std::string(20000, '-')}) {
+                                    std::string("no boundary at all"), std::string(20000, '-')}) {
         EXPECT_EQ(Body({"-H", "Content-Type: multipart/form-data; boundary=B", "--data-binary", body, Url("/form")}),
                   "");
     }

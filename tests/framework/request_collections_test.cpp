@@ -25,7 +25,10 @@ private:
     platform::TStrings FLines;
 };
 
-std::vector<TRelayCoreParam::TPair> Entries(const TRelayCoreParam& AParam) { return AParam.ToArray(); }
+std::vector<TRelayCoreParam::TPair> Entries(const TRelayCoreParam& AParam)
+{
+    return AParam.ToArray();
+}
 
 using Pairs = std::vector<TRelayCoreParam::TPair>;
 
@@ -63,7 +66,7 @@ TEST(RequestHeaders, RepeatedNamesCarryTheFirstLinesValue)
 TEST(RequestHeaders, OtherWebLayerGivesNoHeaders)
 {
     TMemoryWebRequest web("GET", "/");
-    web.AddHeaderField("Accept", "text/html");  // parsed headers exist, raw lines do not
+    web.AddHeaderField("Accept", "text/html"); // parsed headers exist, raw lines do not
     TRelayRequest request(web);
     EXPECT_EQ(request.Headers().Count(), 0);
     EXPECT_EQ(TRelayCoreParamHeader::GetHeaders(web)->Count(), 0u);
@@ -77,7 +80,7 @@ TEST(RequestQuery, EqualsRules)
     } rows[] = {
         {"/p?a=1&b&c=x=y", {{"a", "1"}, {"", "b"}, {"c", "x=y"}}},
         {"/p?a=1&a=2", {{"a", "2"}}},
-        {"/p?A=1&a=2", {{"A", "1"}, {"a", "2"}}},  // exact keys; reads ignore case
+        {"/p?A=1&a=2", {{"A", "1"}, {"a", "2"}}}, // exact keys; reads ignore case
         {"/p", {}},
         {"/p?q=caf%C3%A9+au+lait&e=", {{"q", "caf\xC3\xA9 au lait"}, {"e", ""}}},
     };
@@ -108,7 +111,7 @@ TEST(RequestCookie, PieceRules)
         {"a=", {{"a", ""}}},
         {"a=1; b=2;c=3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}},
         {"a=1; a=2", {{"a", "2"}}},
-        {"flag; k=v", {{"k", "v"}}},  // a piece without "=" has no value and is left out
+        {"flag; k=v", {{"k", "v"}}}, // a piece without "=" has no value and is left out
         {"=v", {{"", "v"}}},
         {"", {}},
     };
@@ -199,11 +202,11 @@ TEST(RelayRtti, OneInstance)
 
 TEST(RelayRtti, ExplicitCreateBecomesTheInstance)
 {
-    TRelayRtti::ReleaseAll();  // in case this process made one already
+    TRelayRtti::ReleaseAll(); // in case this process made one already
     TRelayRtti* made = TRelayRtti::Create();
     EXPECT_EQ(&TRelayRtti::GetInstance(), made);
     TRelayRtti::ReleaseAll();
-    EXPECT_NE(&TRelayRtti::GetInstance(), nullptr);  // a new one after release
+    EXPECT_NE(&TRelayRtti::GetInstance(), nullptr); // a new one after release
 }
 
 TEST(RelayRtti, ConcurrentFirstUseMakesOne)

@@ -37,7 +37,7 @@ TEST(RelayResponse, StartsAt200AndChainsSetters)
     EXPECT_EQ(x.WebResponse.ContentType(), "text/plain");
     res.Status(TResponseStatus::MethodNotAllowed);
     EXPECT_EQ(res.Status(), 405);
-    res.Status(999);  // nothing validated
+    res.Status(999); // nothing validated
     EXPECT_EQ(res.Status(), 999);
     EXPECT_EQ(&res.RawWebResponse(), &x.WebResponse);
 }
@@ -74,7 +74,7 @@ TEST(RelayResponse, AddHeaderReplacesIgnoringCaseAndRemoveHeader)
     res.RemoveHeader("X-TWO");
     ASSERT_EQ(x.WebResponse.CustomHeaders().size(), 1u);
 
-    res.AddHeader("X-One", "");  // an empty value deletes
+    res.AddHeader("X-One", ""); // an empty value deletes
     EXPECT_TRUE(x.WebResponse.CustomHeaders().empty());
 }
 
@@ -85,10 +85,10 @@ TEST(RelayResponse, ContentObjectOwnershipAndHandBack)
     {
         TMemoryExchange x("GET", "/");
         x.Res().Send(first);
-        x.Res().Send("text");  // a text leaves the object in place
+        x.Res().Send("text"); // a text leaves the object in place
         EXPECT_EQ(x.Res().Content(), first);
         EXPECT_EQ(x.Content(), "text");
-        x.Res().Content(nullptr);  // hands it back
+        x.Res().Content(nullptr); // hands it back
         EXPECT_EQ(x.Res().Content(), nullptr);
     }
     EXPECT_EQ(freed, 0);
@@ -97,7 +97,7 @@ TEST(RelayResponse, ContentObjectOwnershipAndHandBack)
         x.Res().Content(first);
         int freed2 = 0;
         auto* second = new TTracked(freed2);
-        x.Res().Send<TTracked>(second);  // the first is handed back again
+        x.Res().Send<TTracked>(second); // the first is handed back again
         EXPECT_EQ(x.Res().Content(), second);
         x.Response.reset();
         EXPECT_EQ(freed2, 1);
@@ -119,13 +119,16 @@ TEST(RelayRequest, ReadsThroughThePlatformRequest)
     EXPECT_EQ(req.ContentType(), "application/json");
     EXPECT_EQ(req.Body(), "{\"a\":1}");
     x.WebRequest.SetRawContent("changed");
-    EXPECT_EQ(req.Body(), "changed");  // read on every call
+    EXPECT_EQ(req.Body(), "changed"); // read on every call
     EXPECT_EQ(&req.RawWebRequest(), &x.WebRequest);
 }
 
 TEST(RelayRequest, PathInfoIsSlashOnlyWhenEmpty)
 {
-    struct Case { const char* platform; const char* expected; };
+    struct Case {
+        const char* platform;
+        const char* expected;
+    };
     const Case cases[] = {{"", "/"}, {"/", "/"}, {"/api/x", "/api/x"}, {"api/x", "api/x"}, {"//", "//"}};
     for (const auto& c : cases) {
         TMemoryExchange x("GET", "/");
@@ -143,10 +146,10 @@ TEST(RelayRequest, BodyObjectOwnershipAndHandBack)
         EXPECT_EQ(x.Req().Body<TTracked>(), nullptr);
         x.Req().Body(first);
         EXPECT_EQ(x.Req().Body<TTracked>(), first);
-        EXPECT_EQ(x.Req().Body<TOther>(), nullptr);  // not a TOther
+        EXPECT_EQ(x.Req().Body<TOther>(), nullptr); // not a TOther
         int freed2 = 0;
         x.Req().Body(new TTracked(freed2));
-        EXPECT_EQ(freed, 0);  // handed back, not freed
+        EXPECT_EQ(freed, 0); // handed back, not freed
         x.Request.reset();
         EXPECT_EQ(freed2, 1);
     }

@@ -72,10 +72,22 @@ const std::string PngBytes = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) + 
 
 TEST(MediaType, Texts)
 {
-    const char* texts[] = {"multipart/form-data", "application/x-www-form-urlencoded", "application/json",
-                           "application/octet-stream", "application/xml", "application/javascript",
-                           "application/pdf", "application/typescript", "application/zip", "text/plain",
-                           "text/css", "text/csv", "text/html", "image/jpeg", "image/png", "image/gif",
+    const char* texts[] = {"multipart/form-data",
+                           "application/x-www-form-urlencoded",
+                           "application/json",
+                           "application/octet-stream",
+                           "application/xml",
+                           "application/javascript",
+                           "application/pdf",
+                           "application/typescript",
+                           "application/zip",
+                           "text/plain",
+                           "text/css",
+                           "text/csv",
+                           "text/html",
+                           "image/jpeg",
+                           "image/png",
+                           "image/gif",
                            "application/x-download"};
     for (int i = 0; i < 17; ++i)
         EXPECT_EQ(MediaTypeText(static_cast<TMediaType>(i)), texts[i]) << i;
@@ -97,8 +109,8 @@ TEST(SendFile, PngPathSentInlineAtOnce)
     EXPECT_EQ(x.Web.SentLength, static_cast<int64_t>(PngBytes.size()));
     EXPECT_EQ(x.Web.SentBytes, PngBytes);
     EXPECT_FALSE(x.Web.SentFreesStream);
-    EXPECT_GE(x.Web.SentHandle, 0);          // a file stream the server can sendfile from
-    EXPECT_EQ(x.Web.ContentStream(), nullptr);  // the closed file is not left behind
+    EXPECT_GE(x.Web.SentHandle, 0);            // a file stream the server can sendfile from
+    EXPECT_EQ(x.Web.ContentStream(), nullptr); // the closed file is not left behind
 }
 
 TEST(SendFile, ContentTypeByExtensionOrAsGiven)
@@ -145,7 +157,7 @@ TEST(SendFile, StreamAtItsEndIsSentWholeAndStaysTheCallers)
 TEST(SendFile, StreamOwnedByThePlatformResponseBeforeIsFreedNotLeaked)
 {
     TFileExchange x;
-    x.Web.SetContentStream(new platform::TStringStream("old"));  // owned by the platform response
+    x.Web.SetContentStream(new platform::TStringStream("old")); // owned by the platform response
     platform::TStringStream mine("new");
     x.Response.SendFile(mine, "a.txt", "text/plain");
     EXPECT_EQ(x.Web.SentBytes, "new");
@@ -163,7 +175,7 @@ TEST(SendFile, StatusBeforeReachesTheClientStatusAfterDoesNot)
     after.Response.SendFile(path, "").Status(500);
     EXPECT_EQ(after.Web.SentStatus, 200);
     EXPECT_EQ(after.Web.SendCount, 1);
-    after.Web.SendResponse();  // already sent: nothing more goes out
+    after.Web.SendResponse(); // already sent: nothing more goes out
     EXPECT_EQ(after.Web.SendCount, 1);
 }
 

@@ -21,15 +21,16 @@ TEST(RouterTreeConcurrency, ThreadsSeeOnlyTheirOwnParameters)
         middlewareRuns.fetch_add(1, std::memory_order_relaxed);
         ANext();
     });
-    tree.RegisterRoute(platform::mtGet, "/api/gtin/:id", [](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-        AResponse.Send("gtin=" + ARequest.Params().Items("id"));
-    });
-    tree.RegisterRoute(platform::mtGet, "/p/(\\d+)/:name", [](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-        AResponse.Send("name=" + ARequest.Params().Items("NAME"));
-    });
-    tree.RegisterRoute(platform::mtPost, "/api/grava", [](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
-        AResponse.Send("grava");
-    });
+    tree.RegisterRoute(platform::mtGet, "/api/gtin/:id",
+                       [](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                           AResponse.Send("gtin=" + ARequest.Params().Items("id"));
+                       });
+    tree.RegisterRoute(platform::mtGet, "/p/(\\d+)/:name",
+                       [](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
+                           AResponse.Send("name=" + ARequest.Params().Items("NAME"));
+                       });
+    tree.RegisterRoute(platform::mtPost, "/api/grava",
+                       [](TRelayRequest&, TRelayResponse& AResponse, const TProc&) { AResponse.Send("grava"); });
 
     constexpr int kThreads = 8;
     constexpr int kIterations = 3000;
@@ -45,10 +46,23 @@ TEST(RouterTreeConcurrency, ThreadsSeeOnlyTheirOwnParameters)
                 std::string expected;
                 int expectedStatus = 200;
                 switch (i % 4) {
-                case 0: target = "/api/gtin/" + value; expected = "gtin=" + value; break;
-                case 1: target = "/p/" + std::to_string(i) + "/" + value; expected = "name=" + value; break;
-                case 2: target = "/api/gtin/" + value + "%20x"; expected = "gtin=" + value + " x"; break;
-                default: target = "/nothing/" + value; expected = "Not Found"; expectedStatus = 404; break;
+                case 0:
+                    target = "/api/gtin/" + value;
+                    expected = "gtin=" + value;
+                    break;
+                case 1:
+                    target = "/p/" + std::to_string(i) + "/" + value;
+                    expected = "name=" + value;
+                    break;
+                case 2:
+                    target = "/api/gtin/" + value + "%20x";
+                    expected = "gtin=" + value + " x";
+                    break;
+                default:
+                    target = "/nothing/" + value;
+                    expected = "Not Found";
+                    expectedStatus = 404;
+                    break;
                 }
                 TMemoryExchange x("GET", target);
                 tree.Execute(x.Req(), x.Res());

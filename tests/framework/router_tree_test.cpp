@@ -74,7 +74,14 @@ TEST(RouterTree, ProductRoutesWorkedExample)
     TLog log;
     RegisterProductRoutes(tree, log);
 
-    struct Row { const char* method; const char* target; bool found; int status; const char* content; const char* log; };
+    struct Row {
+        const char* method;
+        const char* target;
+        bool found;
+        int status;
+        const char* content;
+        const char* log;
+    };
     const Row rows[] = {
         {"GET", "/api/gtin/123", true, 200, "gtin", "mw,gtin:123"},
         {"POST", "/api/gtin/123", false, 404, "Not Found", "mw,mw"},
@@ -123,16 +130,20 @@ TEST(RouterTree, PathShapes)
     TLog log;
     RegisterProductRoutes(tree, log);
 
-    struct Row { const char* raw; int status; const char* log; };
+    struct Row {
+        const char* raw;
+        int status;
+        const char* log;
+    };
     const Row rows[] = {
         {"/api//gtin/123/", 200, "mw,gtin:123"},
         {"//api/gtin//123//", 200, "mw,gtin:123"},
-        {"", 404, "mw"},                               // walked as "/"
-        {"/api/gtin/123?x=1", 200, "mw,gtin:123"},      // the query is never part of the path
-        {"x/api/gtin/123", 200, "mw,gtin:123"},         // the first piece is the root's
-        {"api/gtin/123", 404, "mw,mw"},                 // walked as /gtin/123
-        {"/API/gtin/123", 404, "mw,mw"},                // literals compare exactly...
-        {"/api/gt%69n/123", 404, "mw,mw"},              // ...and undecoded
+        {"", 404, "mw"},                           // walked as "/"
+        {"/api/gtin/123?x=1", 200, "mw,gtin:123"}, // the query is never part of the path
+        {"x/api/gtin/123", 200, "mw,gtin:123"},    // the first piece is the root's
+        {"api/gtin/123", 404, "mw,mw"},            // walked as /gtin/123
+        {"/API/gtin/123", 404, "mw,mw"},           // literals compare exactly...
+        {"/api/gt%69n/123", 404, "mw,mw"},         // ...and undecoded
         {"/api/GTIN/123", 404, "mw,mw"},
     };
     for (const auto& r : rows) {
@@ -151,12 +162,13 @@ TEST(RouterTree, ParameterValuesAreDecoded)
     TRelayRouterTree tree;
     TLog log;
     RegisterProductRoutes(tree, log);
-    struct Row { const char* raw; const char* log; };
+    struct Row {
+        const char* raw;
+        const char* log;
+    };
     const Row rows[] = {
-        {"/api/gtin/12%2034", "mw,gtin:12 34"},
-        {"/api/gtin/a+b", "mw,gtin:a b"},
-        {"/api/gtin/a%2Fb", "mw,gtin:a/b"},
-        {"/api/gtin/caf%C3%A9", "mw,gtin:caf\xC3\xA9"},
+        {"/api/gtin/12%2034", "mw,gtin:12 34"}, {"/api/gtin/a+b", "mw,gtin:a b"},
+        {"/api/gtin/a%2Fb", "mw,gtin:a/b"},     {"/api/gtin/caf%C3%A9", "mw,gtin:caf\xC3\xA9"},
         {"/api/gtin/100%%", "mw,gtin:100%"},
     };
     for (const auto& r : rows) {
@@ -174,7 +186,10 @@ TEST(RouterTree, MalformedEscapeInAParameterFails)
     TRelayRouterTree tree;
     TLog log;
     RegisterProductRoutes(tree, log);
-    struct Row { const char* raw; const char* message; };
+    struct Row {
+        const char* raw;
+        const char* message;
+    };
     const Row rows[] = {
         {"/api/gtin/%zz", "Invalid URL encoded character (%zz) at position 1"},
         {"/api/gtin/12%3", "Error decoding URL style (%XX) encoded string at position 3"},
@@ -189,7 +204,7 @@ TEST(RouterTree, MalformedEscapeInAParameterFails)
         } catch (const platform::EConvertError& e) {
             EXPECT_EQ(e.Message(), r.message);
         }
-        EXPECT_EQ(Join(log), "mw") << r.raw;  // no callback ran
+        EXPECT_EQ(Join(log), "mw") << r.raw; // no callback ran
         EXPECT_FALSE(x.Req().Params().ContainsKey("id"));
     }
 }
@@ -200,11 +215,15 @@ TEST(RouterTree, PatternAndParameterSiblings)
     TLog log;
     tree.RegisterRoute(mtGet, "/p/(\\d+)/x", Handler(log, "px"));
     tree.RegisterRoute(mtGet, "/p/:id/y", Handler(log, "py"));
-    struct Row { const char* target; int status; const char* log; };
+    struct Row {
+        const char* target;
+        int status;
+        const char* log;
+    };
     const Row rows[] = {
         {"/p/5/x", 200, "px"},
         {"/p/a/y", 200, "py:a"},
-        {"/p/5/y", 404, ""},  // the pattern child is entered and fails; the parameter child is never tried
+        {"/p/5/y", 404, ""}, // the pattern child is entered and fails; the parameter child is never tried
         {"/p/a/x", 404, ""},
     };
     for (const auto& r : rows) {
@@ -220,15 +239,15 @@ TEST(RouterTree, PatternPieces)
     TRelayRouterTree tree;
     TLog log;
     tree.RegisterRoute(mtGet, "/n/(\\d+)", Handler(log, "n"));
-    tree.RegisterRoute(mtGet, "/r/(a/b)", Handler(log, "r"));  // cut into the literals "(a" and "b)"
+    tree.RegisterRoute(mtGet, "/r/(a/b)", Handler(log, "r")); // cut into the literals "(a" and "b)"
 
     {
         TMemoryExchange x("GET", "/n/42");
         EXPECT_TRUE(tree.Execute(x.Req(), x.Res()));
         EXPECT_EQ(x.Content(), "n");
-        EXPECT_EQ(x.Req().Params().Count(), 0);  // a pattern stores nothing
+        EXPECT_EQ(x.Req().Params().Count(), 0); // a pattern stores nothing
     }
-    EXPECT_EQ(Walk(tree, "POST", "/n/42").Status, 405);  // the look-ahead of a pattern ignores the method
+    EXPECT_EQ(Walk(tree, "POST", "/n/42").Status, 405); // the look-ahead of a pattern ignores the method
     EXPECT_EQ(Walk(tree, "POST", "/n/42").Content, "Method Not Allowed");
     EXPECT_EQ(Walk(tree, "GET", "/n/4a").Status, 404);
     EXPECT_EQ(Walk(tree, "GET", "/r/(a/b)").Content, "r");
@@ -283,7 +302,7 @@ TEST(RouterTree, RouteRegisteredTwiceRunsTwice)
     const TRelayRouterTree* a = tree.Child("a");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->RegexedKeys(), (std::vector<std::string>{":id", ":id", "(x+)"}));
-    TWalkResult res = Walk(tree, "GET", "/a/xx");  // :id comes first in the key list
+    TWalkResult res = Walk(tree, "GET", "/a/xx"); // :id comes first in the key list
     EXPECT_EQ(res.Status, 200);
     EXPECT_EQ(Join(log), "g:xx,g:xx");
 }
@@ -312,13 +331,20 @@ TEST(RouterTree, SecondWalkAsStar)
     tree.RegisterRoute(mtGet, "/*", Handler(log, "star"));
     tree.RegisterRoute(mtGet, "/api/:id", Handler(log, "api"));
 
-    struct Row { const char* method; const char* target; bool found; int status; const char* content; const char* log; };
+    struct Row {
+        const char* method;
+        const char* target;
+        bool found;
+        int status;
+        const char* content;
+        const char* log;
+    };
     const Row rows[] = {
         {"GET", "/api/5", true, 200, "api", "mw,api:5"},
         // The first walk's 404 stays: the route only writes its text.
         {"GET", "/nothing/here", true, 404, "star", "mw,mw,star"},
         {"GET", "/", true, 404, "Not Found", "mw"},
-        {"POST", "/nothing", true, 404, "Not Found", "mw,mw"},  // the 405 of the second walk reads as 404
+        {"POST", "/nothing", true, 404, "Not Found", "mw,mw"}, // the 405 of the second walk reads as 404
         {"POST", "/api/5", true, 404, "Not Found", "mw,mw"},
         {"GET", "/*", true, 200, "star", "mw,star"},
     };
@@ -339,7 +365,7 @@ TEST(RouterTree, SecondWalkEntersARootParameterNamedLikeTheFirst)
     TLog log;
     tree.RegisterRoute(mtGet, "/:id", Handler(log, "root"));
     tree.RegisterRoute(mtGet, "/x/:id/(\\d+)/y", Handler(log, "xy"));
-    TMemoryExchange x("GET", "/x/1/2/z");  // stores id = 1, then the second walk enters :id with "*"
+    TMemoryExchange x("GET", "/x/1/2/z"); // stores id = 1, then the second walk enters :id with "*"
     EXPECT_THROW(tree.Execute(x.Req(), x.Res()), platform::EListError);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(Join((log.clear(), Walk(tree, "GET", "/zz"), log)), "root:zz");
@@ -449,7 +475,8 @@ TEST(RouterTree, ErrorsOutOfACallback)
     tree.RegisterRoute(mtGet, "/list", Thrower(0, EListDescendant("boom")));
     tree.RegisterRoute(mtGet, "/plain404", Thrower(404, platform::Exception("boom")));
     tree.RegisterRoute(mtGet, "/plain399", Thrower(399, platform::Exception("boom")));
-    tree.RegisterRoute(mtGet, "/relay", Thrower(0, ERelayException::New().Status(TResponseStatus::BadRequest).Error("bad")));
+    tree.RegisterRoute(mtGet, "/relay",
+                       Thrower(0, ERelayException::New().Status(TResponseStatus::BadRequest).Error("bad")));
     tree.RegisterRoute(mtGet, "/relaychild", Thrower(0, ECustomRelay()));
     tree.RegisterRoute(mtGet, "/interrupted", Thrower(400, ERelayCallbackInterrupted()));
     tree.RegisterRoute(mtGet, "/std", Thrower(0, std::runtime_error("other")));
@@ -495,7 +522,8 @@ TEST(RouterTree, ErrorOutOfAMiddlewarePassesWithoutTheRule)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterMiddleware("/", [](TRelayRequest&, TRelayResponse&, const TProc&) { throw platform::Exception("mw"); });
+    tree.RegisterMiddleware("/",
+                            [](TRelayRequest&, TRelayResponse&, const TProc&) { throw platform::Exception("mw"); });
     tree.RegisterRoute(mtGet, "/x", Handler(log, "x"));
     auto res = RunExpecting<platform::Exception>(tree, "/x");
     EXPECT_EQ(res.Status, 200);
@@ -516,7 +544,7 @@ TEST(RouterTree, NextKeptBeyondItsCallDoesNothing)
     }
     EXPECT_EQ(Join(log), "x");
     ASSERT_TRUE(kept);
-    kept();  // the walker, request and response are gone
+    kept(); // the walker, request and response are gone
     EXPECT_EQ(Join(log), "x");
 }
 

@@ -34,13 +34,13 @@ TEST(RelaySessions, StoreReplaceAndFree)
         EXPECT_EQ(sessions.GetSession(TSessionClass::Of<TUserSession>()), first);
         EXPECT_EQ(sessions.GetObject(TSessionClass::Of<TUserSession>()), first);
 
-        sessions.SetSession(TSessionClass::Of<TUserSession>(), first);  // the same object stays
+        sessions.SetSession(TSessionClass::Of<TUserSession>(), first); // the same object stays
         EXPECT_EQ(GFreed, 0);
         EXPECT_EQ(sessions.GetSession<TUserSession>(), first);
 
         auto* second = new TUserSession;
         sessions.SetSession(TSessionClass::Of<TUserSession>(), second);
-        EXPECT_EQ(GFreed, 1);  // the replaced object is freed
+        EXPECT_EQ(GFreed, 1); // the replaced object is freed
         EXPECT_EQ(sessions.GetSession<TUserSession>(), second);
     }
     EXPECT_EQ(GFreed, 2);

@@ -7,7 +7,11 @@ using namespace platform;
 
 TEST(SameTextLocale, FoldsLetterCase)
 {
-    struct Case { const char* a; const char* b; bool same; };
+    struct Case {
+        const char* a;
+        const char* b;
+        bool same;
+    };
     const Case cases[] = {
         {"ID", "id", true},
         {"Id", "iD", true},
@@ -15,16 +19,18 @@ TEST(SameTextLocale, FoldsLetterCase)
         {"", "", true},
         {"", "a", false},
         {"content-type", "Content-Type", true},
-        {"\xC3\x87\xC3\x83O", "\xC3\xA7\xC3\xA3o", true},       // "ÇÃO" / "ção"
-        {"\xC3\xA7\xC3\xA3o", "cao", false},                     // accents are not dropped
-        {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", true},        // "ÉTÉ" / "été"
+        {"\xC3\x87\xC3\x83O", "\xC3\xA7\xC3\xA3o", true}, // "ÇÃO" / "ção"
+        {"\xC3\xA7\xC3\xA3o", "cao", false},              // accents are not dropped
+        {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", true}, // "ÉTÉ" / "été"
         // Full case folding turns "ß" into "ss", so it equals "SS" and "ss".
-        {"stra\xC3\x9F" "e", "STRASSE", true},
+        {"stra\xC3\x9F"
+         "e",
+         "STRASSE", true},
         {"\xC3\x9F", "SS", true},
         {"\xC3\x9F", "s", false},
         // Kelvin sign folds to an ASCII k: one side ASCII is not enough to decide.
         {"\xE2\x84\xAA", "k", true},
-        {"\xCE\xA3", "\xCF\x83", true},                           // Greek capital / small sigma
+        {"\xCE\xA3", "\xCF\x83", true}, // Greek capital / small sigma
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SameTextLocale(c.a, c.b), c.same) << c.a << " vs " << c.b;
@@ -43,7 +49,7 @@ TEST(Dictionary, AddRefusesDuplicatesAndKeepsInsertionOrder)
     TDictionary<std::string, std::string> d;
     d.Add("b", "1");
     d.Add("a", "2");
-    d.Add("B", "3");  // keys compare exactly
+    d.Add("B", "3"); // keys compare exactly
     try {
         d.Add("a", "x");
         FAIL() << "duplicate accepted";

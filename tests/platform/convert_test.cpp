@@ -106,7 +106,7 @@ TEST(TryStrToDate, OrderSeparatorAndTwoDigitYears)
     TFormatSettings ymd;
     ymd.ShortDateFormat = "yyyy-MM-dd";
     ymd.DateSeparator = "-";
-    TFormatSettings mdy;  // the defaults
+    TFormatSettings mdy; // the defaults
     TDateTime v;
     ASSERT_TRUE(TryStrToDate("15.01.2024", v, dmy));
     EXPECT_EQ(v, D(2024, 1, 15));
@@ -121,7 +121,7 @@ TEST(TryStrToDate, OrderSeparatorAndTwoDigitYears)
     EXPECT_FALSE(TryStrToDate("12024-01-15", v, ymd));
 
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     int year = local.tm_year + 1900;
     ASSERT_TRUE(TryStrToDate("15.01." + std::to_string(year % 100), v, dmy));
@@ -137,13 +137,20 @@ TEST(TryStrToTime, Forms)
         bool Ok;
         TTime Value;
     } rows[] = {
-        {"10:30", true, T(10, 30, 0)},         {"10:30:15", true, T(10, 30, 15)},
-        {"1:05:09", true, T(1, 5, 9)},         {"10:30:15.5", true, T(10, 30, 15, 500)},
-        {"12:00 AM", true, T(0, 0, 0)},        {"12:30:00 pm", true, T(12, 30, 0)},
-        {"1:00PM", true, T(13, 0, 0)},         {"13:00 PM", false, 0},
-        {"10", false, 0},                      {"24:00", false, 0},
-        {"10:60", false, 0},                   {"10:30:", false, 0},
-        {"10:30x", false, 0},                  {"", false, 0},
+        {"10:30", true, T(10, 30, 0)},
+        {"10:30:15", true, T(10, 30, 15)},
+        {"1:05:09", true, T(1, 5, 9)},
+        {"10:30:15.5", true, T(10, 30, 15, 500)},
+        {"12:00 AM", true, T(0, 0, 0)},
+        {"12:30:00 pm", true, T(12, 30, 0)},
+        {"1:00PM", true, T(13, 0, 0)},
+        {"13:00 PM", false, 0},
+        {"10", false, 0},
+        {"24:00", false, 0},
+        {"10:60", false, 0},
+        {"10:30:", false, 0},
+        {"10:30x", false, 0},
+        {"", false, 0},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(TryStrToTime(r.Text, v, s), r.Ok) << r.Text;

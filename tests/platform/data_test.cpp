@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <set>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/data/fd_connection.hpp"
@@ -25,12 +29,15 @@ struct TParamCase {
     std::vector<std::string> Names;
 };
 
-TEST(SqlParams, FoundOutsideQuotesAndComments) {
+TEST(SqlParams, FoundOutsideQuotesAndComments)
+{
     const TParamCase Cases[] = {
         {"select * from t where ean = :ean", "select * from t where ean = ?", {"ean"}},
         {"values(:Ean, :Nome,:ncm)", "values(?, ?,?)", {"Ean", "Nome", "ncm"}},
         {"where a = ':x' and b = :y", "where a = ':x' and b = ?", {"y"}},
-        {"where a = 'it''s :x' and b = \":z\" and `c:d` = :w", "where a = 'it''s :x' and b = \":z\" and `c:d` = ?", {"w"}},
+        {"where a = 'it''s :x' and b = \":z\" and `c:d` = :w",
+         "where a = 'it''s :x' and b = \":z\" and `c:d` = ?",
+         {"w"}},
         {"where a = 'back\\' :x' or b=:b2", "where a = 'back\\' :x' or b=?", {"b2"}},
         {"select 1 -- :nope\r\nfrom t where x = :x", "select 1 -- :nope\r\nfrom t where x = ?", {"x"}},
         {"select 1 # :nope\nwhere x = :x", "select 1 # :nope\nwhere x = ?", {"x"}},
@@ -46,7 +53,8 @@ TEST(SqlParams, FoundOutsideQuotesAndComments) {
     }
 }
 
-TEST(SqlParams, QueryListsEachNameOnceWithoutCase) {
+TEST(SqlParams, QueryListsEachNameOnceWithoutCase)
+{
     TFDQuery Q;
     Q.SQL().Add("select :Ean, :nome, ");
     Q.SQL().Add(":EAN");
@@ -62,16 +70,18 @@ TEST(SqlParams, QueryListsEachNameOnceWithoutCase) {
     EXPECT_EQ(Q.FindParam("ean"), nullptr);
 }
 
-TEST(SqlParams, SameTextAgainKeepsTheParseNewTextRenewsIt) {
+TEST(SqlParams, SameTextAgainKeepsTheParseNewTextRenewsIt)
+{
     TFDQuery Q;
     auto SetText = [&](std::vector<std::string> ALines) {
         Q.SQL().Clear();
-        for (auto& L : ALines) Q.SQL().Add(L);
+        for (auto& L : ALines)
+            Q.SQL().Add(L);
     };
     SetText({"select :a, :b"});
     Q.ParamByName("a").AsString("1");
     Q.ParamByName("b").AsString("2");
-    SetText({"select :a, :b"});  // the same text again: values start unset all the same
+    SetText({"select :a, :b"}); // the same text again: values start unset all the same
     ASSERT_EQ(Q.ParamCount(), 2u);
     EXPECT_TRUE(Q.ParamByName("a").IsNull());
     EXPECT_TRUE(Q.ParamByName("b").IsNull());
@@ -81,14 +91,15 @@ TEST(SqlParams, SameTextAgainKeepsTheParseNewTextRenewsIt) {
     EXPECT_EQ(Q.Params(1).Name(), "c");
     SetText({"select :a, :b"});
     EXPECT_EQ(Q.Params(1).Name(), "b");
-    Q.SQL().Add(" and :d");  // a line added to the same text
+    Q.SQL().Add(" and :d"); // a line added to the same text
     ASSERT_EQ(Q.ParamCount(), 3u);
     EXPECT_EQ(Q.Params(2).Name(), "d");
     Q.SQL().Clear();
     EXPECT_EQ(Q.ParamCount(), 0u);
 }
 
-TEST(ConnectionParams, NameValueLines) {
+TEST(ConnectionParams, NameValueLines)
+{
     TFDStrings P;
     P.Add("Server=127.0.0.1").Add("Password=a=b%").Add("Port=3389");
     EXPECT_EQ(P.Values("server"), "127.0.0.1");
@@ -101,8 +112,9 @@ TEST(ConnectionParams, NameValueLines) {
 }
 
 // Runs without a database: the library is looked for only when a connection opens.
-TEST(ClientLibrary, MissingLibraryIsAClearErrorEveryTime) {
-    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
+TEST(ClientLibrary, MissingLibraryIsAClearErrorEveryTime)
+{
+    MIROVANDEL_IN_FRESH_PROCESS(); // once loaded, the library stays for the process
     const std::string Saved = TFDConnection::ClientLibrary();
     TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     TFDConnection C;
@@ -124,7 +136,8 @@ TEST(ClientLibrary, MissingLibraryIsAClearErrorEveryTime) {
     TFDConnection::SetClientLibrary(Saved);
 }
 
-TEST(ClientLibrary, UnknownDriverAndBadPortAreRefused) {
+TEST(ClientLibrary, UnknownDriverAndBadPortAreRefused)
+{
     TFDConnection C;
     SetTestDbParams(C);
     C.Params.SetValue("DriverID", "Oracle");
@@ -140,19 +153,23 @@ TEST(ClientLibrary, UnknownDriverAndBadPortAreRefused) {
 
 class DataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         MIROVANDEL_REQUIRE_TEST_DB();
         SetTestDbParams(FConnection);
         FConnection.ResourceOptions.AutoReconnect = true;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         for (auto& Ean : FCreated) {
             try {
                 testsupport::TestDbExec("delete from cad_produtos where binary ean = :e", {{"e", Ean}});
-            } catch (...) {}
+            } catch (...) {
+            }
         }
     }
-    void Insert(const std::string& AEan, const std::string& ANome) {
+    void Insert(const std::string& AEan, const std::string& ANome)
+    {
         TFDQuery Q(&FConnection);
         Q.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
         Q.SQL().Add("values(:Ean, :Nome, :Ncm, :Cest_codigo, :embalagem)");
@@ -164,14 +181,16 @@ protected:
         FCreated.push_back(AEan);
         Q.ExecSQL();
     }
-    std::string NomeOf(const std::string& AEan) {
+    std::string NomeOf(const std::string& AEan)
+    {
         TFDQuery Q(&FConnection);
         Q.SQL().Add("select nome from cad_produtos where ean = :ean");
         Q.ParamByName("ean").AsString(AEan);
         Q.Open();
         return Q.IsEmpty() ? "<none>" : Q.FieldByName("nome").AsString();
     }
-    std::string ConnectionId(TFDConnection& AConnection) {
+    std::string ConnectionId(TFDConnection& AConnection)
+    {
         TFDQuery Q(&AConnection);
         Q.SQL().Add("select connection_id() as id");
         Q.Open();
@@ -182,7 +201,8 @@ protected:
     std::vector<std::string> FCreated;
 };
 
-TEST_F(DataTest, OpensOnDemandAndReadsRows) {
+TEST_F(DataTest, OpensOnDemandAndReadsRows)
+{
     EXPECT_FALSE(FConnection.Connected());
     FConnection.SetConnected(true);
     EXPECT_TRUE(FConnection.Connected());
@@ -209,7 +229,8 @@ TEST_F(DataTest, OpensOnDemandAndReadsRows) {
     EXPECT_TRUE(Q.IsEmpty());
 }
 
-TEST_F(DataTest, EachRunAnswersItsOwnText) {
+TEST_F(DataTest, EachRunAnswersItsOwnText)
+{
     // One query and one connection, the text changed and set again between runs, as the
     // routes do: every run has the columns and values of its own text.
     TFDQuery Q(&FConnection);
@@ -240,7 +261,8 @@ TEST_F(DataTest, EachRunAnswersItsOwnText) {
     EXPECT_EQ(Q.FieldCount(), 0u);
 }
 
-TEST_F(DataTest, KeptStatementSeesAChangedTable) {
+TEST_F(DataTest, KeptStatementSeesAChangedTable)
+{
     TFDQuery Q(&FConnection);
     Q.SQL().Add("create temporary table kept_statement_t (a varchar(10))");
     Q.ExecSQL();
@@ -254,43 +276,47 @@ TEST_F(DataTest, KeptStatementSeesAChangedTable) {
     Q.SQL().Clear();
     Q.SQL().Add("alter table kept_statement_t change a b varchar(10), add c int default 7");
     Q.ExecSQL();
-    Select.Open();  // the same text, now over other columns
+    Select.Open(); // the same text, now over other columns
     EXPECT_EQ(Select.FindField("a"), nullptr);
     ASSERT_EQ(Select.FieldCount(), 2u);
     EXPECT_EQ(Select.FieldByName("b").AsString(), "one");
     EXPECT_EQ(Select.FieldByName("c").AsString(), "7");
 }
 
-TEST_F(DataTest, LongValuesAreReadWhole) {
+TEST_F(DataTest, LongValuesAreReadWhole)
+{
     TFDQuery Q(&FConnection);
     Q.SQL().Add("select repeat('ç', 5000) as big, :p as echo");
     std::string Long(100000, 'z');
     Q.ParamByName("p").AsString(Long);
     Q.Open();
     std::string Expected;
-    for (int I = 0; I < 5000; ++I) Expected += "ç";
+    for (int I = 0; I < 5000; ++I)
+        Expected += "ç";
     EXPECT_EQ(Q.FieldByName("big").AsString(), Expected);
     EXPECT_EQ(Q.FieldByName("echo").AsString(), Long);
 }
 
-TEST_F(DataTest, ParametersAreBoundAsPlainText) {
+TEST_F(DataTest, ParametersAreBoundAsPlainText)
+{
     const std::string Base = UniqueCode("Q");
     const std::string Injections[] = {
-        Base + "1' OR '1'='1",
-        Base + "1; DROP TABLE cad_produtos",
-        Base + "\\'; --",
-        Base + "\"quoted\" `tick` ?",
+        Base + "1' OR '1'='1", Base + "1; DROP TABLE cad_produtos", Base + "\\'; --", Base + "\"quoted\" `tick` ?",
         Base + " Açúcar 中",
     };
-    for (const auto& Ean : Injections) Insert(Ean, "nome " + Ean);
-    for (const auto& Ean : Injections) EXPECT_EQ(NomeOf(Ean), "nome " + Ean) << Ean;
+    for (const auto& Ean : Injections)
+        Insert(Ean, "nome " + Ean);
+    for (const auto& Ean : Injections)
+        EXPECT_EQ(NomeOf(Ean), "nome " + Ean) << Ean;
     EXPECT_EQ(NomeOf("x' OR '1'='1"), "<none>");
     EXPECT_EQ(NomeOf("1; DROP TABLE cad_produtos"), "<none>");
     // The table is still there and each value is stored as sent.
-    for (const auto& Ean : Injections) EXPECT_EQ(testsupport::TestDbCountEan(Ean), 1) << Ean;
+    for (const auto& Ean : Injections)
+        EXPECT_EQ(testsupport::TestDbCountEan(Ean), 1) << Ean;
 }
 
-TEST_F(DataTest, UnsetParameterIsNull) {
+TEST_F(DataTest, UnsetParameterIsNull)
+{
     TFDQuery Q(&FConnection);
     Q.SQL().Add("select :a is null as a_null, :b as b");
     Q.ParamByName("b").AsString("");
@@ -300,7 +326,8 @@ TEST_F(DataTest, UnsetParameterIsNull) {
     EXPECT_FALSE(Q.FieldByName("b").IsNull());
 }
 
-TEST_F(DataTest, TextIsUtf8WhateverTheLocale) {
+TEST_F(DataTest, TextIsUtf8WhateverTheLocale)
+{
     // No UTF-8 locale (LANG unset, as under cron or in a bare container): the link still
     // speaks utf8mb4 both ways, so stored names arrive as stored and codes match.
     ::unsetenv("LANG");
@@ -319,7 +346,8 @@ TEST_F(DataTest, TextIsUtf8WhateverTheLocale) {
     EXPECT_EQ(Q.FieldByName("sent").AsString(), "50C387");
 }
 
-TEST_F(DataTest, FailuresCarryTheServersMessage) {
+TEST_F(DataTest, FailuresCarryTheServersMessage)
+{
     TFDQuery Q(&FConnection);
     Q.SQL().Add("select nome from tabela_que_nao_existe where ean = :ean");
     Q.ParamByName("ean").AsString("1");
@@ -330,7 +358,7 @@ TEST_F(DataTest, FailuresCarryTheServersMessage) {
         EXPECT_EQ(E.Message(), "Table 'base_produtos.tabela_que_nao_existe' doesn't exist");
         EXPECT_EQ(E.ErrorCode(), 1146u);
     }
-    EXPECT_TRUE(FConnection.Connected());  // a refused statement leaves the link alone
+    EXPECT_TRUE(FConnection.Connected()); // a refused statement leaves the link alone
 
     const std::string Ean = UniqueCode("D");
     Insert(Ean, "first");
@@ -354,7 +382,8 @@ TEST_F(DataTest, FailuresCarryTheServersMessage) {
     }
 }
 
-TEST_F(DataTest, RefusedLoginStaysClosed) {
+TEST_F(DataTest, RefusedLoginStaysClosed)
+{
     FConnection.Params.SetValue("Password", "wrong");
     try {
         FConnection.Open();
@@ -365,7 +394,8 @@ TEST_F(DataTest, RefusedLoginStaysClosed) {
     EXPECT_FALSE(FConnection.Connected());
 }
 
-TEST_F(DataTest, ServerDownThenUp) {
+TEST_F(DataTest, ServerDownThenUp)
+{
     testsupport::TTcpProxy Proxy(testsupport::KTestDbPort);
     SetTestDbParams(FConnection, Proxy.Port());
     FConnection.ResourceOptions.AutoReconnect = true;
@@ -393,7 +423,50 @@ TEST_F(DataTest, ServerDownThenUp) {
     EXPECT_EQ(Q.FieldByName("r").AsString(), "ok");
 }
 
-TEST_F(DataTest, DroppedLinkReconnectsOnce) {
+// The kernel's timers on this process's TCP links to APort, in seconds (a link without a
+// running timer is left out): from /proc/net/tcp, whose "tr" 2 is the keep-alive timer.
+std::vector<double> KeepAliveTimersTo(int APort)
+{
+    std::set<std::string> own;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind("socket:[", 0) == 0)
+            own.insert(target.substr(8, target.size() - 9));
+    }
+    std::vector<double> timers;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream in(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeouts, inode;
+        in >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeouts >> inode;
+        if (!own.count(inode) || std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) != APort)
+            continue;
+        const auto colon = timer.find(':');
+        if (timer.substr(0, colon) == "02")
+            timers.push_back(std::stol(timer.substr(colon + 1), nullptr, 16) / 100.0); // USER_HZ ticks
+    }
+    return timers;
+}
+
+// A host that vanishes is found out by probes on the quiet link, within a minute, not by the
+// system's two hours.
+TEST_F(DataTest, QuietLinksAreProbed)
+{
+    TFDConnection Fresh;
+    SetTestDbParams(Fresh);
+    Fresh.Open();
+    EXPECT_FALSE(ConnectionId(Fresh).empty());
+    const std::vector<double> Timers = KeepAliveTimersTo(testsupport::KTestDbPort);
+    ASSERT_FALSE(Timers.empty()) << "no link to the test database with a keep-alive timer";
+    for (double T : Timers)
+        EXPECT_LE(T, 30.0);
+}
+
+TEST_F(DataTest, DroppedLinkReconnectsOnce)
+{
     testsupport::TTcpProxy Proxy(testsupport::KTestDbPort);
     SetTestDbParams(FConnection, Proxy.Port());
     FConnection.ResourceOptions.AutoReconnect = true;
@@ -402,7 +475,7 @@ TEST_F(DataTest, DroppedLinkReconnectsOnce) {
     const std::string Before = ConnectionId(FConnection);
 
     Proxy.Cut();
-    EXPECT_EQ(NomeOf(Ean), "before");  // reconnected by itself
+    EXPECT_EQ(NomeOf(Ean), "before"); // reconnected by itself
     EXPECT_NE(ConnectionId(FConnection), Before);
 
     // An insert whose statement never reached the server is run on the new link, once.
@@ -419,7 +492,8 @@ TEST_F(DataTest, DroppedLinkReconnectsOnce) {
     EXPECT_EQ(NomeOf(Ean), "before");
 }
 
-TEST_F(DataTest, ServerSideKillIsSurvived) {
+TEST_F(DataTest, ServerSideKillIsSurvived)
+{
     FConnection.Open();
     const std::string Id = ConnectionId(FConnection);
     TFDConnection Other;
@@ -431,19 +505,21 @@ TEST_F(DataTest, ServerSideKillIsSurvived) {
     EXPECT_NE(ConnectionId(FConnection), Id);
 }
 
-TEST_F(DataTest, IdleTimeoutIsSurvived) {
+TEST_F(DataTest, IdleTimeoutIsSurvived)
+{
     FConnection.Open();
     TFDQuery Q(&FConnection);
     Q.SQL().Add("set session wait_timeout = 1");
     Q.ExecSQL();
     const std::string Id = ConnectionId(FConnection);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the server drops the idle link
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // the server drops the idle link
     EXPECT_EQ(NomeOf("no such code"), "<none>");
     EXPECT_NE(ConnectionId(FConnection), Id);
 }
 
 // Waits (bounded) until the connection with that id runs a statement beginning with APrefix.
-bool WaitForStatement(const std::string& AId, const std::string& APrefix) {
+bool WaitForStatement(const std::string& AId, const std::string& APrefix)
+{
     TFDConnection Watch;
     SetTestDbParams(Watch);
     TFDQuery Q(&Watch);
@@ -452,19 +528,22 @@ bool WaitForStatement(const std::string& AId, const std::string& APrefix) {
     Q.ParamByName("p").AsString(APrefix + "%");
     for (int I = 0; I < 200; ++I) {
         Q.Open();
-        if (Q.FieldByName("n").AsString() == "1") return true;
+        if (Q.FieldByName("n").AsString() == "1")
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
 }
 
-TEST_F(DataTest, InsertLostWhileRunningIsReportedNotRepeated) {
+TEST_F(DataTest, InsertLostWhileRunningIsReportedNotRepeated)
+{
     FConnection.Open();
     const std::string Id = ConnectionId(FConnection);
     const std::string Ean = UniqueCode("K");
     FCreated.push_back(Ean);
     std::thread Killer([&] {
-        if (WaitForStatement(Id, "insert")) testsupport::TestDbExec("kill connection " + Id);
+        if (WaitForStatement(Id, "insert"))
+            testsupport::TestDbExec("kill connection " + Id);
     });
     TFDQuery Q(&FConnection);
     Q.SQL().Add("insert into cad_produtos (ean, nome) select :ean, if(sleep(3) = 0, 'slow', 'killed')");
@@ -484,7 +563,8 @@ TEST_F(DataTest, InsertLostWhileRunningIsReportedNotRepeated) {
 
 // A statement that changes data waits for the server's answer, however long it takes: giving up
 // would report a row failed that the server goes on to store. Lookups keep their limit.
-TEST_F(DataTest, OnlyLookupsGiveUpOnASlowServer) {
+TEST_F(DataTest, OnlyLookupsGiveUpOnASlowServer)
+{
     FConnection.Params.SetValue("ReadTimeout", "1");
     const std::string Ean = UniqueCode("W");
     FCreated.push_back(Ean);
@@ -501,16 +581,18 @@ TEST_F(DataTest, OnlyLookupsGiveUpOnASlowServer) {
         Lookup.Open();
         ADD_FAILURE() << "a lookup waited past its read timeout";
     } catch (const EFDDBEngineException& E) {
-        EXPECT_EQ(E.ErrorCode(), 2013u) << E.Message();  // CR_SERVER_LOST
+        EXPECT_EQ(E.ErrorCode(), 2013u) << E.Message(); // CR_SERVER_LOST
     }
-    EXPECT_EQ(NomeOf(Ean), "slow");  // the connection is made again for the next statement
+    EXPECT_EQ(NomeOf(Ean), "slow"); // the connection is made again for the next statement
 }
 
-TEST_F(DataTest, ReadLostWhileRunningIsRunAgain) {
+TEST_F(DataTest, ReadLostWhileRunningIsRunAgain)
+{
     FConnection.Open();
     const std::string Id = ConnectionId(FConnection);
     std::thread Killer([&] {
-        if (WaitForStatement(Id, "select sleep")) testsupport::TestDbExec("kill connection " + Id);
+        if (WaitForStatement(Id, "select sleep"))
+            testsupport::TestDbExec("kill connection " + Id);
     });
     TFDQuery Q(&FConnection);
     Q.SQL().Add("select sleep(1) as s, 'done' as r");
@@ -520,7 +602,8 @@ TEST_F(DataTest, ReadLostWhileRunningIsRunAgain) {
     EXPECT_NE(ConnectionId(FConnection), Id);
 }
 
-TEST_F(DataTest, ConnectionsOnManyThreads) {
+TEST_F(DataTest, ConnectionsOnManyThreads)
+{
     const std::string Ean = UniqueCode("M");
     Insert(Ean, "Maçã");
     std::atomic<int> Good{0};
@@ -541,7 +624,8 @@ TEST_F(DataTest, ConnectionsOnManyThreads) {
                     ++Good;
             }
         });
-    for (auto& T : Threads) T.join();
+    for (auto& T : Threads)
+        T.join();
     EXPECT_EQ(Good.load(), 320);
 }
 

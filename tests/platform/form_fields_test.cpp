@@ -19,11 +19,11 @@ TEST(FormDecode, Table)
         {"%2B", "+"},
         {"%3d%3D", "=="},
         {"caf%C3%A9", "caf\xC3\xA9"},
-        {"%", "%"},          // lone "%" stays
-        {"%4", "%4"},        // one digit stays
-        {"%zz1", "%zz1"},    // no hex digits
+        {"%", "%"},       // lone "%" stays
+        {"%4", "%4"},     // one digit stays
+        {"%zz1", "%zz1"}, // no hex digits
         {"100%", "100%"},
-        {"%FF", "\xEF\xBF\xBD"},  // not UTF-8
+        {"%FF", "\xEF\xBF\xBD"}, // not UTF-8
     };
     for (const auto& r : rows)
         EXPECT_EQ(FormDecode(r.In), std::string(r.Out)) << r.In;
@@ -45,7 +45,7 @@ TEST(ExtractUrlEncodedFields, Table)
         {"k=", {"k="}},
         {"first+name=J%C3%BCrgen+M", {"first name=J\xC3\xBCrgen M"}},
         {"a=1&a=2", {"a=1", "a=2"}},
-        {"x%26y=1%262", {"x&y=1&2"}},  // encoded "&" does not split
+        {"x%26y=1%262", {"x&y=1&2"}}, // encoded "&" does not split
     };
     for (const auto& r : rows) {
         TStrings lines;
@@ -129,8 +129,8 @@ TEST(WebRequestFields, CookieFieldsAreTrimmedPieces)
         {{"a=b; c=d"}, {"a=b", "c=d"}},
         {{"  a=b=c ;  d= ;;e"}, {"a=b=c", "d=", "e"}},
         {{";"}, {}},
-        {{"a=1", "b=2"}, {"a=1", "b=2"}},  // split over two headers
-        {{"x=%41"}, {"x=%41"}},            // not decoded
+        {{"a=1", "b=2"}, {"a=1", "b=2"}}, // split over two headers
+        {{"x=%41"}, {"x=%41"}},           // not decoded
     };
     for (const auto& r : rows)
         EXPECT_EQ(CookieLines(r.Headers), r.Out) << (r.Headers.empty() ? "" : r.Headers[0]);

@@ -39,16 +39,16 @@ TEST(JsonParse, AcceptsExactlyOneValueEndingWithTheText)
         {"{}", true},
         {"{\"a\":\"b\"}", true},
         {"[1,2]", true},
-        {"{}\n", true},           // white space after an object
-        {"[1] \r\n\t", true},     // ... or an array
-        {" \n{}", true},          // white space before the value
+        {"{}\n", true},       // white space after an object
+        {"[1] \r\n\t", true}, // ... or an array
+        {" \n{}", true},      // white space before the value
         {" 1", true},
         {"\"a\"", true},
         {"1", true},
         {"-0.5e3", true},
         {"true", true},
         {"null", true},
-        {"1 ", false},            // anything after a scalar, white space included
+        {"1 ", false}, // anything after a scalar, white space included
         {"\"a\"\n", false},
         {"true ", false},
         {"", false},
@@ -60,12 +60,12 @@ TEST(JsonParse, AcceptsExactlyOneValueEndingWithTheText)
         {"{} x", false},
         {"{}{}", false},
         {"1 2", false},
-        {"[1,]", false},          // no trailing commas
+        {"[1,]", false}, // no trailing commas
         {"{'a':1}", false},
-        {"/* c */ {}", false},    // no comments
+        {"/* c */ {}", false}, // no comments
         {"01", false},
         {"\"\\x\"", false},
-        {"\"a\nb\"", false},      // raw control character inside a string
+        {"\"a\nb\"", false}, // raw control character inside a string
         {"\xEF\xBB\xBF{}", false},
     };
     for (const Row& row : rows)
@@ -120,8 +120,8 @@ TEST(JsonParse, ObjectsKeepEveryMemberInOrder)
     EXPECT_EQ(o.Pairs(0).first, "b");
     EXPECT_EQ(o.Pairs(1).first, "a");
     EXPECT_EQ(o.Pairs(2).first, "b");
-    EXPECT_EQ(o.GetValue("b")->Value(), "1");  // the first of the duplicates
-    EXPECT_EQ(o.GetValue("B"), nullptr);        // names are case-sensitive
+    EXPECT_EQ(o.GetValue("b")->Value(), "1"); // the first of the duplicates
+    EXPECT_EQ(o.GetValue("B"), nullptr);      // names are case-sensitive
     EXPECT_EQ(o.ToJSON(), "{\"b\":1,\"a\":2,\"b\":3}");
 }
 
@@ -137,7 +137,7 @@ TEST(JsonParse, EscapesAreResolved)
         {"\"\\u00e9\"", "\xC3\xA9"},
         {"\"\\u00E9\"", "\xC3\xA9"},
         {"\"\\u20AC\"", "\xE2\x82\xAC"},
-        {"\"\\uD83D\\uDE00\"", "\xF0\x9F\x98\x80"},  // surrogate pair
+        {"\"\\uD83D\\uDE00\"", "\xF0\x9F\x98\x80"}, // surrogate pair
         {"\"\\u0000\"", std::string(1, '\0')},
         {"\"caf\xC3\xA9\"", "caf\xC3\xA9"},
     };
@@ -159,7 +159,7 @@ TEST(JsonParse, LoneSurrogatesAreRejected)
     EXPECT_FALSE(Parse("\"\\uD83Dx\""));
     EXPECT_FALSE(Parse("\"\\uDE00\""));
     EXPECT_FALSE(Parse("\"\\uD83D\\u0041\""));
-    EXPECT_FALSE(Parse("\"\xED\xA0\x80\""));  // surrogate encoded as UTF-8
+    EXPECT_FALSE(Parse("\"\xED\xA0\x80\"")); // surrogate encoded as UTF-8
 }
 
 TEST(JsonParse, LongStringsAndNumbersSplitAcrossParts)
@@ -186,7 +186,7 @@ TEST_F(JsonNumber, ValueText)
         {"-0", "-0"},
         {"42", "42"},
         {"-7", "-7"},
-        {"00123", "00123"},  // made from text: the digits as given
+        {"00123", "00123"}, // made from text: the digits as given
         {"18446744073709551616", "18446744073709551616"},
         {"123456789012345678901234567890", "123456789012345678901234567890"},
         {"1.5", "1.5"},
@@ -244,7 +244,7 @@ TEST_F(JsonNumber, DecimalSeparatorFollowsLocale)
     EXPECT_EQ(TJSONNumber("1.5").Value(), "1,5");
     EXPECT_EQ(TJSONNumber("1.5e-7").Value(), "1,5E-7");
     EXPECT_EQ(TJSONNumber("15").Value(), "15");
-    EXPECT_EQ(TJSONNumber("1.5").ToJSON(), "1.5");  // the JSON text is not localised
+    EXPECT_EQ(TJSONNumber("1.5").ToJSON(), "1.5"); // the JSON text is not localised
     std::setlocale(LC_NUMERIC, "C");
 }
 
@@ -253,7 +253,7 @@ TEST_F(JsonNumber, MadeFromValues)
     EXPECT_EQ(TJSONNumber(int64_t{-1}).ToJSON(), "-1");
     EXPECT_EQ(TJSONNumber(int64_t{7}).Value(), "7");
     EXPECT_EQ(TJSONNumber(0.5).ToJSON(), "0.5");
-    EXPECT_EQ(TJSONNumber(std::nan("")).ToJSON(), "null");  // JSON has no NaN or infinity
+    EXPECT_EQ(TJSONNumber(std::nan("")).ToJSON(), "null"); // JSON has no NaN or infinity
     EXPECT_EQ(TJSONNumber(HUGE_VAL).ToJSON(), "null");
     auto back = Parse(TJSONNumber(1e300).ToJSON());
     ASSERT_TRUE(back);
@@ -284,14 +284,14 @@ TEST(JsonWriter, StringEscapes)
         {std::string(1, '\0'), "\"\\u0000\""},
         {"\x01\x1F", "\"\\u0001\\u001F\""},
         {"\x0B", "\"\\u000B\""},
-        {"\x7F", "\"\x7F\""},                            // 127 unchanged
+        {"\x7F", "\"\x7F\""}, // 127 unchanged
         {" ~", "\" ~\""},
         {"\xC2\x80", "\"\\u0080\""},
         {"\xC3\xA9", "\"\\u00E9\""},
         {"\xE2\x82\xAC", "\"\\u20AC\""},
         {"\xEF\xBF\xBF", "\"\\uFFFF\""},
-        {"\xF0\x9F\x98\x80", "\"\\uD83D\\uDE00\""},  // outside the basic plane: two escapes
-        {"\xFF", "\"\\uFFFD\""},                      // not UTF-8: replacement character
+        {"\xF0\x9F\x98\x80", "\"\\uD83D\\uDE00\""}, // outside the basic plane: two escapes
+        {"\xFF", "\"\\uFFFD\""},                    // not UTF-8: replacement character
         {"\xC3", "\"\\uFFFD\""},
     };
     for (const Row& row : rows)

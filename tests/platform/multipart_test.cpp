@@ -36,7 +36,10 @@ std::string File(const std::string& AName, const std::string& AFileName, const s
            "\"\r\nContent-Type: image/png\r\n\r\n" + AData + "\r\n";
 }
 
-std::string Close(const std::string& AB = "XyZ") { return "--" + AB + "--\r\n"; }
+std::string Close(const std::string& AB = "XyZ")
+{
+    return "--" + AB + "--\r\n";
+}
 
 } // namespace
 
@@ -54,8 +57,7 @@ TEST(Multipart, FieldsAndFilesInBodyOrder)
 {
     std::string png("\x89PNG\r\n\x1a\n\0\0--XyZ-not-a-boundary", 29);
     std::string body = "preamble to ignore\r\n" + Field("a", "1") + File("file", "p.png", png) +
-                       Field("file", "text of a field") + Field("multi", "line 1\r\nline 2") + Close() +
-                       "epilogue";
+                       Field("file", "text of a field") + Field("multi", "line 1\r\nline 2") + Close() + "epilogue";
     TMultipartForm form = ParseMultipartFormData(body, "XyZ");
     EXPECT_EQ(form.Error, "");
     EXPECT_EQ(form.Fields, (TStrings{"a=1", "file=text of a field", "multi=line 1\r\nline 2"}));
@@ -76,12 +78,13 @@ TEST(Multipart, PartDetails)
     } rows[] = {
         {"empty form", Close(), {}, {}},
         {"empty value", Field("e", ""), {"e="}, {}},
-        {"no name is skipped",
-         "--XyZ\r\nContent-Disposition: form-data; filename=\"x\"\r\n\r\nzz\r\n", {}, {}},
+        {"no name is skipped", "--XyZ\r\nContent-Disposition: form-data; filename=\"x\"\r\n\r\nzz\r\n", {}, {}},
         {"no headers is skipped", "--XyZ\r\n\r\nzz\r\n", {}, {}},
         {"not form-data is skipped", "--XyZ\r\nContent-Disposition: attachment; name=\"a\"\r\n\r\nzz\r\n", {}, {}},
         {"header names ignore case, padding after boundary",
-         "--XyZ  \t\r\ncontent-disposition:FORM-DATA;NAME=b\r\n\r\nv\r\n", {"b=v"}, {}},
+         "--XyZ  \t\r\ncontent-disposition:FORM-DATA;NAME=b\r\n\r\nv\r\n",
+         {"b=v"},
+         {}},
         {"folded disposition", "--XyZ\r\nContent-Disposition: form-data;\r\n name=\"c\"\r\n\r\nw\r\n", {"c=w"}, {}},
         {"empty file name is still a file", File("up", "", ""), {}, {""}},
         {"extended file name preferred",
@@ -192,7 +195,7 @@ TEST(Multipart, ThroughTheWebRequest)
 
     TWebRequest bad;
     bad.SetContentType("multipart/form-data; boundary=XyZ");
-    bad.SetRawContent(Field("a", "1"));  // never closed
+    bad.SetRawContent(Field("a", "1")); // never closed
     EXPECT_TRUE(bad.ContentFields().empty());
     EXPECT_TRUE(bad.Files().empty());
 

@@ -49,13 +49,13 @@ TEST_F(OpenRegularFile, OnlyRegularFilesOpen)
         std::string Name;
         bool Opens;
     } cases[] = {
-        {"1.png", true},      // a file
-        {"2.png", false},     // a folder of that name
-        {"3.png", false},     // a pipe: must not wait for a writer
-        {"4.png", true},      // a link to a file
-        {"5.png", false},     // a dangling link
-        {"6.png", false},     // nothing
-        {"1.png/x", false},   // a file used as a folder
+        {"1.png", true},    // a file
+        {"2.png", false},   // a folder of that name
+        {"3.png", false},   // a pipe: must not wait for a writer
+        {"4.png", true},    // a link to a file
+        {"5.png", false},   // a dangling link
+        {"6.png", false},   // nothing
+        {"1.png/x", false}, // a file used as a folder
         {"", false},
     };
     for (const Case& c : cases) {

@@ -79,9 +79,21 @@ TEST_F(StringListFile, EncodingsAreDetectedAndWrittenBack)
     const Case cases[] = {
         {"plain", "Path=/f\xC3\xA9/\r\nPort=9000\r\n", TTextEncoding::Default},
         {"utf8 bom", "\xEF\xBB\xBFPath=/f\xC3\xA9/\r\nPort=9000\r\n", TTextEncoding::UTF8},
-        {"utf16le bom", std::string("\xFF\xFEP\0a\0t\0h\0=\0/\0f\0\xE9\0/\0\r\0\n\0P\0o\0r\0t\0=\0" "9\0" "0\0" "0\0" "0\0\r\0\n\0", 46),
+        {"utf16le bom",
+         std::string("\xFF\xFEP\0a\0t\0h\0=\0/\0f\0\xE9\0/\0\r\0\n\0P\0o\0r\0t\0=\0"
+                     "9\0"
+                     "0\0"
+                     "0\0"
+                     "0\0\r\0\n\0",
+                     46),
          TTextEncoding::UTF16LE},
-        {"utf16be bom", std::string("\xFE\xFF\0P\0a\0t\0h\0=\0/\0f\0\xE9\0/\0\r\0\n\0P\0o\0r\0t\0=\0" "9\0" "0\0" "0\0" "0\0\r\0\n", 46),
+        {"utf16be bom",
+         std::string("\xFE\xFF\0P\0a\0t\0h\0=\0/\0f\0\xE9\0/\0\r\0\n\0P\0o\0r\0t\0=\0"
+                     "9\0"
+                     "0\0"
+                     "0\0"
+                     "0\0\r\0\n",
+                     46),
          TTextEncoding::UTF16BE},
     };
     for (const auto& c : cases) {

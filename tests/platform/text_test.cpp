@@ -8,9 +8,12 @@ using namespace platform;
 TEST(Utf8, InvalidSequencesBecomeReplacementCharacter)
 {
     EXPECT_EQ(Utf8Sanitize("caf\xC3\xA9"), "caf\xC3\xA9");
-    EXPECT_EQ(Utf8Sanitize("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8Sanitize("a\xFF"
+                           "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(Utf8Sanitize("\xC3"), "\xEF\xBF\xBD");
-    EXPECT_EQ(Utf8Sanitize("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // encoded surrogate
+    EXPECT_EQ(Utf8Sanitize("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // encoded surrogate
 }
 
 TEST(Utf8, Utf16LengthCountsSurrogatePairsTwice)

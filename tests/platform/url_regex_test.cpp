@@ -8,7 +8,10 @@ using namespace platform;
 
 TEST(UrlDecode, Table)
 {
-    struct Case { std::string in; std::string out; };
+    struct Case {
+        std::string in;
+        std::string out;
+    };
     const Case cases[] = {
         {"", ""},
         {"123", "123"},
@@ -21,8 +24,8 @@ TEST(UrlDecode, Table)
         {"%25", "%"},
         {"%41%42c", "ABc"},
         {"caf%C3%A9", "caf\xC3\xA9"},
-        {"caf\xC3\xA9", "caf\xC3\xA9"},          // characters stand for their UTF-8 bytes
-        {"%C3", "\xEF\xBF\xBD"},                  // a lone lead byte becomes U+FFFD
+        {"caf\xC3\xA9", "caf\xC3\xA9"}, // characters stand for their UTF-8 bytes
+        {"%C3", "\xEF\xBF\xBD"},        // a lone lead byte becomes U+FFFD
         {"%FF%FE", "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"%00", std::string("\0", 1)},
         {"+%2B+", " + "},
@@ -33,7 +36,10 @@ TEST(UrlDecode, Table)
 
 TEST(UrlDecode, Errors)
 {
-    struct Case { const char* in; const char* message; };
+    struct Case {
+        const char* in;
+        const char* message;
+    };
     const Case cases[] = {
         {"%zz", "Invalid URL encoded character (%zz) at position 1"},
         {"ab%G1", "Invalid URL encoded character (%G1) at position 3"},
@@ -64,12 +70,12 @@ TEST(RegEx, AnchoredMatching)
     EXPECT_TRUE(digits.IsMatch("42"));
     EXPECT_FALSE(digits.IsMatch("4a"));
     EXPECT_FALSE(digits.IsMatch(""));
-    EXPECT_FALSE(digits.IsMatch("\xD9\xA3"));  // Arabic-Indic digit: \d is ASCII only
+    EXPECT_FALSE(digits.IsMatch("\xD9\xA3")); // Arabic-Indic digit: \d is ASCII only
     TRegEx word("^(ab)$");
-    EXPECT_FALSE(word.IsMatch("AB"));          // letter case counts
-    EXPECT_TRUE(TRegEx::IsMatch("caf\xC3\xA9", "^(caf.)$"));  // UTF-8: one character
-    EXPECT_FALSE(TRegEx("^(a*)$").IsMatch(""));                // no empty match
-    EXPECT_FALSE(word.IsMatch("a\xFF"));                       // invalid UTF-8 just fails to match
+    EXPECT_FALSE(word.IsMatch("AB"));                        // letter case counts
+    EXPECT_TRUE(TRegEx::IsMatch("caf\xC3\xA9", "^(caf.)$")); // UTF-8: one character
+    EXPECT_FALSE(TRegEx("^(a*)$").IsMatch(""));              // no empty match
+    EXPECT_FALSE(word.IsMatch("a\xFF"));                     // invalid UTF-8 just fails to match
 }
 
 TEST(RegEx, InvalidPatternFailsOnEveryTest)

@@ -22,7 +22,8 @@ using service::TBaseDados;
 
 namespace {
 
-TEST(BaseDados, FixedSettingsAndNothingOpenAtStart) {
+TEST(BaseDados, FixedSettingsAndNothingOpenAtStart)
+{
     TBaseDados Db;
     const auto P = Db.Params();
     ASSERT_EQ(P.Count(), 6u);
@@ -47,8 +48,9 @@ TEST(BaseDados, FixedSettingsAndNothingOpenAtStart) {
     EXPECT_EQ(S.FDQuery2.SQL().Count(), 0u);
 }
 
-TEST(BaseDados, MissingClientLibraryFailsEachRequest) {
-    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
+TEST(BaseDados, MissingClientLibraryFailsEachRequest)
+{
+    MIROVANDEL_IN_FRESH_PROCESS(); // once loaded, the library stays for the process
     const std::string Saved = platform::TFDConnection::ClientLibrary();
     platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     TBaseDados Db;
@@ -69,22 +71,29 @@ TEST(BaseDados, MissingClientLibraryFailsEachRequest) {
 class BaseDadosDb : public ::testing::Test {
 protected:
     void SetUp() override { MIROVANDEL_REQUIRE_TEST_DB(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         for (auto& Ean : FCreated)
             try {
                 testsupport::TestDbExec("delete from cad_produtos where binary ean = :e", {{"e", Ean}});
-            } catch (...) {}
+            } catch (...) {
+            }
     }
     std::vector<std::string> FCreated;
 };
 
-TEST_F(BaseDadosDb, SessionsAreReusedAndBoundedAcrossThreads) {
+TEST_F(BaseDadosDb, SessionsAreReusedAndBoundedAcrossThreads)
+{
     TBaseDados Db;
     Db.SetMaxSessions(2);
     platform::TFDConnection* First;
-    { First = &Db.Use().FdConnection1; }
+    {
+        First = &Db.Use().FdConnection1;
+    }
     EXPECT_TRUE(First->Connected());
-    { EXPECT_EQ(&Db.Use().FdConnection1, First); }  // the last released comes back first
+    {
+        EXPECT_EQ(&Db.Use().FdConnection1, First);
+    } // the last released comes back first
 
     // Two holders at once get two sessions; a third waits for one of them.
     std::mutex M;
@@ -120,7 +129,7 @@ TEST_F(BaseDadosDb, SessionsAreReusedAndBoundedAcrossThreads) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::lock_guard L(M);
         EXPECT_FALSE(ThirdGot);
-    }  // A released: the third takes its session
+    } // A released: the third takes its session
     {
         std::unique_lock L(M);
         Cv.wait(L, [&] { return ThirdGot; });
@@ -142,22 +151,26 @@ TEST_F(BaseDadosDb, SessionsAreReusedAndBoundedAcrossThreads) {
                 auto S = Db.Use();
                 int Now = ++Inside;
                 int Seen = MaxInside.load();
-                while (Now > Seen && !MaxInside.compare_exchange_weak(Seen, Now)) {}
+                while (Now > Seen && !MaxInside.compare_exchange_weak(Seen, Now)) {
+                }
                 std::this_thread::yield();
                 --Inside;
             }
         });
-    for (auto& X : T) X.join();
+    for (auto& X : T)
+        X.join();
     EXPECT_LE(MaxInside.load(), 2);
     EXPECT_EQ(Db.SessionCount(), 2u);
 }
 
 // Many request threads at once: each gets its own answers, inserts and lookups interleaved.
-TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool) {
+TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool)
+{
     TBaseDados Db;
     constexpr int KThreads = 32, KRounds = 15;
     std::vector<std::string> Codes;
-    for (int T = 0; T < KThreads; ++T) Codes.push_back(testsupport::UniqueCode("P"));
+    for (int T = 0; T < KThreads; ++T)
+        Codes.push_back(testsupport::UniqueCode("P"));
     FCreated = Codes;
     std::atomic<int> Good{0}, Failed{0};
     std::vector<std::thread> Threads;
@@ -166,9 +179,11 @@ TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool) {
             try {
                 {
                     auto S = Db.Use();
-                    if (!S.FdConnection1.Connected()) S.FdConnection1.SetConnected(true);
+                    if (!S.FdConnection1.Connected())
+                        S.FdConnection1.SetConnected(true);
                     S.FDQuery2.SQL().Clear();
-                    S.FDQuery2.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
+                    S.FDQuery2.SQL().Add(
+                        "insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
                     S.FDQuery2.SQL().Add("values(:Ean, :Nome, :Ncm, :Cest_codigo, :embalagem)");
                     S.FDQuery2.ParamByName("Ean").AsString(Codes[T]);
                     S.FDQuery2.ParamByName("Nome").AsString("Produto " + std::to_string(T));
@@ -181,7 +196,8 @@ TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool) {
                     // Look up a product of another thread, inserted or not yet.
                     const int Other = (T + R) % KThreads;
                     auto S = Db.Use();
-                    if (!S.FdConnection1.Connected()) S.FdConnection1.SetConnected(true);
+                    if (!S.FdConnection1.Connected())
+                        S.FdConnection1.SetConnected(true);
                     S.fdQuery1.Close();
                     S.fdQuery1.SQL().Clear();
                     S.fdQuery1.SQL().Add("select nome from cad_produtos where ean = :ean");
@@ -196,21 +212,25 @@ TEST_F(BaseDadosDb, ThirtyTwoThreadsShareThePool) {
                 ADD_FAILURE() << E.what();
             }
         });
-    for (auto& X : Threads) X.join();
+    for (auto& X : Threads)
+        X.join();
     EXPECT_EQ(Failed.load(), 0);
     EXPECT_EQ(Good.load(), KThreads * KRounds);
     EXPECT_LE(Db.SessionCount(), TBaseDados::KDefaultMaxSessions);
     EXPECT_LE(Db.ConnectedCount(), Db.SessionCount());
-    for (const auto& Code : Codes) EXPECT_EQ(testsupport::TestDbCountEan(Code), 1);
+    for (const auto& Code : Codes)
+        EXPECT_EQ(testsupport::TestDbCountEan(Code), 1);
 }
 
-TEST_F(BaseDadosDb, UnreachableServerThenReachable) {
+TEST_F(BaseDadosDb, UnreachableServerThenReachable)
+{
     testsupport::TTcpProxy Proxy(testsupport::KTestDbPort);
     TBaseDados Db;
     Db.SetParam("Port", std::to_string(Proxy.Port()));
     Proxy.Down();
     // Nothing open could serve: each request fails on its own, at once.
-    for (int I = 0; I < 2; ++I) EXPECT_THROW(Db.Use(), platform::EFDDBEngineException);
+    for (int I = 0; I < 2; ++I)
+        EXPECT_THROW(Db.Use(), platform::EFDDBEngineException);
     EXPECT_EQ(Db.SessionCount(), 1u);
     EXPECT_EQ(Db.OpenCount(), 0u);
     Proxy.Up();
@@ -230,7 +250,8 @@ namespace {
 // programs, may leave).
 class BaseDadosLimitedLogin : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         MIROVANDEL_REQUIRE_TEST_DB();
         FServer = std::make_unique<testsupport::TOwnMariaDb>("/tmp/mvdb-p" + std::to_string(::getpid()));
         ASSERT_TRUE(FServer->Sql("alter user 'Pelvador'@'127.0.0.1' with max_user_connections 2"));
@@ -238,14 +259,16 @@ protected:
     }
 
     // A lookup and an insert on the session, as the routes make them.
-    static std::string Lookup(TBaseDados::TLease& ALease) {
+    static std::string Lookup(TBaseDados::TLease& ALease)
+    {
         ALease.fdQuery1.Close();
         ALease.fdQuery1.SQL().Clear();
         ALease.fdQuery1.SQL().Add("select connection_id() as id");
         ALease.fdQuery1.Open();
         return ALease.fdQuery1.FieldByName("id").AsString();
     }
-    static void Insert(TBaseDados::TLease& ALease, const std::string& AEan) {
+    static void Insert(TBaseDados::TLease& ALease, const std::string& AEan)
+    {
         ALease.FDQuery2.SQL().Clear();
         ALease.FDQuery2.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome) values(:Ean, :Nome)");
         ALease.FDQuery2.ParamByName("Ean").AsString(AEan);
@@ -259,7 +282,8 @@ protected:
 
 } // namespace
 
-TEST_F(BaseDadosLimitedLogin, ConcurrentUseBeyondTheLimitWaitsForAnOpenSessionThenGrowsAgain) {
+TEST_F(BaseDadosLimitedLogin, ConcurrentUseBeyondTheLimitWaitsForAnOpenSessionThenGrowsAgain)
+{
     FDb.SetRetryGrowth(std::chrono::hours(1));
     std::atomic<bool> ThirdDone{false};
     std::string ThirdFailure;
@@ -283,7 +307,8 @@ TEST_F(BaseDadosLimitedLogin, ConcurrentUseBeyondTheLimitWaitsForAnOpenSessionTh
             }
             ThirdDone = true;
         });
-        while (FDb.SessionCount() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (FDb.SessionCount() < 3)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_FALSE(ThirdDone.load()) << ThirdFailure;
         Lookup(B);

@@ -28,7 +28,7 @@ TEST_F(CatalogueRoutes, FoundProductInEveryForm)
 
     auto R = Get("/api/descricao/7891000100103");
     EXPECT_EQ(R.Status, 200);
-    EXPECT_EQ(R.Body, "Pão de Açúcar 中");  // plain text as stored
+    EXPECT_EQ(R.Body, "Pão de Açúcar 中"); // plain text as stored
     EXPECT_EQ(R.HeaderOr("Content-Type"), KTextType);
     auto L = TakeOneLine();
     EXPECT_EQ(L.Address, "127.0.0.1");
@@ -75,8 +75,9 @@ TEST_F(CatalogueRoutes, AllColumnsNull)
                       R"("QuantidadeEmbalagem":"","Marca":"","Categoria":"","Peso":"","id_categoria":"",)"
                       R"("tributacao":""})");
     R = Get("/api/desc_ini/00000001");
-    EXPECT_EQ(R.Body, "[GENERAL]\r\nNome=\r\nNcm=\r\nCest_Codigo=\r\nEmbalagem=\r\nQuantidadeEmbalagem=\r\n"
-                      "Marca=\r\nCategoria=\r\nPeso=\r\nid_categoria=\r\ntributacao=\r\n");
+    EXPECT_EQ(R.Body,
+              "[GENERAL]\r\nNome=\r\nNcm=\r\nCest_Codigo=\r\nEmbalagem=\r\nQuantidadeEmbalagem=\r\n"
+              "Marca=\r\nCategoria=\r\nPeso=\r\nid_categoria=\r\ntributacao=\r\n");
 }
 
 TEST_F(CatalogueRoutes, UnitsOfMeasure)
@@ -105,7 +106,7 @@ TEST_F(CatalogueRoutes, NotFoundAnswersAndLines)
     // The code is used as decoded from the path: no trimming, no digit filtering.
     const std::string Path = "n%C3%A3o%20h%C3%A1%20-1";
     const std::string Code = "não há -1";
-    const std::string Escaped = "n\\u00E3o h\\u00E1 -1";  // as the JSON writer puts it
+    const std::string Escaped = "n\\u00E3o h\\u00E1 -1"; // as the JSON writer puts it
 
     struct TCase {
         const char* Route;
@@ -114,7 +115,8 @@ TEST_F(CatalogueRoutes, NotFoundAnswersAndLines)
         bool Addressed;
         std::string Text;
     };
-    const std::string ProductMissing = R"({"Status":"404","Status_Desc":"Descricao nao encontrada para o ean: )" + Escaped + R"("})";
+    const std::string ProductMissing = R"({"Status":"404","Status_Desc":"Descricao nao encontrada para o ean: )" +
+                                       Escaped + R"("})";
     const std::string UnitMissing =
         R"({"Status":"404","Status_Desc":"Descricao nao encontrada para a unidade de medida: )" + Escaped + R"("})";
     const TCase Cases[] = {
@@ -174,7 +176,7 @@ protected:
     {
         MIROVANDEL_REQUIRE_TEST_DB();
         ProductRoutes::SetUp();
-        IsolateTables(false);  // a table without a key can hold one code twice
+        IsolateTables(false); // a table without a key can hold one code twice
     }
 };
 
@@ -219,9 +221,9 @@ TEST_F(CatalogueDatabaseDown, DescricaoTrimsOnlyOnceConnected)
     TakeHistory();
     ASSERT_EQ(service::THistory::Count(), 10001);
     EXPECT_EQ(Get("/api/descricao/1").Status, 500);
-    EXPECT_EQ(service::THistory::Count(), 10001);  // the open failed before the trim
+    EXPECT_EQ(service::THistory::Count(), 10001); // the open failed before the trim
     EXPECT_EQ(Get("/api/desc/1").Status, 500);
-    EXPECT_EQ(service::THistory::Count(), 0);      // trimmed first, then the open failed
+    EXPECT_EQ(service::THistory::Count(), 0); // trimmed first, then the open failed
     EXPECT_EQ(TakeHistory(), std::vector<std::string>{"<clear>"});
 }
 
@@ -237,7 +239,7 @@ TEST_F(CatalogueDatabaseDown, NextRequestConnectsOnceTheServerAnswers)
 
 TEST_F(CatalogueDatabaseDown, MissingClientLibraryAnswers500)
 {
-    MIROVANDEL_IN_FRESH_PROCESS();  // once loaded, the library stays for the process
+    MIROVANDEL_IN_FRESH_PROCESS(); // once loaded, the library stays for the process
     platform::TFDConnection::SetClientLibrary("libmirovandel-absent-client.so.3");
     FDb->SetParam("Port", "3389");
     EXPECT_EQ(Get("/api/um/UN").Status, 500);
@@ -299,10 +301,12 @@ TEST_F(CatalogueConcurrent, ThirtyTwoClientsGetTheirAnswersAndDistinctCounts)
             ++Missing;
         } else {
             EXPECT_EQ(Replies[I].Status, 200) << I;
-            EXPECT_EQ(Replies[I].Body, I % 2 ? "Concorrência" : std::string(R"({"Status":"200","Status_Desc":"Ok","Nome":"Concorrencia",)"
-                                                                               R"("Ncm":"","Cest_Codigo":"","Embalagem":"",)"
-                                                                               R"("QuantidadeEmbalagem":"","Marca":"","Categoria":"",)"
-                                                                               R"("Peso":"","id_categoria":"","tributacao":""})"))
+            EXPECT_EQ(Replies[I].Body, I % 2
+                                           ? "Concorrência"
+                                           : std::string(R"({"Status":"200","Status_Desc":"Ok","Nome":"Concorrencia",)"
+                                                         R"("Ncm":"","Cest_Codigo":"","Embalagem":"",)"
+                                                         R"("QuantidadeEmbalagem":"","Marca":"","Categoria":"",)"
+                                                         R"("Peso":"","id_categoria":"","tributacao":""})"))
                 << I;
             ++Found;
         }

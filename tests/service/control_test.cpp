@@ -30,7 +30,7 @@ TEST_F(MainControl, MissingConfigIsCreatedWithTheDefaults)
     EXPECT_EQ(control.Config().Strings(0), "Path=" + dir.Str() + "/files/");
     EXPECT_EQ(control.Config().Strings(1), "Port=9000");
     EXPECT_EQ(control.Config().Encoding(), platform::TTextEncoding::Default);
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "files"));  // the folder is not created
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "files")); // the folder is not created
 }
 
 TEST_F(MainControl, DefaultLocationIsBesideTheExecutableUnlessOverridden)
@@ -43,7 +43,8 @@ TEST_F(MainControl, DefaultLocationIsBesideTheExecutableUnlessOverridden)
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / "config.ini"));
     ::unsetenv("MIROVANDEL_CONFIG_DIR");
     EXPECT_EQ(TMainControl::DefaultConfigDir(), TMainControl::ExecutableDir());
-    EXPECT_EQ(std::filesystem::path(TMainControl::ExecutableDir()), std::filesystem::path(MIROVANDEL_BINARY_DIR) / "tests");
+    EXPECT_EQ(std::filesystem::path(TMainControl::ExecutableDir()),
+              std::filesystem::path(MIROVANDEL_BINARY_DIR) / "tests");
 }
 
 TEST_F(MainControl, ExistingConfigIsReadAsItIs)
@@ -52,10 +53,10 @@ TEST_F(MainControl, ExistingConfigIsReadAsItIs)
     const std::string content = "# shop 12\r\nport=8080\r\nPort=1234\r\nPath= /pics/ \r\nOther=x\r\n";
     WriteBytes(dir.Path() / "config.ini", content);
     TMainControl control(dir.Str());
-    EXPECT_EQ(ReadBytes(dir.Path() / "config.ini"), content);  // not rewritten
+    EXPECT_EQ(ReadBytes(dir.Path() / "config.ini"), content); // not rewritten
     ASSERT_EQ(control.Config().Count(), 5);
-    EXPECT_EQ(control.Config().Values("Port"), "8080");      // first row, any letter case
-    EXPECT_EQ(control.Config().Values("Path"), " /pics/ ");  // untrimmed
+    EXPECT_EQ(control.Config().Values("Port"), "8080");     // first row, any letter case
+    EXPECT_EQ(control.Config().Values("Path"), " /pics/ "); // untrimmed
 }
 
 TEST_F(MainControl, BomVariantsAreSavedBackTheSameWay)
@@ -68,8 +69,22 @@ TEST_F(MainControl, BomVariantsAreSavedBackTheSameWay)
     const Case cases[] = {
         {"none", "Port=9000\r\n", platform::TTextEncoding::Default},
         {"utf8", "\xEF\xBB\xBFPort=9000\r\n", platform::TTextEncoding::UTF8},
-        {"utf16le", std::string("\xFF\xFEP\0o\0r\0t\0=\0" "9\0" "0\0" "0\0" "0\0\r\0\n\0", 24), platform::TTextEncoding::UTF16LE},
-        {"utf16be", std::string("\xFE\xFF\0P\0o\0r\0t\0=\0" "9\0" "0\0" "0\0" "0\0\r\0\n", 24), platform::TTextEncoding::UTF16BE},
+        {"utf16le",
+         std::string("\xFF\xFEP\0o\0r\0t\0=\0"
+                     "9\0"
+                     "0\0"
+                     "0\0"
+                     "0\0\r\0\n\0",
+                     24),
+         platform::TTextEncoding::UTF16LE},
+        {"utf16be",
+         std::string("\xFE\xFF\0P\0o\0r\0t\0=\0"
+                     "9\0"
+                     "0\0"
+                     "0\0"
+                     "0\0\r\0\n",
+                     24),
+         platform::TTextEncoding::UTF16BE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,12 +103,8 @@ TEST_F(MainControl, BomVariantsAreSavedBackTheSameWay)
         EXPECT_EQ(again.Config().Values("Path"), "/f\xC3\xA9/");
         const std::string bytes = ReadBytes(dir.Path() / "config.ini");
         switch (c.encoding) {
-        case platform::TTextEncoding::Default:
-            EXPECT_EQ(bytes, "Port=9001\r\nPath=/f\xC3\xA9/\r\n");
-            break;
-        case platform::TTextEncoding::UTF8:
-            EXPECT_EQ(bytes, "\xEF\xBB\xBFPort=9001\r\nPath=/f\xC3\xA9/\r\n");
-            break;
+        case platform::TTextEncoding::Default: EXPECT_EQ(bytes, "Port=9001\r\nPath=/f\xC3\xA9/\r\n"); break;
+        case platform::TTextEncoding::UTF8: EXPECT_EQ(bytes, "\xEF\xBB\xBFPort=9001\r\nPath=/f\xC3\xA9/\r\n"); break;
         default:
             EXPECT_EQ(bytes.substr(0, 2), c.bytes.substr(0, 2));
             EXPECT_EQ(bytes.size(), 2 + 2 * std::string("Port=9001\r\nPath=/f_/\r\n").size());
@@ -120,6 +131,6 @@ TEST_F(MainControl, UnreadableOrUnwritableConfigFails)
         platform::TStringList rows;
         rows.Add("Port=1");
         EXPECT_THROW(control.SaveConfig(rows), platform::EFCreateError);
-        EXPECT_EQ(control.Config().Values("Port"), "1");  // the rows are in memory already
+        EXPECT_EQ(control.Config().Values("Port"), "1"); // the rows are in memory already
     }
 }

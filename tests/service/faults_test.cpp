@@ -53,7 +53,8 @@ public:
         if (FImmutable)
             Run("chattr -i '" + FPath.string() + "'");
         if (FModeOnly)
-            std::filesystem::permissions(FPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+            std::filesystem::permissions(FPath,
+                                         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         FImmutable = FModeOnly = false;
     }
     bool Works() const { return FImmutable || FModeOnly; }
@@ -137,7 +138,8 @@ protected:
     // timeout on the server would.
     void DropTheProgramsLinks()
     {
-        std::string ids = FDb->Value("select group_concat(id) from information_schema.processlist where user = 'Pelvador'");
+        std::string ids =
+            FDb->Value("select group_concat(id) from information_schema.processlist where user = 'Pelvador'");
         size_t start = 0;
         while (!ids.empty() && ids != "NULL" && start <= ids.size()) {
             size_t comma = ids.find(',', start);
@@ -150,8 +152,10 @@ protected:
 
     std::optional<THttpReply> Post(const std::string& ABody)
     {
-        return RawExchange(FPort, "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
-                                  "Connection: close\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n\r\n" + ABody);
+        return RawExchange(FPort,
+                           "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
+                           "Connection: close\r\nContent-Length: " +
+                               std::to_string(ABody.size()) + "\r\n\r\n" + ABody);
     }
 
     std::unique_ptr<testsupport::TOwnMariaDb> FDb;
@@ -201,7 +205,8 @@ protected:
                     }
                     std::lock_guard guard(lock);
                     if (firstWrong.empty())
-                        firstWrong = reply ? std::to_string(reply->Status) + " " + reply->Body.substr(0, 300) : "no reply";
+                        firstWrong = reply ? std::to_string(reply->Status) + " " + reply->Body.substr(0, 300)
+                                           : "no reply";
                 }
             });
         }
@@ -215,22 +220,26 @@ protected:
     void ExpectEachRequestServed(const std::string& ATag)
     {
         for (int i = 0; i < 20; ++i) {
-            auto reply = RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+            auto reply =
+                RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
             ASSERT_TRUE(reply.has_value()) << i;
             EXPECT_EQ(reply->Status, 200) << i << " " << reply->Body.substr(0, 300);
             EXPECT_EQ(reply->Body, "Cafe Moido");
         }
         for (int i = 0; i < 6; ++i) {
-            const std::string ean = "7891000" + ATag + std::to_string(i);  // 8 characters or more: stored as given
-            auto reply = Post(R"({"ean":")" + ean + R"(","nome":"Produto )" + ean + R"(","ncm":"1","cest":"","um":"UN"})");
+            const std::string ean = "7891000" + ATag + std::to_string(i); // 8 characters or more: stored as given
+            auto reply =
+                Post(R"({"ean":")" + ean + R"(","nome":"Produto )" + ean + R"(","ncm":"1","cest":"","um":"UN"})");
             ASSERT_TRUE(reply.has_value()) << ean;
             EXPECT_EQ(reply->Body, R"({"id":")" + ean + R"("})");
-            EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Produto " + ean) != std::string::npos; }))
-                << LastHistoryLine(*FView);
+            EXPECT_TRUE(ProcessEventsUntil([&] {
+                return LastHistoryLine(*FView).find("Produto " + ean) != std::string::npos;
+            })) << LastHistoryLine(*FView);
             EXPECT_NE(LastHistoryLine(*FView).find("Produto cadastrado! | Produto " + ean), std::string::npos)
                 << LastHistoryLine(*FView);
         }
-        EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean like '7891000" + ATag + "%'"), "6");
+        EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean like '7891000" + ATag + "%'"),
+                  "6");
     }
 };
 
@@ -336,7 +345,7 @@ TEST_F(FaultsWithOwnDatabase, DatabaseKilledAndRestartedWhile32ClientsQuery)
                 bool after = restarted.load();
                 auto reply = client.Ask("GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\n\r\n", 30s);
                 if (!reply) {
-                    ++wrong;  // no answer within 30 s: something hangs
+                    ++wrong; // no answer within 30 s: something hangs
                 } else if (reply->Status == 200 && reply->Body == "Cafe Moido") {
                     ++answered;
                     if (after)
@@ -355,12 +364,14 @@ TEST_F(FaultsWithOwnDatabase, DatabaseKilledAndRestartedWhile32ClientsQuery)
     FDb->Start();
     restarted = true;
     // Every client gets the right answer again without anyone touching the program.
-    EXPECT_TRUE(WaitFor([&] {
-        for (auto& r : recovered)
-            if (!r)
-                return false;
-        return true;
-    }, 60s));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (auto& r : recovered)
+                if (!r)
+                    return false;
+            return true;
+        },
+        60s));
     stop = true;
     for (auto& c : clients)
         c.join();
@@ -379,13 +390,15 @@ TEST_F(FaultsWithLaxDatabase, RejectedInsertAfterADroppedLinkLeavesNoRow)
         const char* What;
         std::string Body;
         std::string Ean;
-        std::string Count;  // rows with that code afterwards
+        std::string Count; // rows with that code afterwards
     } cases[] = {
         // Too long for its column: refused, not cut down to a row with half a name.
-        {"name too long", R"({"ean":"78900003","nome":")" + std::string(300, 'n') + R"(","ncm":"1","cest":"","um":"UN"})",
-         "78900003", "0"},
-        {"packaging too long", R"({"ean":"78900004","nome":"Sal","ncm":"1","cest":"","um":")" + std::string(40, 'u') + R"("})",
-         "78900004", "0"},
+        {"name too long",
+         R"({"ean":"78900003","nome":")" + std::string(300, 'n') + R"(","ncm":"1","cest":"","um":"UN"})", "78900003",
+         "0"},
+        {"packaging too long",
+         R"({"ean":"78900004","nome":"Sal","ncm":"1","cest":"","um":")" + std::string(40, 'u') + R"("})", "78900004",
+         "0"},
         // A code the table holds already: the first row stays as it was.
         {"duplicate code", R"({"ean":"78900002","nome":"Outro","ncm":"9","cest":"","um":"UN"})", "78900002", "1"},
     };
@@ -396,7 +409,8 @@ TEST_F(FaultsWithLaxDatabase, RejectedInsertAfterADroppedLinkLeavesNoRow)
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->Status, 200);
         EXPECT_EQ(reply->Body, "");
-        EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Erro cadastrando produto!") != std::string::npos; }, 10s))
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return LastHistoryLine(*FView).find("Erro cadastrando produto!") != std::string::npos; }, 10s))
             << LastHistoryLine(*FView);
         EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '" + c.Ean + "'"), c.Count);
         FView->MemoHistorico->appendPlainText("next");
@@ -418,7 +432,8 @@ TEST_F(FaultsWithLimitedLogin, ConcurrentBurstAcrossADatabaseRestart)
     FDb->Kill();
     // Nothing open can serve: each request fails on its own, at once.
     for (int i = 0; i < 3; ++i) {
-        auto reply = RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+        auto reply =
+            RawExchange(FPort, "GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->Status, 500);
     }
@@ -433,16 +448,18 @@ TEST_F(FaultsWithLimitedLogin, ConcurrentBurstAcrossADatabaseRestart)
 // the program still waits, so giving up would write a stored product into the history as failed.
 TEST_F(FaultsWithOwnDatabase, SlowInsertIsWaitedForAndReportedStored)
 {
-    FForm->SetParam("ReadTimeout", "1");  // lookups give up after a second
-    ASSERT_TRUE(FDb->Sql("create trigger base_produtos.slow_insert before insert on base_produtos.cad_produtos "
-                         "for each row set new.nome = if(sleep(3) = 0, new.nome, new.nome)"));
+    FForm->SetParam("ReadTimeout", "1"); // lookups give up after a second
+    ASSERT_TRUE(
+        FDb->Sql("create trigger base_produtos.slow_insert before insert on base_produtos.cad_produtos "
+                 "for each row set new.nome = if(sleep(3) = 0, new.nome, new.nome)"));
     auto reply = Post(R"({"ean":"78900020","nome":"Cafe Lento","ncm":"0901","cest":"","um":"UN"})");
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->Status, 200);
     EXPECT_EQ(reply->Body, R"({"id":"78900020"})");
     EXPECT_TRUE(ProcessEventsUntil([&] { return LastHistoryLine(*FView).find("Cafe Lento") != std::string::npos; }))
         << LastHistoryLine(*FView);
-    EXPECT_NE(LastHistoryLine(*FView).find("Produto cadastrado! | Cafe Lento"), std::string::npos) << LastHistoryLine(*FView);
+    EXPECT_NE(LastHistoryLine(*FView).find("Produto cadastrado! | Cafe Lento"), std::string::npos)
+        << LastHistoryLine(*FView);
     EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '78900020'"), "1");
     // Lookups still answer, within their own limit.
     auto lookup = RawExchange(FPort, "GET /api/descricao/78900020 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");

@@ -43,12 +43,12 @@ TEST_F(GravaRoute, EanIsPaddedToEightUnits)
         {R"("")", "00000000"},
         {R"("7891234567895")", "7891234567895"},
         {R"("12345678")", "12345678"},
-        {"4567", "00004567"},                        // a JSON number: its digits
+        {"4567", "00004567"}, // a JSON number: its digits
         {"null", "0000null"},
         {"true", "0000true"},
-        {R"("ção")", "00000ção"},                    // counted in UTF-16 units, not bytes
-        {R"("\ud83d\ude00")", "000000\xF0\x9F\x98\x80"},  // one character, two units
-        {R"(" 12 ")", "0000 12 "},                   // not trimmed
+        {R"("ção")", "00000ção"},                        // counted in UTF-16 units, not bytes
+        {R"("\ud83d\ude00")", "000000\xF0\x9F\x98\x80"}, // one character, two units
+        {R"(" 12 ")", "0000 12 "},                       // not trimmed
     };
     int N = 0;
     for (const auto& C : Cases) {
@@ -103,19 +103,24 @@ TEST_F(GravaRoute, MissingInputFailsAtItsStepAndStoresNothing)
     struct TCase {
         std::string Body;
         std::string ContentType;
-        std::string TextStart;  // the line's text up to the message
+        std::string TextStart; // the line's text up to the message
     };
     const TCase Cases[] = {
         {R"({"EAN":"1","nome":"A","ncm":"","cest":"","um":""})", "application/json", "Erro cadastrando produto! |  | "},
         {R"({"ean":"1","Nome":"A","ncm":"","cest":"","um":""})", "application/json", "Erro cadastrando produto! |  | "},
-        {R"({"ean":"1","nome":"Sem ncm","cest":"","um":""})", "application/json", "Erro cadastrando produto! | Sem ncm | "},
-        {R"({"ean":"1","nome":"Sem cest","ncm":"","um":""})", "application/json", "Erro cadastrando produto! | Sem cest | "},
-        {R"({"ean":"1","nome":"Sem um","ncm":"","cest":""})", "application/json", "Erro cadastrando produto! | Sem um | "},
-        {R"([{"ean":"1","nome":"A","ncm":"","cest":"","um":""}])", "application/json", "Erro cadastrando produto! |  | "},
+        {R"({"ean":"1","nome":"Sem ncm","cest":"","um":""})", "application/json",
+         "Erro cadastrando produto! | Sem ncm | "},
+        {R"({"ean":"1","nome":"Sem cest","ncm":"","um":""})", "application/json",
+         "Erro cadastrando produto! | Sem cest | "},
+        {R"({"ean":"1","nome":"Sem um","ncm":"","cest":""})", "application/json",
+         "Erro cadastrando produto! | Sem um | "},
+        {R"([{"ean":"1","nome":"A","ncm":"","cest":"","um":""}])", "application/json",
+         "Erro cadastrando produto! |  | "},
         {R"("texto")", "application/json", "Erro cadastrando produto! |  | "},
         {R"({"ean":"1","nome":"A","ncm":"","cest":"","um":""})", "text/plain", "Erro cadastrando produto! |  | "},
         {R"({"ean":"1","nome":"A","ncm":"","cest":"","um":""})", "Application/JSON", "Erro cadastrando produto! |  | "},
-        {R"({"ean":"1","nome":"A","ncm":"","cest":"","um":""})", "application/json; v=1", "Erro cadastrando produto! |  | "},
+        {R"({"ean":"1","nome":"A","ncm":"","cest":"","um":""})", "application/json; v=1",
+         "Erro cadastrando produto! |  | "},
     };
     for (const auto& C : Cases) {
         const std::string Text = PostFailing(C.Body, C.ContentType);

@@ -26,19 +26,19 @@ TEST_F(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
 {
     THistory::Reset();
     CountingSink sink;
-    THistory::Attach(&sink, 1);  // "MemoOK"
+    THistory::Attach(&sink, 1); // "MemoOK"
     EXPECT_EQ(THistory::Count(), 1);
     for (int i = 0; i < 9999; ++i)
         THistory::Add("x");
     EXPECT_EQ(THistory::Count(), 10000);
-    EXPECT_FALSE(THistory::Trim());  // exactly 10000 stays
+    EXPECT_FALSE(THistory::Trim()); // exactly 10000 stays
     THistory::Add("10001");
     EXPECT_EQ(THistory::Count(), 10001);
     EXPECT_TRUE(THistory::Trim());
     EXPECT_EQ(THistory::Count(), 0);
     THistory::Add("own line");
     EXPECT_EQ(THistory::Count(), 1);
-    EXPECT_EQ(sink.Calls, 1);  // one wake-up while the queue was not drained
+    EXPECT_EQ(sink.Calls, 1); // one wake-up while the queue was not drained
 
     // The lines queued before the clear are dropped with it.
     auto ops = THistory::TakePending();
@@ -55,7 +55,7 @@ TEST_F(History, TrimOnlyAboveTheLimitAndCountsQueuedChanges)
 
 TEST_F(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
 {
-    THistory::Reset();  // no window
+    THistory::Reset(); // no window
     for (int i = 0; i < 35000; ++i) {
         THistory::Trim();
         THistory::Add("line " + std::to_string(i));
@@ -76,7 +76,7 @@ TEST_F(History, OperatorEditsResyncTheCount)
     CountingSink sink;
     THistory::Attach(&sink, 1);
     THistory::Add("a");
-    THistory::ShownLinesChanged(5);  // operator typed; "a" still queued
+    THistory::ShownLinesChanged(5); // operator typed; "a" still queued
     EXPECT_EQ(THistory::Count(), 6);
     THistory::TakePending();
     THistory::ShownLinesChanged(0);
@@ -112,9 +112,10 @@ TEST_F(History, LineForms)
 {
     std::setlocale(LC_ALL, "C");
     const std::string a = AddressedHistoryLine("192.168.0.10", 15, "| Entregue arquivo: /f/1.png");
-    EXPECT_TRUE(std::regex_match(a, std::regex(R"(192\.168\.0\.10 \| 15\|\d\d/\d\d/\d\d\|\d\d:\d\d:\d\d\| Entregue arquivo: /f/1\.png)")))
+    EXPECT_TRUE(std::regex_match(
+        a, std::regex(R"(192\.168\.0\.10 \| 15\|\d\d/\d\d/\d\d\|\d\d:\d\d:\d\d\| Entregue arquivo: /f/1\.png)")))
         << a;
     const std::string b = BareHistoryLine(3, "| x");
     EXPECT_TRUE(std::regex_match(b, std::regex(R"(3\|\d\d/\d\d/\d\d\|\d\d:\d\d:\d\d\| x)"))) << b;
-    EXPECT_EQ(HistoryDate().size(), 8u);  // C locale: mm/dd/yy
+    EXPECT_EQ(HistoryDate().size(), 8u); // C locale: mm/dd/yy
 }

@@ -133,14 +133,15 @@ TEST_F(HostileClients, RequestLinesAndHeadersPastTheLimitsAreRefused)
         {"long request line", "GET /api/fotoexiste/" + big + " HTTP/1.1\r\nHost: shop\r\n\r\n", 431},
         {"long header", "GET /api/fotoexiste/1 HTTP/1.1\r\nHost: shop\r\nX-Big: " + big + "\r\n\r\n", 431},
         {"many headers", "GET /api/fotoexiste/1 HTTP/1.1\r\nHost: shop\r\n" + manyHeaders + "\r\n", 431},
-        {"body past the limit", "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
-                                "Content-Length: 9000000000\r\n\r\n{",
+        {"body past the limit",
+         "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
+         "Content-Length: 9000000000\r\n\r\n{",
          413},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
         TRawClient client("127.0.0.1", FPort);
-        client.Send(c.Request);  // the server may close before it has read everything
+        client.Send(c.Request); // the server may close before it has read everything
         auto reply = client.ReadReply(10s);
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->Status, c.Status);
@@ -152,8 +153,8 @@ TEST_F(HostileClients, RequestLinesAndHeadersPastTheLimitsAreRefused)
 
 TEST_F(HostileClients, TenThousandMalformedEscapesAndJsonBodies)
 {
-    const std::vector<std::string> paths = {"/api/gtin/%zz", "/api/desc/12%4", "/api/fotoexistej/%", "/api/um/%g0",
-                                            "/api/descricao/a%2", "/api/desc_ini/%%41"};
+    const std::vector<std::string> paths = {"/api/gtin/%zz", "/api/desc/12%4",     "/api/fotoexistej/%",
+                                            "/api/um/%g0",   "/api/descricao/a%2", "/api/desc_ini/%%41"};
     const std::vector<std::string> bodies = {"{", "[1,", "nul", "\"abc", "{\"ean\":}", "", "{\"a\":1}x", "\xff\xfe"};
     constexpr int KThreads = 8;
     constexpr int KPerThread = 1250;
@@ -170,12 +171,15 @@ TEST_F(HostileClients, TenThousandMalformedEscapesAndJsonBodies)
                 std::string request;
                 int expected;
                 if (n % 2 == 0) {
-                    request = "GET " + paths[static_cast<size_t>(n / 2) % paths.size()] + " HTTP/1.1\r\nHost: shop\r\n\r\n";
+                    request = "GET " + paths[static_cast<size_t>(n / 2) % paths.size()] +
+                              " HTTP/1.1\r\nHost: shop\r\n\r\n";
                     expected = 500;
                 } else {
                     const std::string& body = bodies[static_cast<size_t>(n / 2) % bodies.size()];
-                    request = "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+                    request =
+                        "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
+                        "Content-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body;
                     expected = 400;
                 }
                 std::optional<THttpReply> reply;
@@ -203,7 +207,7 @@ TEST_F(HostileClients, ClientLeavingInTheMiddleOfAPictureReply)
         TRawClient client("127.0.0.1", FPort);
         ASSERT_TRUE(client.Send("GET /api/gtin/" + KBigPicture + " HTTP/1.1\r\nHost: shop\r\n\r\n"));
         bool eof = false;
-        ASSERT_TRUE(client.ReadSome(10s, eof));  // the reply has begun
+        ASSERT_TRUE(client.ReadSome(10s, eof)); // the reply has begun
         EXPECT_NE(client.Pending().find("200"), std::string::npos);
         // Gone without reading the rest: reset, so the server's next write fails at once.
         linger hard{1, 0};
@@ -228,7 +232,7 @@ public:
     TSilentDatabase()
     {
         FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
@@ -270,7 +274,7 @@ protected:
     }
     void TearDown() override
     {
-        FSilent->Release();  // before the stop, which waits for the lookups
+        FSilent->Release(); // before the stop, which waits for the lookups
         RunningProgram::TearDown();
         service::BaseDados = FSavedForm;
         FForm.reset();
@@ -282,7 +286,8 @@ protected:
         std::vector<std::unique_ptr<TRawClient>> lookups;
         for (int i = 0; i < ACount; ++i) {
             lookups.push_back(std::make_unique<TRawClient>("127.0.0.1", FPort));
-            EXPECT_TRUE(lookups.back()->Send("GET /api/descricao/" + std::to_string(i) + " HTTP/1.1\r\nHost: shop\r\n\r\n"));
+            EXPECT_TRUE(
+                lookups.back()->Send("GET /api/descricao/" + std::to_string(i) + " HTTP/1.1\r\nHost: shop\r\n\r\n"));
         }
         EXPECT_TRUE(WaitFor([&] { return platform::WebRequestHandler().ActiveCount() == ACount; }, 10s))
             << platform::WebRequestHandler().ActiveCount() << " in work";
@@ -319,7 +324,8 @@ TEST_F(HostileDatabase, ConcurrentLookupsBlockedTenSecondsLeavePicturesOnTime)
                 while (std::chrono::steady_clock::now() < until) {
                     const auto start = std::chrono::steady_clock::now();
                     auto reply = client.Ask(picture, 15s);
-                    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+                    const auto took =
+                        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
                     if (!reply || reply->Status != 200)
                         ++wrong;
                     std::lock_guard guard(lock);
@@ -338,11 +344,12 @@ TEST_F(HostileDatabase, ConcurrentLookupsBlockedTenSecondsLeavePicturesOnTime)
     const auto blocked = std::chrono::steady_clock::now();
     auto lookups = BlockLookups(16);
     EXPECT_EQ(pictures(8s, during), 0);
-    EXPECT_EQ(platform::WebRequestHandler().ActiveCount(), 16);  // still blocked all along
+    EXPECT_EQ(platform::WebRequestHandler().ActiveCount(), 16); // still blocked all along
     ASSERT_FALSE(during.empty());
     const auto worst = *std::max_element(during.begin(), during.end());
     EXPECT_LT(worst, 2s) << "a picture waited for a blocked lookup";
-    EXPECT_LT(Median(during), Median(before) + 50ms) << Median(during).count() << " us against " << Median(before).count();
+    EXPECT_LT(Median(during), Median(before) + 50ms)
+        << Median(during).count() << " us against " << Median(before).count();
 
     for (auto& l : lookups) {
         auto reply = l->ReadReply(15s);
@@ -357,7 +364,8 @@ TEST_F(HostileDatabase, ConcurrentLookupsBlockedTenSecondsLeavePicturesOnTime)
 TEST_F(HostileDatabase, ThirtyThreeConcurrentRequestsInWorkTheLastIsRefused)
 {
     auto lookups = BlockLookups(32);
-    auto refused = RawExchange(FPort, "GET /api/gtin/" + KPicture + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    auto refused =
+        RawExchange(FPort, "GET /api/gtin/" + KPicture + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->Status, 500);
     EXPECT_EQ(refused->Body, "Maximum number of concurrent connections exceeded.  Please try again later");
@@ -369,7 +377,8 @@ TEST_F(HostileDatabase, ThirtyThreeConcurrentRequestsInWorkTheLastIsRefused)
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->Status, 500);
     }
-    auto served = RawExchange(FPort, "GET /api/gtin/" + KPicture + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    auto served =
+        RawExchange(FPort, "GET /api/gtin/" + KPicture + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
     ASSERT_TRUE(served);
     EXPECT_EQ(served->Status, 200);
     lookups.clear();

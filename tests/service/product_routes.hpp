@@ -65,7 +65,7 @@ protected:
 
     void TearDown() override
     {
-        FControl.reset();  // stops the server
+        FControl.reset(); // stops the server
         service::BaseDados = nullptr;
         FDb.reset();
     }
@@ -123,8 +123,9 @@ protected:
         auto S = FDb->Use();
         auto& Q = S.FDQuery2;
         Q.SQL().Clear();
-        Q.SQL().Add("insert into base_produtos.cad_produtos (ean, nome, ncm, cest_codigo, embalagem, "
-                    "quantidade_embalagem, marca, categoria)");
+        Q.SQL().Add(
+            "insert into base_produtos.cad_produtos (ean, nome, ncm, cest_codigo, embalagem, "
+            "quantidade_embalagem, marca, categoria)");
         Q.SQL().Add("values (:ean, :nome, :ncm, :cest, :emb, :qtd, :marca, :cat)");
         auto Bind = [&](const char* AName, const char* AValue) {
             if (AValue)

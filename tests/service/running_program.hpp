@@ -35,7 +35,7 @@ inline int FdCount()
                 ++n;
         ::closedir(d);
     }
-    return n - 1;  // the directory stream itself
+    return n - 1; // the directory stream itself
 }
 
 // Waits until AValue() has not changed for 300 ms (at most ATimeout); returns it.
@@ -76,11 +76,12 @@ public:
                 try {
                     FClient = std::make_unique<TRawClient>("127.0.0.1", FPort);
                 } catch (const std::exception&) {
-                    continue;  // not taken within 5 s (a flood of new connections): once more
+                    continue; // not taken within 5 s (a flood of new connections): once more
                 }
             }
             if (FClient->Send(ARequest)) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+                auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
                 auto reply = FClient->ReadReply(std::max(left, std::chrono::milliseconds(1)));
                 if (reply) {
                     if (AsciiLowerCopy(reply->HeaderOr("Connection")) == "close")
@@ -88,7 +89,7 @@ public:
                     return reply;
                 }
             }
-            FClient.reset();  // closed by the server between two requests: on a new connection
+            FClient.reset(); // closed by the server between two requests: on a new connection
         }
         return std::nullopt;
     }
@@ -115,7 +116,8 @@ protected:
         FErrors = std::make_unique<CapturedErrors>();
         FView = std::make_unique<service::TMainView>(FDir.Str());
         FView->btnPower->click();
-        ASSERT_EQ(FView->btnPower->text().toStdString(), "Stop") << (FErrors->Messages().empty() ? "" : FErrors->Messages()[0]);
+        ASSERT_EQ(FView->btnPower->text().toStdString(), "Stop")
+            << (FErrors->Messages().empty() ? "" : FErrors->Messages()[0]);
         ASSERT_TRUE(Answers());
         Drain();
         FIdleThreads = (IdleThreadCount(), Settled(ThreadCount));
@@ -133,8 +135,9 @@ protected:
     // A normal client: one request on a new connection, answered as it should be.
     bool Answers()
     {
-        auto reply = RawExchange(FPort, "GET /api/fotoexiste/" + KPicture + " HTTP/1.1\r\nHost: shop\r\n"
-                                        "Connection: close\r\n\r\n");
+        auto reply = RawExchange(FPort, "GET /api/fotoexiste/" + KPicture +
+                                            " HTTP/1.1\r\nHost: shop\r\n"
+                                            "Connection: close\r\n\r\n");
         return reply && reply->Status == 200 && reply->Body == "Sim";
     }
 

@@ -35,8 +35,7 @@ protected:
         FPort = testing_support::FreePort();
         FFiles = FDir.Str() + "/files/";
         std::filesystem::create_directories(FFiles);
-        WriteBytes(FDir.Path() / "config.ini",
-                   "Path=" + FFiles + "\r\nPort=" + std::to_string(FPort) + "\r\n");
+        WriteBytes(FDir.Path() / "config.ini", "Path=" + FFiles + "\r\nPort=" + std::to_string(FPort) + "\r\n");
         FView = std::make_unique<service::TMainView>(FDir.Str());
     }
 

@@ -24,7 +24,10 @@ using namespace service_test;
 
 namespace {
 
-std::string Text(const QString& s) { return s.toStdString(); }
+std::string Text(const QString& s)
+{
+    return s.toStdString();
+}
 
 // A key typed by the operator.
 void TypeKey(QWidget* ATarget, int AKey, const char* AText)
@@ -50,17 +53,14 @@ TEST_F(MainView, LayoutTextsNamesAndSizes)
     EXPECT_EQ(view.height(), 571);
     view.show();
 
-    struct Element { const char* name; QRect geometry; };
+    struct Element {
+        const char* name;
+        QRect geometry;
+    };
     const Element elements[] = {
-        {"Panel1", {0, 0, 1008, 41}},
-        {"Panel3", {0, 530, 1008, 41}},
-        {"btnPower", {862, 5, 142, 30}},
-        {"btnSaveConfig", {661, 5, 75, 30}},
-        {"Panel2", {0, 47, 1008, 482}},
-        {"ValueListEditor1", {0, 0, 1008, 80}},
-        {"GroupBox3", {0, 80, 1008, 336}},
-        {"Edit1", {160, 416, 121, 21}},
-        {"Edit2", {160, 440, 121, 21}},
+        {"Panel1", {0, 0, 1008, 41}},        {"Panel3", {0, 530, 1008, 41}}, {"btnPower", {862, 5, 142, 30}},
+        {"btnSaveConfig", {661, 5, 75, 30}}, {"Panel2", {0, 47, 1008, 482}}, {"ValueListEditor1", {0, 0, 1008, 80}},
+        {"GroupBox3", {0, 80, 1008, 336}},   {"Edit1", {160, 416, 121, 21}}, {"Edit2", {160, 440, 121, 21}},
         {"Bevel1", {0, 466, 1008, 16}},
     };
     for (const auto& e : elements) {
@@ -107,8 +107,8 @@ TEST_F(MainView, KeyboardOrder)
     ScratchDir dir;
     TMainView view(dir.Str());
     view.show();
-    QWidget* expected[] = {view.btnPower, view.btnSaveConfig, view.ValueListEditor1, view.MemoHistorico,
-                           view.Edit1, view.Edit2};
+    QWidget* expected[] = {view.btnPower,      view.btnSaveConfig, view.ValueListEditor1,
+                           view.MemoHistorico, view.Edit1,         view.Edit2};
     // The widgets that Tab stops at, from the power button on.
     std::vector<QWidget*> stops;
     QWidget* w = view.btnPower;
@@ -169,7 +169,7 @@ TEST_F(MainView, FailingFormCreateLeavesHarmlessButtons)
     App();
     ScratchDir dir;
     CapturedErrors errors;
-    std::filesystem::create_directory(dir.Path() / "config.ini");  // cannot be created
+    std::filesystem::create_directory(dir.Path() / "config.ini"); // cannot be created
     TMainView view(dir.Str());
     ASSERT_EQ(errors.Messages().size(), 1u);
     EXPECT_NE(errors.Messages()[0].find("Cannot create file"), std::string::npos);
@@ -205,7 +205,7 @@ TEST_F(MainView, HistoryFromOtherThreadsArrivesInBatchesAndTrims)
     App();
     ScratchDir dir;
     TMainView view(dir.Str());
-    EXPECT_EQ(THistory::Count(), 1);  // "MemoOK"
+    EXPECT_EQ(THistory::Count(), 1); // "MemoOK"
     std::thread writer([] {
         for (int i = 2; i <= 10001; ++i) {
             THistory::Trim();

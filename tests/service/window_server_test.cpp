@@ -61,7 +61,7 @@ public:
                         if (testing_support::RawExchange(APort, request, 5s))
                             ++FAnswered;
                     } catch (...) {
-                        std::this_thread::sleep_for(1ms);  // refused while stopped
+                        std::this_thread::sleep_for(1ms); // refused while stopped
                     }
                 }
             });
@@ -89,7 +89,7 @@ TEST_F(RunningWindow, EditedPortAppliesAtStartWithoutSaving)
     const std::string before = ReadBytes(FDir.Path() / "config.ini");
     const int other = testing_support::FreePort();
     MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
-    SetGridValue("Port", " " + std::to_string(other));  // a leading blank is allowed
+    SetGridValue("Port", " " + std::to_string(other)); // a leading blank is allowed
     MIROVANDEL_GCC12_FALSE_RESTRICT_END
     ClickPower("Stop");
     EXPECT_TRUE(Answers(other));
@@ -128,8 +128,7 @@ TEST_F(RunningWindow, SaveConfigWhileRunningKeepsTheServerAsItIs)
     SetGridValue("Port", std::to_string(other));
     FView->btnSaveConfig->click();
     EXPECT_TRUE(errors.Messages().empty());
-    EXPECT_EQ(ReadBytes(FDir.Path() / "config.ini"),
-              "Path=" + FFiles + "\r\nPort=" + std::to_string(other) + "\r\n");
+    EXPECT_EQ(ReadBytes(FDir.Path() / "config.ini"), "Path=" + FFiles + "\r\nPort=" + std::to_string(other) + "\r\n");
     EXPECT_EQ(FView->btnPower->text().toStdString(), "Stop");
     EXPECT_TRUE(Answers(FPort));
     EXPECT_FALSE(Answers(other));
@@ -200,7 +199,7 @@ TEST_F(RunningWindow, StopWhileThirtyTwoClientThreadsFetchPictures)
             while (clients.Answered() < 32 && std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(5ms);
             EXPECT_GT(clients.Answered(), 0);
-            ClickPower("Start");  // returns: no request waits for this thread
+            ClickPower("Start"); // returns: no request waits for this thread
             EXPECT_FALSE(FView->Control()->Active());
             clients.Join();
         }
@@ -217,7 +216,7 @@ TEST_F(RunningWindow, ClosingTheWindowWhileRequestThreadsRun)
     PictureClients clients(FPort, 32);
     std::this_thread::sleep_for(150ms);
     FView->close();
-    FView.reset();  // stops the server and detaches the history first
+    FView.reset(); // stops the server and detaches the history first
     EXPECT_FALSE(Answers(FPort));
     clients.Join();
     // Requests that still finish only reach the queue, never the freed window.

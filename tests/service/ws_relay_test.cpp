@@ -11,7 +11,7 @@ using namespace service_test;
 
 TEST(WsRelay, CreatedOnceWithTheTenRoutes)
 {
-    MIROVANDEL_IN_FRESH_PROCESS();  // the first service object of the process makes the one core
+    MIROVANDEL_IN_FRESH_PROCESS(); // the first service object of the process makes the one core
     ScratchDir dir;
     TWsRelay ws;
     EXPECT_FALSE(ws.Active());
@@ -30,8 +30,8 @@ TEST(WsRelay, CreatedOnceWithTheTenRoutes)
     ASSERT_TRUE(ws.Active());
 
     // Every route of the table is registered under its method: none gets the router's 404/405.
-    const char* gets[] = {"/api/gtin/1", "/api/fotoexiste/1", "/api/fotoexistej/1", "/api/descricao/1",
-                          "/api/um2/1", "/api/um/1", "/api/desc/1", "/api/desc200/1", "/api/desc_ini/1"};
+    const char* gets[] = {"/api/gtin/1", "/api/fotoexiste/1", "/api/fotoexistej/1", "/api/descricao/1", "/api/um2/1",
+                          "/api/um/1",   "/api/desc/1",       "/api/desc200/1",     "/api/desc_ini/1"};
     for (const char* path : gets) {
         SCOPED_TRACE(path);
         auto r = testing_support::Curl({testing_support::LoopbackUrl(port, path)});
@@ -40,7 +40,7 @@ TEST(WsRelay, CreatedOnceWithTheTenRoutes)
         EXPECT_NE(r.Reply.Status, 405);
     }
     auto grava = testing_support::Curl({"-X", "POST", testing_support::LoopbackUrl(port, "/api/grava")});
-    EXPECT_EQ(grava.Reply.Status, 200);  // it catches its own failures
+    EXPECT_EQ(grava.Reply.Status, 200); // it catches its own failures
     EXPECT_EQ(testing_support::Curl({testing_support::LoopbackUrl(port, "/api/grava")}).Reply.Status, 405);
     EXPECT_EQ(testing_support::Curl({testing_support::LoopbackUrl(port, "/api/gtin/")}).Reply.Status, 404);
     EXPECT_EQ(testing_support::Curl({testing_support::LoopbackUrl(port, "/API/gtin/1")}).Reply.Status, 404);

@@ -56,10 +56,10 @@ private:
     {
         const relay::TRelayCoreParamConfig& c = relay::TRelayCoreParamConfig::GetInstance();
         return {c.RequiredMessage(), c.InvalidFormatMessage(), c.DateFormat(), c.TimeFormat(), c.TrueValue(),
-                c.ReturnUTC(), c.CheckLhsBrackets()};
+                c.ReturnUTC(),       c.CheckLhsBrackets()};
     }
 
-    TPlatformState FPlatform;  // restored after the framework, which stops its server first
+    TPlatformState FPlatform; // restored after the framework, which stops its server first
     int FPort;
     std::string FHost;
     bool FKeepAlive;

@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <dirent.h>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -27,7 +29,8 @@ namespace testing_support {
 inline std::string AsciiLowerCopy(std::string s)
 {
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
@@ -76,7 +79,8 @@ inline size_t ParseReplyHead(const std::string& AText, size_t AFrom, THttpReply&
             std::string value = line.substr(colon + 1);
             size_t b = value.find_first_not_of(" \t");
             value = b == std::string::npos ? std::string() : value.substr(b);
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+                value.pop_back();
             AReply.Headers.emplace_back(line.substr(0, colon), value);
         }
         pos = e + 2;
@@ -88,9 +92,9 @@ inline size_t ParseReplyHead(const std::string& AText, size_t AFrom, THttpReply&
 // curl
 
 struct TCurlResult {
-    int ExitCode = -1;       // curl's exit status (0 ok, 7 could not connect, 28 timeout, 52 empty reply...)
-    std::string Output;      // everything curl wrote to stdout
-    THttpReply Reply;        // with -i: the last (final) response of the output
+    int ExitCode = -1;               // curl's exit status (0 ok, 7 could not connect, 28 timeout, 52 empty reply...)
+    std::string Output;              // everything curl wrote to stdout
+    THttpReply Reply;                // with -i: the last (final) response of the output
     std::vector<THttpReply> Replies; // with -i and several URLs: one per response, interim 1xx skipped
 };
 
@@ -182,14 +186,14 @@ inline bool CanBind(int AFamily, int APort)
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     bool ok;
     if (AFamily == AF_INET) {
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_ANY);
         a.sin_port = htons(static_cast<uint16_t>(APort));
         ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     } else {
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-        sockaddr_in6 a {};
+        sockaddr_in6 a{};
         a.sin6_family = AF_INET6;
         a.sin6_addr = in6addr_any;
         a.sin6_port = htons(static_cast<uint16_t>(APort));
@@ -199,12 +203,12 @@ inline bool CanBind(int AFamily, int APort)
     return ok;
 }
 
-// A TCP port that is free on every IPv4 and IPv6 address at this moment (the system picks it).
-inline int FreePort()
+// A TCP port free on every IPv4 and IPv6 address at this moment, as the system picks it.
+inline int SystemPickedPort()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = 0;
@@ -219,13 +223,33 @@ inline int FreePort()
     throw std::runtime_error("no free port");
 }
 
+// A TCP port free on every IPv4 and IPv6 address at this moment, below the system's range for
+// outgoing connections: a test server may be stopped and started again on its port, and a port
+// from that range may meanwhile become the local end of some connection, so the restart fails.
+inline int FreePort()
+{
+    int low = 32768;
+    if (std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range"); range)
+        range >> low;
+    if (low <= 10000)
+        return SystemPickedPort(); // no room below it: take the system's pick
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(10000, low - 1);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = pick(random);
+        if (CanBind(AF_INET, port) && CanBind(AF_INET6, port))
+            return port;
+    }
+    throw std::runtime_error("no free port below the outgoing range");
+}
+
 // Whether ::1 can be used here.
 inline bool HaveIPv6Loopback()
 {
     int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
     if (fd < 0)
         return false;
-    sockaddr_in6 a {};
+    sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
     a.sin6_addr = in6addr_loopback;
     bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
@@ -287,17 +311,17 @@ public:
         FFd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         int on = 1;
         ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        timeval tv {5, 0};
+        timeval tv{5, 0};
         ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         int rc;
         if (v6) {
-            sockaddr_in6 a {};
+            sockaddr_in6 a{};
             a.sin6_family = AF_INET6;
             ::inet_pton(AF_INET6, AHost.c_str(), &a.sin6_addr);
             a.sin6_port = htons(static_cast<uint16_t>(APort));
             rc = ::connect(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         } else {
-            sockaddr_in a {};
+            sockaddr_in a{};
             a.sin_family = AF_INET;
             ::inet_pton(AF_INET, AHost.c_str(), &a.sin_addr);
             a.sin_port = htons(static_cast<uint16_t>(APort));
@@ -305,7 +329,7 @@ public:
         }
         if (rc != 0) {
             const int error = errno;
-            Close();  // the socket goes with the failed attempt
+            Close(); // the socket goes with the failed attempt
             throw std::runtime_error(std::string("connect failed: ") + std::strerror(error));
         }
     }
@@ -339,7 +363,7 @@ public:
     bool ReadSome(std::chrono::milliseconds ATimeout, bool& AEof)
     {
         AEof = false;
-        pollfd p {FFd, POLLIN, 0};
+        pollfd p{FFd, POLLIN, 0};
         int r = ::poll(&p, 1, static_cast<int>(ATimeout.count()));
         if (r <= 0)
             return false;

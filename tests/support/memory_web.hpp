@@ -45,8 +45,7 @@ struct TMemoryExchange {
     std::unique_ptr<relay::TRelayRequest> Request;
     std::unique_ptr<relay::TRelayResponse> Response;
 
-    TMemoryExchange(const std::string& AMethod, const std::string& ARawTarget)
-        : WebRequest(AMethod, ARawTarget)
+    TMemoryExchange(const std::string& AMethod, const std::string& ARawTarget) : WebRequest(AMethod, ARawTarget)
     {
         Request = std::make_unique<relay::TRelayRequest>(WebRequest);
         Response = std::make_unique<relay::TRelayResponse>(WebResponse);

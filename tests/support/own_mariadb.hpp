@@ -29,13 +29,14 @@ public:
     {
         std::filesystem::remove_all(FDir);
         std::filesystem::create_directories(FDir / "data");
-        std::filesystem::create_directories(FDir / "tmp");  // installs running at once must not share one
+        std::filesystem::create_directories(FDir / "tmp"); // installs running at once must not share one
         try {
             // --skip-name-resolve --force: grants by address, so no host name (not even localhost)
             // has to resolve; minimal systems and containers may have no /etc/hosts.
             if (!Run("mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db"
-                     " --skip-name-resolve --force --datadir='" + (FDir / "data").string() + "' --tmpdir='" +
-                     (FDir / "tmp").string() + "'" + AsRoot() + " >'" + (FDir / "install.log").string() + "' 2>&1"))
+                     " --skip-name-resolve --force --datadir='" +
+                     (FDir / "data").string() + "' --tmpdir='" + (FDir / "tmp").string() + "'" + AsRoot() + " >'" +
+                     (FDir / "install.log").string() + "' 2>&1"))
                 throw std::runtime_error("mariadb-install-db failed:\n" + Tail(FDir / "install.log"));
             Start();
             if (!Sql("source " + std::string(MIROVANDEL_SOURCE_DIR) + "/scripts/schema.sql"))
@@ -62,11 +63,11 @@ public:
     void Start()
     {
         Run("setsid mariadbd --no-defaults --datadir='" + (FDir / "data").string() + "' --tmpdir='" +
-            (FDir / "tmp").string() + "' --socket='" + Socket() +
-            "' --pid-file='" + (FDir / "mysqld.pid").string() + "' --port=" + std::to_string(FPort) +
+            (FDir / "tmp").string() + "' --socket='" + Socket() + "' --pid-file='" + (FDir / "mysqld.pid").string() +
+            "' --port=" + std::to_string(FPort) +
             " --bind-address=127.0.0.1 --skip-name-resolve --skip-log-bin --innodb-buffer-pool-size=32M"
-            " --max-connections=200 --log-error='" + (FDir / "error.log").string() + "'" + AsRoot() + " " + FOptions +
-            " </dev/null >/dev/null 2>&1 &");
+            " --max-connections=200 --log-error='" +
+            (FDir / "error.log").string() + "'" + AsRoot() + " " + FOptions + " </dev/null >/dev/null 2>&1 &");
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!Answers()) {
             if (std::chrono::steady_clock::now() > until)
@@ -92,15 +93,16 @@ public:
     bool Sql(const std::string& AStatements)
     {
         std::ofstream(FDir / "statements.sql") << AStatements << ";\n";
-        return Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() + "' -uroot <'" +
-                   (FDir / "statements.sql").string() + "' >'" + (FDir / "sql.log").string() + "' 2>&1");
+        return Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() +
+                   "' -uroot <'" + (FDir / "statements.sql").string() + "' >'" + (FDir / "sql.log").string() +
+                   "' 2>&1");
     }
     // The first column of the first row of AQuery as text ("" when none).
     std::string Value(const std::string& AQuery)
     {
         std::ofstream(FDir / "query.sql") << AQuery << ";\n";
-        Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() + "' -uroot -N -B <'" +
-            (FDir / "query.sql").string() + "' >'" + (FDir / "query.out").string() + "' 2>&1");
+        Run("mariadb --no-defaults --default-character-set=utf8mb4 --protocol=socket --socket='" + Socket() +
+            "' -uroot -N -B <'" + (FDir / "query.sql").string() + "' >'" + (FDir / "query.out").string() + "' 2>&1");
         std::ifstream in(FDir / "query.out");
         std::string line;
         std::getline(in, line);

@@ -38,7 +38,7 @@ public:
             ::setenv(FName, FValue->c_str(), 1);
         else
             ::unsetenv(FName);
-        ::tzset();  // the time functions read TZ once per change
+        ::tzset(); // the time functions read TZ once per change
     }
 
 private:
@@ -88,9 +88,9 @@ private:
 
 // Where the current test goes on (see MIROVANDEL_IN_FRESH_PROCESS).
 enum class TFreshProcess {
-    Here,     // this process runs the current test only: go on
-    Ran,      // it has run in a new process, and failed here if it failed there
-    Skipped,  // it has run in a new process and was skipped there
+    Here,    // this process runs the current test only: go on
+    Ran,     // it has run in a new process, and failed here if it failed there
+    Skipped, // it has run in a new process and was skipped there
 };
 
 // When other tests run in this process too, runs the current test again in a new run of this
@@ -128,15 +128,13 @@ inline TFreshProcess RunInFreshProcess(std::string& AOutput)
 // The rest of the test runs in a process that has run nothing else before it: this one when
 // ctest runs the test alone, else a new run of this program limited to the test, whose result
 // becomes this test's result.
-#define MIROVANDEL_IN_FRESH_PROCESS()                                               \
-    do {                                                                            \
-        std::string fresh_output;                                                   \
-        switch (::testing_support::RunInFreshProcess(fresh_output)) {               \
-        case ::testing_support::TFreshProcess::Here:                                \
-            break;                                                                  \
-        case ::testing_support::TFreshProcess::Skipped:                             \
-            GTEST_SKIP() << "skipped in a process of its own:\n" << fresh_output;   \
-        case ::testing_support::TFreshProcess::Ran:                                 \
-            return;                                                                 \
-        }                                                                           \
+#define MIROVANDEL_IN_FRESH_PROCESS()                                             \
+    do {                                                                          \
+        std::string fresh_output;                                                 \
+        switch (::testing_support::RunInFreshProcess(fresh_output)) {             \
+        case ::testing_support::TFreshProcess::Here: break;                       \
+        case ::testing_support::TFreshProcess::Skipped:                           \
+            GTEST_SKIP() << "skipped in a process of its own:\n" << fresh_output; \
+        case ::testing_support::TFreshProcess::Ran: return;                       \
+        }                                                                         \
     } while (0)

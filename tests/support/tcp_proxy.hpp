@@ -19,12 +19,15 @@ namespace testsupport {
 
 class TTcpProxy {
 public:
-    explicit TTcpProxy(uint16_t ATargetPort) : FTarget(ATargetPort) {
-        if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
+    explicit TTcpProxy(uint16_t ATargetPort) : FTarget(ATargetPort)
+    {
+        if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw std::runtime_error("pipe");
         Listen();
         FThread = std::thread([this] { Loop(); });
     }
-    ~TTcpProxy() {
+    ~TTcpProxy()
+    {
         Apply(TOp::Quit);
         FThread.join();
         close(FWake[0]);
@@ -40,16 +43,20 @@ public:
     void Up() { Apply(TOp::Up); }
     // Drops every open link; new connections are still accepted.
     void Cut() { Apply(TOp::Cut); }
-    size_t Links() {
+    size_t Links()
+    {
         std::lock_guard G(FLock);
         return FLinkCount;
     }
 
 private:
     enum class TOp { None, Down, Up, Cut, Quit };
-    struct TLink { int Client, Server; };
+    struct TLink {
+        int Client, Server;
+    };
 
-    void Listen() {
+    void Listen()
+    {
         FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int One = 1;
         setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
@@ -64,7 +71,8 @@ private:
         FPort = ntohs(A.sin_port);
     }
 
-    void Apply(TOp AOp) {
+    void Apply(TOp AOp)
+    {
         std::unique_lock G(FLock);
         FOp = AOp;
         char B = 1;
@@ -72,7 +80,8 @@ private:
         FDone.wait_for(G, std::chrono::seconds(10), [&] { return FOp == TOp::None; });
     }
 
-    void CutAll() {
+    void CutAll()
+    {
         for (auto& L : FLinks) {
             shutdown(L.Client, SHUT_RDWR);
             close(L.Client);
@@ -81,9 +90,11 @@ private:
         FLinks.clear();
     }
 
-    void Accept() {
+    void Accept()
+    {
         int C = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (C < 0) return;
+        if (C < 0)
+            return;
         int S = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in A{};
         A.sin_family = AF_INET;
@@ -98,35 +109,42 @@ private:
     }
 
     // Copies what is waiting on AFrom to ATo; false when the link is over.
-    static bool Pump(int AFrom, int ATo) {
+    static bool Pump(int AFrom, int ATo)
+    {
         char Buf[65536];
         ssize_t N = read(AFrom, Buf, sizeof Buf);
-        if (N <= 0) return false;
+        if (N <= 0)
+            return false;
         for (ssize_t Off = 0; Off < N;) {
             ssize_t W = send(ATo, Buf + Off, N - Off, MSG_NOSIGNAL);
-            if (W <= 0) return false;
+            if (W <= 0)
+                return false;
             Off += W;
         }
         return true;
     }
 
-    void Loop() {
+    void Loop()
+    {
         for (;;) {
             {
                 std::lock_guard G(FLock);
                 switch (FOp) {
                 case TOp::Down:
                     CutAll();
-                    if (FListener >= 0) close(FListener);
+                    if (FListener >= 0)
+                        close(FListener);
                     FListener = -1;
                     break;
                 case TOp::Up:
-                    if (FListener < 0) Listen();
+                    if (FListener < 0)
+                        Listen();
                     break;
                 case TOp::Cut: CutAll(); break;
                 case TOp::Quit:
                     CutAll();
-                    if (FListener >= 0) close(FListener);
+                    if (FListener >= 0)
+                        close(FListener);
                     FOp = TOp::None;
                     FDone.notify_all();
                     return;
@@ -138,24 +156,29 @@ private:
             }
             std::vector<pollfd> P;
             P.push_back({FWake[0], POLLIN, 0});
-            if (FListener >= 0) P.push_back({FListener, POLLIN, 0});
+            if (FListener >= 0)
+                P.push_back({FListener, POLLIN, 0});
             const size_t First = P.size();
             for (auto& L : FLinks) {
                 P.push_back({L.Client, POLLIN, 0});
                 P.push_back({L.Server, POLLIN, 0});
             }
-            if (poll(P.data(), P.size(), 1000) < 0) continue;
+            if (poll(P.data(), P.size(), 1000) < 0)
+                continue;
             if (P[0].revents) {
                 char B[64];
-                while (read(FWake[0], B, sizeof B) > 0) {}
+                while (read(FWake[0], B, sizeof B) > 0) {
+                }
             }
             std::vector<TLink> Keep;
             for (size_t I = 0; I < FLinks.size(); ++I) {
                 const auto& C = P[First + 2 * I];
                 const auto& S = P[First + 2 * I + 1];
                 bool Ok = true;
-                if (C.revents) Ok = Pump(FLinks[I].Client, FLinks[I].Server);
-                if (Ok && S.revents) Ok = Pump(FLinks[I].Server, FLinks[I].Client);
+                if (C.revents)
+                    Ok = Pump(FLinks[I].Client, FLinks[I].Server);
+                if (Ok && S.revents)
+                    Ok = Pump(FLinks[I].Server, FLinks[I].Client);
                 if (Ok)
                     Keep.push_back(FLinks[I]);
                 else {
@@ -164,7 +187,8 @@ private:
                 }
             }
             FLinks = std::move(Keep);
-            if (FListener >= 0 && P[1].revents) Accept();
+            if (FListener >= 0 && P[1].revents)
+                Accept();
             std::lock_guard G(FLock);
             FLinkCount = FLinks.size();
         }

@@ -28,7 +28,7 @@ TRelayCoreFile::TRelayCoreFile(const std::string& AFileName)
 TRelayCoreFile::~TRelayCoreFile()
 {
     if (!FFreeContentStream)
-        (void)FFileStream.release();  // the stream now belongs to whoever took it over
+        (void)FFileStream.release(); // the stream now belongs to whoever took it over
 }
 
 platform::TStream* TRelayCoreFile::ContentStream()

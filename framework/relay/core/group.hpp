@@ -40,7 +40,10 @@ public:
     {
         return this->UseOn(JoinPrefix("/"), AMiddleware, ACallback);
     }
-    TSelf Use(const std::vector<TRelayCallback>& ACallbacks) override { return this->UseOn(JoinPrefix("/"), ACallbacks); }
+    TSelf Use(const std::vector<TRelayCallback>& ACallbacks) override
+    {
+        return this->UseOn(JoinPrefix("/"), ACallbacks);
+    }
     TSelf Use(const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback) override
     {
         return this->UseOn(JoinPrefix("/"), ACallbacks, ACallback);

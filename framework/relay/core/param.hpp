@@ -42,7 +42,11 @@ public:
     TStringDictionary& Dictionary() noexcept { return *FParams; }
     const TStringDictionary& Dictionary() const noexcept { return *FParams; }
 
-    TRelayCoreParam& Required(bool AValue) { FRequired = AValue; return *this; }
+    TRelayCoreParam& Required(bool AValue)
+    {
+        FRequired = AValue;
+        return *this;
+    }
     bool IsRequired() const noexcept { return FRequired; }
 
     // Puts the stream (not owned) under exactly AKey, replacing one held there.

@@ -67,7 +67,8 @@ protected:
         return Self();
     }
     // The list, then the callback on its own.
-    TSelf UseOn(const std::string& APath, const std::vector<TRelayCallback>& ACallbacks, const TRelayCallback& ACallback)
+    TSelf UseOn(const std::string& APath, const std::vector<TRelayCallback>& ACallbacks,
+                const TRelayCallback& ACallback)
     {
         TCore::Use(APath, ACallbacks);
         const std::vector<TRelayCallback> last{ACallback};
@@ -76,7 +77,7 @@ protected:
     }
 
 private:
-    platform::TObject* FRelayCore;  // the core instance; not owned
+    platform::TObject* FRelayCore; // the core instance; not owned
 };
 
 } // namespace relay::detail

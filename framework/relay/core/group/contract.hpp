@@ -36,12 +36,30 @@ public:
 
     // Route callbacks on the prefixed path, in any of the four forms, handed unchanged to the
     // core's operation of the same method.
-    TSelf Get(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Get, APath, ACallback); }
-    TSelf Put(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Put, APath, ACallback); }
-    TSelf Head(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Head, APath, ACallback); }
-    TSelf Post(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Post, APath, ACallback); }
-    TSelf Patch(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Patch, APath, ACallback); }
-    TSelf Delete(const std::string& APath, const TRelayCallbackForm& ACallback) { return Register(&TCore::Delete, APath, ACallback); }
+    TSelf Get(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Get, APath, ACallback);
+    }
+    TSelf Put(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Put, APath, ACallback);
+    }
+    TSelf Head(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Head, APath, ACallback);
+    }
+    TSelf Post(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Post, APath, ACallback);
+    }
+    TSelf Patch(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Patch, APath, ACallback);
+    }
+    TSelf Delete(const std::string& APath, const TRelayCallbackForm& ACallback)
+    {
+        return Register(&TCore::Delete, APath, ACallback);
+    }
 
     // The core, so a chain can go on with core-level calls; the group stays usable.
     virtual TCore& End() = 0;

@@ -180,7 +180,7 @@ void TRelayCoreParamField::RaiseInvalid(const std::string& AValue, const char* A
 std::string TRelayCoreParamField::AsString()
 {
     if (FContains)
-        return FValue;  // present, even when empty
+        return FValue; // present, even when empty
     if (FRequired)
         RaiseFormatted(FRequiredMessage, {FFieldName});
     return {};

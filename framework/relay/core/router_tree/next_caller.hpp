@@ -21,17 +21,61 @@ public:
     TNextCaller(const TNextCaller&) = delete;
     TNextCaller& operator=(const TNextCaller&) = delete;
 
-    TNextCaller& SetCallback(const TCallbackMap& ACallback) { FCallBack = &ACallback; return *this; }
-    TNextCaller& SetPath(TPathQueue& APath) { FPath = &APath; return *this; }
-    TNextCaller& SetHTTPType(platform::TMethodType AHTTPType) { FHTTPType = AHTTPType; return *this; }
-    TNextCaller& SetRequest(TRelayRequest& ARequest) { FRequest = &ARequest; return *this; }
-    TNextCaller& SetResponse(TRelayResponse& AResponse) { FResponse = &AResponse; return *this; }
-    TNextCaller& SetIsGroup(bool AIsGroup) { FIsGroup = AIsGroup; return *this; }
-    TNextCaller& SetMiddleware(const TCallbackList& AMiddleware) { FMiddleware = &AMiddleware; return *this; }
-    TNextCaller& SetTag(const std::string& ATag) { FTag = ATag; return *this; }
-    TNextCaller& SetIsParamsKey(bool AIsParamsKey) { FIsParamsKey = AIsParamsKey; return *this; }
-    TNextCaller& SetOnCallNextPath(TCallNextPath ACallNextPath) { FCallNextPath = std::move(ACallNextPath); return *this; }
-    TNextCaller& SetFound(bool& AFound) { FFound = &AFound; return *this; }
+    TNextCaller& SetCallback(const TCallbackMap& ACallback)
+    {
+        FCallBack = &ACallback;
+        return *this;
+    }
+    TNextCaller& SetPath(TPathQueue& APath)
+    {
+        FPath = &APath;
+        return *this;
+    }
+    TNextCaller& SetHTTPType(platform::TMethodType AHTTPType)
+    {
+        FHTTPType = AHTTPType;
+        return *this;
+    }
+    TNextCaller& SetRequest(TRelayRequest& ARequest)
+    {
+        FRequest = &ARequest;
+        return *this;
+    }
+    TNextCaller& SetResponse(TRelayResponse& AResponse)
+    {
+        FResponse = &AResponse;
+        return *this;
+    }
+    TNextCaller& SetIsGroup(bool AIsGroup)
+    {
+        FIsGroup = AIsGroup;
+        return *this;
+    }
+    TNextCaller& SetMiddleware(const TCallbackList& AMiddleware)
+    {
+        FMiddleware = &AMiddleware;
+        return *this;
+    }
+    TNextCaller& SetTag(const std::string& ATag)
+    {
+        FTag = ATag;
+        return *this;
+    }
+    TNextCaller& SetIsParamsKey(bool AIsParamsKey)
+    {
+        FIsParamsKey = AIsParamsKey;
+        return *this;
+    }
+    TNextCaller& SetOnCallNextPath(TCallNextPath ACallNextPath)
+    {
+        FCallNextPath = std::move(ACallNextPath);
+        return *this;
+    }
+    TNextCaller& SetFound(bool& AFound)
+    {
+        FFound = &AFound;
+        return *this;
+    }
 
     // Takes the node's piece off the path and stores a parameter piece's decoded value.
     TNextCaller& Init();
