@@ -21,8 +21,7 @@
 
 #include "platform/base/process_tuning.hpp"
 #include "service/history.hpp"
-#include "service/main/basedados.hpp"
-#include "service/main/view.hpp"
+#include "service/main/forms.hpp"
 
 namespace {
 
@@ -78,9 +77,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_mirovandel: error shown: %s\n", AMessage.c_str());
     });
 
-    auto* view = new service::TMainView();
-    service::MainView = view;
-    service::BaseDados = new service::TBaseDados();
+    service::TMainView* view = service::CreateForms();
     view->show();
 
     if (history == "off") {
@@ -104,10 +101,6 @@ int main(int argc, char* argv[])
 
     const int result = application.exec();
 
-    view->Shutdown();
-    delete service::BaseDados;
-    service::BaseDados = nullptr;
-    service::MainView = nullptr;
-    delete view;
+    service::DestroyForms();
     return result;
 }

@@ -29,8 +29,7 @@
 #include <QTimer>
 
 #include "platform/base/process_tuning.hpp"
-#include "service/main/basedados.hpp"
-#include "service/main/view.hpp"
+#include "service/main/forms.hpp"
 
 namespace {
 
@@ -108,9 +107,7 @@ int main(int argc, char* argv[])
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    auto* view = new service::TMainView();
-    service::MainView = view;
-    service::BaseDados = new service::TBaseDados();
+    service::TMainView* view = service::CreateForms();
     view->show();
 
     THistoryEcho history(view->MemoHistorico);
@@ -146,10 +143,6 @@ int main(int argc, char* argv[])
         result = application.exec();
     }
 
-    view->Shutdown();
-    delete service::BaseDados;
-    service::BaseDados = nullptr;
-    service::MainView = nullptr;
-    delete view;
+    service::DestroyForms();
     return result;
 }

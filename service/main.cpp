@@ -4,8 +4,7 @@
 #include <QApplication>
 
 #include "platform/base/process_tuning.hpp"
-#include "service/main/basedados.hpp"
-#include "service/main/view.hpp"
+#include "service/main/forms.hpp"
 
 int main(int argc, char* argv[])
 {
@@ -15,22 +14,8 @@ int main(int argc, char* argv[])
     std::setlocale(LC_ALL, "");
     QApplication application(argc, argv);
 
-    // The first top-level window is the main window and has the taskbar button.
-    auto* view = new service::TMainView();
-    service::MainView = view;
-
-    // The data form: never shown; no database connection until a request needs one.
-    service::BaseDados = new service::TBaseDados();
-
-    view->show();
-
+    service::CreateForms()->show();
     const int result = application.exec();
-
-    // Requests still running must not reach the window or the data form once they are gone.
-    view->Shutdown();
-    delete service::BaseDados;
-    service::BaseDados = nullptr;
-    service::MainView = nullptr;
-    delete view;
+    service::DestroyForms();
     return result;
 }

@@ -47,6 +47,7 @@ const TMySQLClient& TMySQLClient::Get()
         Resolve(handle, c.options, "mysql_options");
         Resolve(handle, c.real_connect, "mysql_real_connect");
         Resolve(handle, c.close, "mysql_close");
+        Resolve(handle, c.get_socket, "mysql_get_socket");
         Resolve(handle, c.errno_, "mysql_errno");
         Resolve(handle, c.error, "mysql_error");
         Resolve(handle, c.stmt_init, "mysql_stmt_init");

@@ -16,6 +16,7 @@ struct TMySQLClient {
     decltype(&::mysql_options) options;
     decltype(&::mysql_real_connect) real_connect;
     decltype(&::mysql_close) close;
+    decltype(&::mysql_get_socket) get_socket;
     decltype(&::mysql_errno) errno_;
     decltype(&::mysql_error) error;
     decltype(&::mysql_stmt_init) stmt_init;

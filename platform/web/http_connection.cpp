@@ -58,6 +58,7 @@ TConnection::~TConnection()
         error_code ec;
         FSocket.close(ec);
         FWriter.Clear();
+        FLoop.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
@@ -98,7 +99,9 @@ void TConnection::Start()
 void TConnection::EnterIdle(TClock::time_point ANow)
 {
     SetDeadline(ANow + FShared.IdleTimeout);
-    FIdleSince.store(ANow.time_since_epoch().count(), std::memory_order_release);
+    const TClock::rep since = ANow.time_since_epoch().count();
+    FIdleSince.store(since, std::memory_order_release);
+    FLoop.SetIdle(FIdleEntry, since);
     FPhase.store(TPhase::Idle, std::memory_order_release);
 }
 
@@ -235,7 +238,7 @@ void TConnection::ReadRequest()
             if (FPhase.load() != TPhase::Reading) {
                 // The first bytes of a request: from here it must arrive whole in time.
                 const auto now = TClock::now();
-                FIdleSince.store(0, std::memory_order_release);
+                LeaveIdle();
                 FPhase.store(TPhase::Reading, std::memory_order_release);
                 FRequestDeadline = now + FShared.RequestTimeout;
                 SetDeadline(FRequestDeadline);
@@ -364,7 +367,7 @@ void TConnection::WriteThen(TThen AThen)
         // from the last progress.
         if (FWriter.TakeProgress() || FPhase.load() != TPhase::Writing) {
             FPhase.store(TPhase::Writing, std::memory_order_release);
-            FIdleSince.store(0, std::memory_order_release);
+            LeaveIdle();
             SetDeadline(TClock::now() + FShared.WriteStallTimeout);
         }
         WaitWritable();
@@ -396,9 +399,16 @@ void TConnection::NextRequest()
         return;
     }
     if (FBuffer.size() > 0) {
-        // Pipelined: the next request is already here.
+        // Pipelined: the next request is already here. It is taken up from the loop, not from
+        // here: a client that pipelines thousands would otherwise deepen the stack by one
+        // request's calls each, and keep the loop's other connections waiting until it stops.
         FPhase.store(TPhase::Idle, std::memory_order_release);
-        ReadRequest();
+        asio::post(FLoop.Context(), [self = shared_from_this()] {
+            self->Step([&] {
+                if (self->FPhase.load() == TPhase::Idle)
+                    self->ReadRequest();
+            });
+        });
         return;
     }
     EnterIdle(TClock::now());
@@ -466,7 +476,7 @@ void TConnection::Close()
     {
         std::lock_guard lock(FLock);
         FPhase.store(TPhase::Closed, std::memory_order_release);
-        FIdleSince.store(0, std::memory_order_release);
+        LeaveIdle();
         ClearDeadline();
         error_code ec;
         FSocket.shutdown(tcp::socket::shutdown_both, ec);

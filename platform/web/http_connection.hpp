@@ -25,13 +25,12 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include "platform/web/http_app_request.hpp"
+#include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_limits.hpp"
 #include "platform/web/http_reply_writer.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform::http {
-
-class TEventLoop;
 
 // What the connections of one server share. Settings are fixed while the server is active.
 struct TServerShared {
@@ -88,8 +87,6 @@ public:
     void Evict(TClock::rep AIdleSince);
 
     // --- any thread ---
-    // Since when the connection waits idle between requests (TClock ticks); 0 when not idle.
-    TClock::rep IdleSince() const { return FIdleSince.load(std::memory_order_acquire); }
     // Chooses it to make room (one chooser at a time): its room counts as free from here on,
     // and Evict follows on its loop.
     bool ClaimEviction() { return !FEvictionClaimed.exchange(true); }
@@ -123,6 +120,12 @@ private:
         }
     }
     void EnterIdle(TClock::time_point ANow);
+    // Between requests no more (a request begins, a reply waits for the client, it closes).
+    void LeaveIdle()
+    {
+        if (FIdleSince.exchange(0, std::memory_order_acq_rel) != 0)
+            FLoop.SetBusy(FIdleEntry);
+    }
     void WaitReadable();
     void WaitWritable();
     void OnReadable(const boost::system::error_code& AError, size_t AReceived);
@@ -159,7 +162,10 @@ private:
     // chain that blocked starts the next wait on it.
     std::mutex FLock;
     std::atomic<TPhase> FPhase{TPhase::Idle};
+    // Since when it waits idle between requests (TClock ticks); 0 when not idle. While it is,
+    // it is on its loop's idle list too.
     std::atomic<TClock::rep> FIdleSince{0};
+    TIdleEntry FIdleEntry{*this};
     std::atomic<TClock::rep> FDeadline{0};
     std::atomic<bool> FEvictionClaimed{false};
     bool FExpired = false;                    // loop thread: a deadline cancelled the wait

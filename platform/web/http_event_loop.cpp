@@ -184,11 +184,56 @@ std::vector<std::shared_ptr<TConnection>> TEventLoop::Connections()
     return {FConnections.begin(), FConnections.end()};
 }
 
-void TEventLoop::Visit(const std::function<void(const std::shared_ptr<TConnection>&)>& AVisit)
+void TEventLoop::SetIdle(TIdleEntry& AEntry, TClock::rep ASince)
 {
-    std::lock_guard lock(FLock);
-    for (const auto& c : FConnections)
-        AVisit(c);
+    std::lock_guard lock(FIdleLock);
+    if (AEntry.is_linked())
+        FIdle.erase(FIdle.iterator_to(AEntry));
+    AEntry.Since = ASince;
+    // Nearly always the newest; a connection accepted a moment before it began to wait may
+    // come after one that went idle meanwhile.
+    auto at = FIdle.end();
+    while (at != FIdle.begin() && std::prev(at)->Since > ASince)
+        --at;
+    FIdle.insert(at, AEntry);
+}
+
+void TEventLoop::SetBusy(TIdleEntry& AEntry)
+{
+    std::lock_guard lock(FIdleLock);
+    if (AEntry.is_linked())
+        FIdle.erase(FIdle.iterator_to(AEntry));
+}
+
+size_t TEventLoop::IdleCount()
+{
+    std::lock_guard lock(FIdleLock);
+    return FIdle.size();
+}
+
+TEventLoop::TClock::rep TEventLoop::LongestIdleSince()
+{
+    std::lock_guard lock(FIdleLock);
+    // Chosen ones leave the list; one that went idle again before its closing saw it was busy
+    // meanwhile stays chosen until then.
+    for (const TIdleEntry& e : FIdle)
+        if (!e.Owner.EvictionClaimed())
+            return e.Since;
+    return 0;
+}
+
+std::shared_ptr<TConnection> TEventLoop::ChooseLongestIdle(TClock::rep& ASince)
+{
+    std::lock_guard lock(FIdleLock);
+    for (TIdleEntry& e : FIdle) {
+        std::shared_ptr<TConnection> connection = e.Owner.weak_from_this().lock();
+        if (!connection || !connection->ClaimEviction())
+            continue; // being destroyed, or chosen already
+        ASince = e.Since;
+        FIdle.erase(FIdle.iterator_to(e));
+        return connection;
+    }
+    return nullptr;
 }
 
 void TEventLoop::ScheduleCheck()

@@ -18,11 +18,19 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/intrusive/list.hpp>
 
 namespace platform::http {
 
 class TConnection;
 class TLoopWatchdog;
+
+// A connection's place in its loop's list of idle connections.
+struct TIdleEntry : boost::intrusive::list_base_hook<> {
+    explicit TIdleEntry(TConnection& AOwner) : Owner(AOwner) {}
+    TConnection& Owner;
+    std::chrono::steady_clock::rep Since = 0; // under the loop's idle lock
+};
 
 // Blocks SIGPIPE for the calling thread: a write to a client that has gone then only fails with
 // its error code, whatever the program does with the signal. Every thread of the server calls it.
@@ -65,9 +73,18 @@ public:
     void Remove(TConnection& AConnection);
     // The connections held at this moment (any thread).
     std::vector<std::shared_ptr<TConnection>> Connections();
-    // Calls AVisit for every connection held, under the loop's registry lock (any thread):
-    // AVisit must be short and must not add or remove connections.
-    void Visit(const std::function<void(const std::shared_ptr<TConnection>&)>& AVisit);
+
+    // The connections that wait idle between requests (or silent since they were accepted),
+    // longest idle first, so that the one to close at the connection cap is found without
+    // looking at the others. Any thread; a connection is on the list from SetIdle to SetBusy.
+    void SetIdle(TIdleEntry& AEntry, TClock::rep ASince);
+    void SetBusy(TIdleEntry& AEntry);
+    size_t IdleCount();
+    // Since when the longest idle connection not yet chosen to make room waits; 0: none.
+    TClock::rep LongestIdleSince();
+    // Chooses that connection to make room (TConnection::ClaimEviction) and takes it off the
+    // list; ASince: since when it waits. Null when there is none.
+    std::shared_ptr<TConnection> ChooseLongestIdle(TClock::rep& ASince);
 
 private:
     struct TRunner {
@@ -79,6 +96,11 @@ private:
     TRunner* AddRunner();
     void ScheduleCheck();
     void CheckDeadlines();
+
+    // Declared before the context: connections that its queued handlers still hold leave the
+    // list when the context drops them.
+    std::mutex FIdleLock;
+    boost::intrusive::list<TIdleEntry> FIdle;
 
     boost::asio::io_context FContext;
     TLoopWatchdog* const FWatchdog;

@@ -248,24 +248,24 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
 bool TListener::MakeRoom()
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::shared_ptr<TConnection> oldest;
+        // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
-        TConnection::TClock::rep since = std::numeric_limits<TConnection::TClock::rep>::max();
-        for (auto& loop : FLoops)
-            loop->Visit([&](const std::shared_ptr<TConnection>& AConnection) {
-                const TConnection::TClock::rep idle = AConnection->IdleSince();
-                if (idle != 0 && idle < since && !AConnection->EvictionClaimed()) {
-                    since = idle;
-                    oldest = AConnection;
-                    where = loop.get();
-                }
-            });
-        if (!oldest)
+        TConnection::TClock::rep oldest = std::numeric_limits<TConnection::TClock::rep>::max();
+        for (auto& loop : FLoops) {
+            const TConnection::TClock::rep since = loop->LongestIdleSince();
+            if (since != 0 && since < oldest) {
+                oldest = since;
+                where = loop.get();
+            }
+        }
+        if (!where)
             return false;
-        if (!oldest->ClaimEviction())
-            continue;
+        TConnection::TClock::rep since = 0;
+        std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
+        if (!chosen)
+            continue; // busy again meanwhile
         FShared.Occupied.fetch_sub(1);
-        asio::post(where->Context(), [oldest, since] { oldest->Evict(since); });
+        asio::post(where->Context(), [chosen, since] { chosen->Evict(since); });
         return true;
     }
     return false;

@@ -65,6 +65,14 @@ int THTTPWebBrokerBridge::ConnectionCount() const
     return FImpl->Shared.OpenConnections.load();
 }
 
+int THTTPWebBrokerBridge::IdleConnectionCount() const
+{
+    size_t idle = 0;
+    for (const auto& loop : FImpl->Loops)
+        idle += loop->IdleCount();
+    return static_cast<int>(idle);
+}
+
 int THTTPWebBrokerBridge::ConnectionCap() const
 {
     return FImpl->Shared.MaxOpen;

@@ -94,6 +94,9 @@ public:
 
     // Connections open at this moment.
     int ConnectionCount() const;
+    // Of those, the ones that wait idle between requests or silent since they were accepted
+    // (the ones that may be closed to make room at the cap).
+    int IdleConnectionCount() const;
     // The open-connection cap of the running server (see MaxConnections).
     int ConnectionCap() const;
 

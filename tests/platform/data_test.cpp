@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <set>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/data/fd_connection.hpp"
@@ -417,6 +421,48 @@ TEST_F(DataTest, ServerDownThenUp)
     Proxy.Up();
     Q.Open();
     EXPECT_EQ(Q.FieldByName("r").AsString(), "ok");
+}
+
+// The kernel's timers on this process's TCP links to APort, in seconds (a link without a
+// running timer is left out): from /proc/net/tcp, whose "tr" 2 is the keep-alive timer.
+std::vector<double> KeepAliveTimersTo(int APort)
+{
+    std::set<std::string> own;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind("socket:[", 0) == 0)
+            own.insert(target.substr(8, target.size() - 9));
+    }
+    std::vector<double> timers;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream in(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeouts, inode;
+        in >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeouts >> inode;
+        if (!own.count(inode) || std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16) != APort)
+            continue;
+        const auto colon = timer.find(':');
+        if (timer.substr(0, colon) == "02")
+            timers.push_back(std::stol(timer.substr(colon + 1), nullptr, 16) / 100.0); // USER_HZ ticks
+    }
+    return timers;
+}
+
+// A host that vanishes is found out by probes on the quiet link, within a minute, not by the
+// system's two hours.
+TEST_F(DataTest, QuietLinksAreProbed)
+{
+    TFDConnection Fresh;
+    SetTestDbParams(Fresh);
+    Fresh.Open();
+    EXPECT_FALSE(ConnectionId(Fresh).empty());
+    const std::vector<double> Timers = KeepAliveTimersTo(testsupport::KTestDbPort);
+    ASSERT_FALSE(Timers.empty()) << "no link to the test database with a keep-alive timer";
+    for (double T : Timers)
+        EXPECT_LE(T, 30.0);
 }
 
 TEST_F(DataTest, DroppedLinkReconnectsOnce)

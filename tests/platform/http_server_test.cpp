@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include <poll.h>
+
 #include "platform/base/exception.hpp"
 #include "platform/base/gcc_restrict.hpp"
 #include "platform/web/http_limits.hpp"
@@ -122,6 +124,62 @@ std::string Lines(const TStrings& ALines)
     for (const auto& l : ALines)
         out += l + "\n";
     return out;
+}
+
+// ACount requests in one stream, the i-th for APath + i, each with AHeaders. Each is padded so
+// that none ends on a 4 KiB boundary: whenever the server has answered one, the next is already
+// in its buffer.
+std::string PipelinedRequests(const std::string& APath, int ACount, const std::string& AHeaders = "")
+{
+    std::string stream;
+    for (int i = 0; i < ACount; ++i) {
+        std::string request = "GET " + APath + std::to_string(i) + " HTTP/1.1\r\nHost: x";
+        const std::string tail = "\r\n" + AHeaders + "\r\n";
+        while ((stream.size() + request.size() + tail.size()) % 4096 == 0)
+            request += "x";
+        stream += request;
+        stream += tail;
+    }
+    return stream;
+}
+
+// Reads replies from AClient until ACount have come, one fails AExpect(i, reply), or none comes
+// for 5 s; returns how many passed. Reads in large pieces and parses in place, so it keeps up
+// with the server.
+template <class F>
+int ReadPipelinedReplies(TRawClient& AClient, int ACount, F AExpect)
+{
+    std::string received;
+    size_t at = 0;
+    int got = 0;
+    char buffer[1 << 16];
+    while (got < ACount) {
+        THttpReply reply;
+        const size_t bodyAt = ParseReplyHead(received, at, reply);
+        if (bodyAt != std::string::npos) {
+            const size_t length = std::stoull(reply.HeaderOr("Content-Length", "0"));
+            if (received.size() - bodyAt >= length) {
+                reply.Body = received.substr(bodyAt, length);
+                at = bodyAt + length;
+                if (!AExpect(got, reply))
+                    break;
+                ++got;
+                continue;
+            }
+        }
+        if (at > (1u << 20)) {
+            received.erase(0, at);
+            at = 0;
+        }
+        pollfd p{AClient.Fd(), POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0)
+            break;
+        const ssize_t n = ::recv(AClient.Fd(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        received.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
 }
 
 } // namespace
@@ -429,6 +487,101 @@ TEST_F(HttpServer, KeepAliveOffClosesAfterEveryReply)
     EXPECT_TRUE(raw.WaitClosed(5s));
 }
 
+// One client pipelines tens of thousands of requests: each is answered, in order, and the loop
+// they share serves another connection meanwhile (one I/O thread holds both).
+TEST_F(HttpServer, ConcurrentPipelinedRequestsAreAnsweredInOrderWhileOthersAreServed)
+{
+    HandlerUnlocked = true;
+    constexpr int KRequests = 30000;
+    constexpr int KOtherAt = 1000;
+    std::atomic<int> handled{0};
+    std::atomic<int> handledAtOther{-1};
+    std::atomic<int> otherFd{-1};
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/other") {
+            handledAtOther = handled.load();
+            res.SetContent("other");
+            return;
+        }
+        if (++handled == KOtherAt) {
+            // The other connection's request arrives while the pipeline is still being answered.
+            static const char request[] = "GET /other HTTP/1.1\r\nHost: x\r\n\r\n";
+            [[maybe_unused]] ssize_t n = ::send(otherFd.load(), request, sizeof request - 1, MSG_NOSIGNAL);
+        }
+        res.SetContent(r.PathInfo());
+    };
+    Server->SetIOThreads(1);
+    Start();
+    TRawClient other("127.0.0.1", Port);
+    TRawClient pipelining("127.0.0.1", Port);
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
+    otherFd = other.Fd();
+    const std::string stream = PipelinedRequests("/p/", KRequests);
+    std::atomic<bool> sent{false};
+    std::thread writer([&] { sent = pipelining.Send(stream); });
+    int wrong = -1;
+    const int got = ReadPipelinedReplies(pipelining, KRequests, [&](int i, const THttpReply& reply) {
+        if (reply.Status == 200 && reply.Body == "/p/" + std::to_string(i))
+            return true;
+        wrong = i;
+        return false;
+    });
+    writer.join();
+    EXPECT_TRUE(sent.load());
+    EXPECT_EQ(got, KRequests) << "reply " << wrong << " out of order or missing";
+    auto answer = other.ReadReply(5s);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->Body, "other");
+    EXPECT_GE(handledAtOther.load(), KOtherAt);
+    EXPECT_LT(handledAtOther.load(), KOtherAt + 1000) << "the other connection waited for the pipeline";
+    // The connection goes on as usual afterwards.
+    EXPECT_EQ(Ask(pipelining), "/");
+}
+
+// Requests refused before their chain (an authorization scheme nobody takes, 32 requests already
+// in work) go the same way when pipelined by the tens of thousands.
+TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
+{
+    HandlerUnlocked = true;
+    constexpr int KRequests = 40000;
+    TGate gate;
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/block")
+            gate.Wait();
+        res.SetContent("done");
+    };
+    Server->SetIOThreads(2);
+    Start();
+    auto expectStatus = [](int AStatus) {
+        return [AStatus](int, const THttpReply& AReply) { return AReply.Status == AStatus; };
+    };
+    {
+        TRawClient c("127.0.0.1", Port);
+        std::thread writer([&] { c.Send(PipelinedRequests("/", KRequests, "Authorization: Bearer abc\r\n")); });
+        EXPECT_EQ(ReadPipelinedReplies(c, KRequests, expectStatus(401)), KRequests);
+        writer.join();
+        EXPECT_EQ(Ask(c), "done");
+    }
+    std::vector<std::unique_ptr<TRawClient>> blocked;
+    for (int i = 0; i < 32; ++i) {
+        blocked.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+        ASSERT_TRUE(blocked.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
+    }
+    ASSERT_TRUE(gate.WaitForWaiting(32));
+    {
+        TRawClient c("127.0.0.1", Port);
+        std::thread writer([&] { c.Send(PipelinedRequests("/", KRequests)); });
+        EXPECT_EQ(ReadPipelinedReplies(c, KRequests, expectStatus(500)), KRequests);
+        writer.join();
+    }
+    gate.Open();
+    for (auto& b : blocked) {
+        auto r = b->ReadReply(10s);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->Body, "done");
+    }
+}
+
 TEST_F(HttpServer, DefaultBindingsServeIPv4AndIPv6)
 {
     std::string addr;
@@ -676,6 +829,42 @@ TEST_F(HttpServer, AtTheCapTheConnectionIdleLongestMakesRoom)
     EXPECT_EQ(Ask(c), "fine");
 }
 
+// The same with thousands open on several I/O threads: each newcomer closes the one idle
+// longest of them all, passing over those in the middle of a request and those that came back.
+TEST_F(HttpServer, AtACapOfThousandsEachNewcomerClosesTheOneIdleLongest)
+{
+    constexpr int KCap = 2000;
+    Server->SetMaxConnections(KCap);
+    Server->SetIOThreads(4);
+    Server->SetListenQueue(KCap);
+    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
+    Start();
+    ASSERT_EQ(Server->ConnectionCap(), KCap);
+    std::vector<std::unique_ptr<TRawClient>> open;
+    for (int i = 0; i < KCap; ++i)
+        open.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap; }, 10s)) << Server->IdleConnectionCount();
+    // The ten accepted first begin a request; the next ten come back for one.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(open[i]->Send("GET / HTTP/1.1\r\nHo"));
+    for (int i = 10; i < 20; ++i)
+        ASSERT_EQ(Ask(*open[i]), "fine");
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap - 10; }, 5s));
+
+    std::vector<std::unique_ptr<TRawClient>> newcomers;
+    for (int k = 0; k < 30; ++k) {
+        newcomers.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+        ASSERT_TRUE(open[20 + k]->WaitClosed(5s)) << k;
+    }
+    EXPECT_EQ(Ask(*newcomers.back()), "fine");
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(Ask(*open[i], "st: x\r\n\r\n"), "fine") << i;
+    for (int i = 10; i < 20; ++i)
+        EXPECT_EQ(Ask(*open[i]), "fine") << i;
+    EXPECT_EQ(Ask(*open[50]), "fine");
+    EXPECT_EQ(Server->ConnectionCount(), KCap);
+}
+
 TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
 {
     Server->SetMaxConnections(2);
@@ -685,8 +874,7 @@ TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
     TRawClient a("127.0.0.1", Port), b("127.0.0.1", Port);
     ASSERT_TRUE(a.Send("GET / HTTP/1.1\r\nHo"));
     ASSERT_TRUE(b.Send("GET / HTTP/1.1\r\nHo"));
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
-    std::this_thread::sleep_for(100ms); // both requests have begun on the server
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2 && Server->IdleConnectionCount() == 0; }, 5s));
     TRawClient third("127.0.0.1", Port);
     auto r = third.ReadReply(5s);
     ASSERT_TRUE(r);

@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <dirent.h>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -201,8 +203,8 @@ inline bool CanBind(int AFamily, int APort)
     return ok;
 }
 
-// A TCP port that is free on every IPv4 and IPv6 address at this moment (the system picks it).
-inline int FreePort()
+// A TCP port free on every IPv4 and IPv6 address at this moment, as the system picks it.
+inline int SystemPickedPort()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -219,6 +221,26 @@ inline int FreePort()
             return port;
     }
     throw std::runtime_error("no free port");
+}
+
+// A TCP port free on every IPv4 and IPv6 address at this moment, below the system's range for
+// outgoing connections: a test server may be stopped and started again on its port, and a port
+// from that range may meanwhile become the local end of some connection, so the restart fails.
+inline int FreePort()
+{
+    int low = 32768;
+    if (std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range"); range)
+        range >> low;
+    if (low <= 10000)
+        return SystemPickedPort(); // no room below it: take the system's pick
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(10000, low - 1);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = pick(random);
+        if (CanBind(AF_INET, port) && CanBind(AF_INET6, port))
+            return port;
+    }
+    throw std::runtime_error("no free port below the outgoing range");
 }
 
 // Whether ::1 can be used here.
