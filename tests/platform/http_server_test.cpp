@@ -544,7 +544,7 @@ TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
 {
     HandlerUnlocked = true;
     constexpr int KRequests = 40000;
-    TGate gate;
+    TGate gate(std::chrono::seconds(180));
     Handler = [&](TWebRequest& r, TWebResponse& res) {
         if (r.PathInfo() == "/block")
             gate.Wait();

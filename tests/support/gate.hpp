@@ -8,12 +8,17 @@ namespace testing_support {
 
 class TGate {
 public:
+    TGate() = default;
+    // ABound: how long Wait holds at most; longer for a test whose gated requests stay in
+    // work while thousands of others are answered (slow under the sanitizers).
+    explicit TGate(std::chrono::seconds ABound) : FBound(ABound) {}
+
     void Wait()
     {
         std::unique_lock lock(FLock);
         ++FWaiting;
         FChanged.notify_all();
-        FChanged.wait_for(lock, std::chrono::seconds(20), [&] { return FOpen; });
+        FChanged.wait_for(lock, FBound, [&] { return FOpen; });
         --FWaiting;
     }
     void Open()
@@ -33,6 +38,7 @@ private:
     std::condition_variable FChanged;
     int FWaiting = 0;
     bool FOpen = false;
+    std::chrono::seconds FBound{20};
 };
 
 } // namespace testing_support
