@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const char* const kSelect =
+const char* const KSelect =
     "SELECT base_produtos.cad_produtos.ean, base_produtos.cad_produtos.nome, \r\n"
     "base_produtos.cad_produtos.ncm, base_produtos.cad_produtos.cest_codigo, "
     "base_produtos.cad_produtos.embalagem, base_produtos.cad_produtos.quantidade_embalagem,\r\n"
@@ -101,7 +101,7 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
     std::uniform_int_distribution<size_t> pick(0, codes.size() - 1);
     std::string sql;
     std::vector<char> escaped;
-    const std::string prepared = std::string(kSelect) + "?";
+    const std::string prepared = std::string(KSelect) + "?";
     MYSQL_STMT* cached = nullptr;
     if (mode == Mode::Cached) {
         cached = mysql_stmt_init(db);
@@ -134,7 +134,7 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
         }
         escaped.resize(code.size() * 2 + 1);
         const auto n = mysql_real_escape_string(db, escaped.data(), code.data(), code.size());
-        sql.assign(kSelect);
+        sql.assign(KSelect);
         sql += '\'';
         sql.append(escaped.data(), n);
         sql += '\'';

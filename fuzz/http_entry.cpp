@@ -203,7 +203,7 @@ std::string RunHttp(const uint8_t* AData, size_t ASize)
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         Fail("socketpair");
-    // The client on its thread, the server here, as a connection thread would run it.
+    // The client on its thread, the server's per-connection code here, as an I/O thread runs it.
     client->Start(fds[1], std::string_view(reinterpret_cast<const char*>(AData), ASize));
     bridge.ServeConnectedSocket(fds[0]);
     std::string reply = client->Finish();

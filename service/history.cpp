@@ -58,11 +58,11 @@ bool THistory::Trim()
 {
     // Nearly every request finds the history below the limit: it then needs no lock, as if it
     // had come just before whatever other thread is adding a line at this moment.
-    if (FCount.load(std::memory_order_acquire) <= MaxLines)
+    if (FCount.load(std::memory_order_acquire) <= KMaxLines)
         return false;
     std::vector<THistoryOp> dropped; // freed after the lock is let go
     std::lock_guard lock(FLock);
-    if (FCount.load(std::memory_order_relaxed) <= MaxLines)
+    if (FCount.load(std::memory_order_relaxed) <= KMaxLines)
         return false;
     FCount.store(0, std::memory_order_release);
     // Lines still queued would be emptied away at once: drop them, so that with nobody

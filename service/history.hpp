@@ -2,11 +2,12 @@
 // The request history that route handlers write and the main window shows, and the two
 // request counters.
 //
-// Handlers run on connection threads and never wait for the window: each operation is queued
-// here under a lock, together with an authoritative line count, and the window drains the queue
-// on its own thread in batches. So a request's trim test and add behave as if applied one at a
-// time on the window thread, and "Stop" (which waits for connection threads) cannot deadlock
-// with a request that is adding its line.
+// Handlers run on the server's I/O threads (a handler that blocks keeps its thread, and a new
+// one takes over its loop) and never wait for the window: each operation is queued here under a
+// lock, together with an authoritative line count, and the window drains the queue on its own
+// thread in batches. So a request's trim test and add behave as if applied one at a time on the
+// window thread, and "Stop" (which waits for the requests in work) cannot deadlock with a
+// request that is adding its line.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -41,7 +42,7 @@ struct THistoryOp {
 class THistory {
 public:
     // The line limit: a history holding more lines than this is emptied before the next line.
-    static constexpr int32_t MaxLines = 10000;
+    static constexpr int32_t KMaxLines = 10000;
 
     // --- for route handlers (any thread) ---
     // The number of lines, with all queued changes applied.

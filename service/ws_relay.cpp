@@ -22,9 +22,9 @@ TWsRelay::TWsRelay()
 void TWsRelay::AddMethods()
 {
     FHandlers = std::make_shared<TWsRelayHandlers>(*this);
-    using Handler =
+    using THandler =
         void (TWsRelayHandlers::*)(relay::TRelayRequest&, relay::TRelayResponse&, const TWsRelayHandlers::TNext&);
-    auto route = [h = FHandlers](Handler AHandler) -> relay::TRelayCallback {
+    auto route = [h = FHandlers](THandler AHandler) -> relay::TRelayCallback {
         return [h, AHandler](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse,
                              const relay::TProc& ANext) { ((*h).*AHandler)(ARequest, AResponse, ANext); };
     };

@@ -2,7 +2,8 @@
 // The product service's web-service object: creates the framework core, installs the JSON body
 // middleware at the root, registers the ten product routes, and starts / stops the server.
 //
-// What every route handler shares (all safe to call from connection threads):
+// What every route handler shares (all safe to call from any of the server's threads, which
+// run the handlers):
 //
 //   Counters (service/history.hpp): TotalResolvidos, Total404, std::atomic<int32_t>.
 //     int32_t c = ++TotalResolvidos;      // the value this request's increment produced

@@ -27,23 +27,23 @@ bool Lookup(TOrder AOrder, const std::vector<std::string>& ALines, const char* A
         TWsRelayHandlers::HistoryTrim();
     if (!BaseDados)
         throw platform::Exception("The database form has not been created");
-    auto Db = BaseDados->Use();
-    if (!Db.FdConnection1.Connected())
-        Db.FdConnection1.SetConnected(true);
+    auto db = BaseDados->Use();
+    if (!db.FdConnection1.Connected())
+        db.FdConnection1.SetConnected(true);
     if (AOrder == TOrder::OpenThenTrim)
         TWsRelayHandlers::HistoryTrim();
 
-    Db.fdQuery1.Close();
+    db.fdQuery1.Close();
     // Set on every request; the query keeps its parse when the text is the same as last time.
-    Db.fdQuery1.SQL().Clear();
-    for (const std::string& Line : ALines)
-        Db.fdQuery1.SQL().Add(Line);
-    Db.fdQuery1.ParamByName(AParam).AsString(ACode);
-    Db.fdQuery1.Open();
-    if (Db.fdQuery1.IsEmpty())
+    db.fdQuery1.SQL().Clear();
+    for (const std::string& line : ALines)
+        db.fdQuery1.SQL().Add(line);
+    db.fdQuery1.ParamByName(AParam).AsString(ACode);
+    db.fdQuery1.Open();
+    if (db.fdQuery1.IsEmpty())
         return false;
-    for (const std::string& Column : AColumns)
-        AValues.push_back(Db.fdQuery1.FieldByName(Column).AsString());
+    for (const std::string& column : AColumns)
+        AValues.push_back(db.fdQuery1.FieldByName(column).AsString());
     return true;
 }
 
@@ -55,10 +55,10 @@ void SendJson(relay::TRelayResponse& AResponse, std::unique_ptr<platform::TJSONO
 // Every JSON answer starts with these two members.
 std::unique_ptr<platform::TJSONObject> NewAnswer(const std::string& AStatus, const std::string& AStatusDesc)
 {
-    auto J = std::make_unique<platform::TJSONObject>();
-    J->AddPair("Status", AStatus);
-    J->AddPair("Status_Desc", AStatusDesc);
-    return J;
+    auto j = std::make_unique<platform::TJSONObject>();
+    j->AddPair("Status", AStatus);
+    j->AddPair("Status_Desc", AStatusDesc);
+    return j;
 }
 
 void SendNotFound(relay::TRelayResponse& AResponse, const std::string& AStatusDesc)
@@ -98,45 +98,45 @@ void SendText(relay::TRelayResponse& AResponse, const std::vector<std::string>& 
 // A unit of measure ("id", "nome") as JSON.
 void SendUnit(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    auto J = NewAnswer("200", "Ok");
-    J->AddPair("id", TWsRelay::removeacento(ARow[0]));
-    J->AddPair("nome", TWsRelay::removeacento(ARow[1]));
-    SendJson(AResponse, std::move(J), 200);
+    auto j = NewAnswer("200", "Ok");
+    j->AddPair("id", TWsRelay::removeacento(ARow[0]));
+    j->AddPair("nome", TWsRelay::removeacento(ARow[1]));
+    SendJson(AResponse, std::move(j), 200);
 }
 
 // A product record (KProductColumns) as JSON.
 void SendProductRecord(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    auto J = NewAnswer("200", "Ok");
-    J->AddPair("Nome", TWsRelay::removeacento(ARow[0]));
-    J->AddPair("Ncm", TWsRelay::removeacento(ARow[1]));
-    J->AddPair("Cest_Codigo", TWsRelay::removeacento(ARow[2]));
-    J->AddPair("Embalagem", TWsRelay::removeacento(ARow[3]));
-    J->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARow[4]));
-    J->AddPair("Marca", TWsRelay::removeacento(ARow[5]));
-    J->AddPair("Categoria", TWsRelay::removeacento(ARow[6]));
-    J->AddPair("Peso", "");
-    J->AddPair("id_categoria", "");
-    J->AddPair("tributacao", "");
-    SendJson(AResponse, std::move(J), 200);
+    auto j = NewAnswer("200", "Ok");
+    j->AddPair("Nome", TWsRelay::removeacento(ARow[0]));
+    j->AddPair("Ncm", TWsRelay::removeacento(ARow[1]));
+    j->AddPair("Cest_Codigo", TWsRelay::removeacento(ARow[2]));
+    j->AddPair("Embalagem", TWsRelay::removeacento(ARow[3]));
+    j->AddPair("QuantidadeEmbalagem", TWsRelay::removeacento(ARow[4]));
+    j->AddPair("Marca", TWsRelay::removeacento(ARow[5]));
+    j->AddPair("Categoria", TWsRelay::removeacento(ARow[6]));
+    j->AddPair("Peso", "");
+    j->AddPair("id_categoria", "");
+    j->AddPair("tributacao", "");
+    SendJson(AResponse, std::move(j), 200);
 }
 
 // A product record (KProductColumns) as INI-style text under "[GENERAL]".
 void SendProductIni(relay::TRelayResponse& AResponse, const std::vector<std::string>& ARow)
 {
-    platform::TStringList Ini;
-    Ini.Add("[GENERAL]");
-    Ini.Add("Nome=" + TWsRelay::removeacento(ARow[0]));
-    Ini.Add("Ncm=" + TWsRelay::removeacento(ARow[1]));
-    Ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARow[2]));
-    Ini.Add("Embalagem=" + TWsRelay::removeacento(ARow[3]));
-    Ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARow[4]));
-    Ini.Add("Marca=" + TWsRelay::removeacento(ARow[5]));
-    Ini.Add("Categoria=" + TWsRelay::removeacento(ARow[6]));
-    Ini.Add("Peso=");
-    Ini.Add("id_categoria=");
-    Ini.Add("tributacao=");
-    AResponse.Send(Ini.Text()).Status(200);
+    platform::TStringList ini;
+    ini.Add("[GENERAL]");
+    ini.Add("Nome=" + TWsRelay::removeacento(ARow[0]));
+    ini.Add("Ncm=" + TWsRelay::removeacento(ARow[1]));
+    ini.Add("Cest_Codigo=" + TWsRelay::removeacento(ARow[2]));
+    ini.Add("Embalagem=" + TWsRelay::removeacento(ARow[3]));
+    ini.Add("QuantidadeEmbalagem=" + TWsRelay::removeacento(ARow[4]));
+    ini.Add("Marca=" + TWsRelay::removeacento(ARow[5]));
+    ini.Add("Categoria=" + TWsRelay::removeacento(ARow[6]));
+    ini.Add("Peso=");
+    ini.Add("id_categoria=");
+    ini.Add("tributacao=");
+    AResponse.Send(ini.Text()).Status(200);
 }
 
 // --- answers for a missing item ---
@@ -154,18 +154,18 @@ void SendUnitNotFound(relay::TRelayResponse& AResponse, const std::string& ACode
 // Clients of "/api/desc200/:id" cannot take a 404: a placeholder record, still counted as not found.
 void SendPlaceholderRecord(relay::TRelayResponse& AResponse, const std::string&)
 {
-    auto J = NewAnswer("404", "404");
-    J->AddPair("Nome", "404");
-    J->AddPair("Ncm", "404");
-    J->AddPair("Cest_Codigo", "404");
-    J->AddPair("Embalagem", "404");
-    J->AddPair("QuantidadeEmbalagem", "0");
-    J->AddPair("Marca", "404");
-    J->AddPair("Categoria", "404");
-    J->AddPair("Peso", "0");
-    J->AddPair("id_categoria", "0");
-    J->AddPair("tributacao", "404");
-    SendJson(AResponse, std::move(J), 200);
+    auto j = NewAnswer("404", "404");
+    j->AddPair("Nome", "404");
+    j->AddPair("Ncm", "404");
+    j->AddPair("Cest_Codigo", "404");
+    j->AddPair("Embalagem", "404");
+    j->AddPair("QuantidadeEmbalagem", "0");
+    j->AddPair("Marca", "404");
+    j->AddPair("Categoria", "404");
+    j->AddPair("Peso", "0");
+    j->AddPair("id_categoria", "0");
+    j->AddPair("tributacao", "404");
+    SendJson(AResponse, std::move(j), 200);
 }
 
 // One lookup route: its statement, its answers, its history lines.
@@ -252,20 +252,20 @@ const TLookupRoute KDescIni = {TOrder::TrimThenOpen,
 // the history line with the value this request's increment produced.
 void AnswerLookup(const TLookupRoute& ARoute, relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse)
 {
-    const std::string Code = ARequest.Params()["id"];
-    std::vector<std::string> Row;
-    if (!Lookup(ARoute.Order, ARoute.Lines, ARoute.Param, Code, ARoute.Columns, Row)) {
-        ARoute.SendMissing(AResponse, Code);
-        const int32_t C = ++Total404;
+    const std::string code = ARequest.Params()["id"];
+    std::vector<std::string> row;
+    if (!Lookup(ARoute.Order, ARoute.Lines, ARoute.Param, code, ARoute.Columns, row)) {
+        ARoute.SendMissing(AResponse, code);
+        const int32_t c = ++Total404;
         if (ARoute.MissingBare)
-            TWsRelayHandlers::BareLine(C, ARoute.MissingText + Code);
+            TWsRelayHandlers::BareLine(c, ARoute.MissingText + code);
         else
-            TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.MissingText + Code);
+            TWsRelayHandlers::AddressedLine(ARequest, c, ARoute.MissingText + code);
         return;
     }
-    ARoute.SendFound(AResponse, Row);
-    const int32_t C = ++TotalResolvidos;
-    TWsRelayHandlers::AddressedLine(ARequest, C, ARoute.FoundText + Code + "|" + Row[ARoute.ShownColumn]);
+    ARoute.SendFound(AResponse, row);
+    const int32_t c = ++TotalResolvidos;
+    TWsRelayHandlers::AddressedLine(ARequest, c, ARoute.FoundText + code + "|" + row[ARoute.ShownColumn]);
 }
 
 } // namespace

@@ -19,49 +19,49 @@ std::string MemberText(const platform::TJSONObject* ABody, const char* AName)
 {
     if (!ABody)
         throw platform::Exception("The request body is not a JSON object");
-    const platform::TJSONValue* Value = ABody->GetValue(AName);
-    if (!Value)
+    const platform::TJSONValue* value = ABody->GetValue(AName);
+    if (!value)
         throw platform::Exception(std::string("The JSON object has no member \"") + AName + "\"");
-    return Value->Value();
+    return value->Value();
 }
 
 } // namespace
 
 void TWsRelayHandlers::PostGrava(relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const TNext&)
 {
-    const platform::TJSONObject* Body = ARequest.Body<platform::TJSONObject>();
-    std::string Nome;
+    const platform::TJSONObject* body = ARequest.Body<platform::TJSONObject>();
+    std::string nome;
     try {
-        std::string Code;
+        std::string code;
         {
             // Every member is read before the statement runs, so a failure stores nothing.
             if (!BaseDados)
                 throw platform::Exception("The database form has not been created");
-            auto Db = BaseDados->Use();
-            if (!Db.FdConnection1.Connected())
-                Db.FdConnection1.SetConnected(true);
-            Code = MemberText(Body, "ean");
-            while (platform::Utf16Length(Code) < 8)
-                Code.insert(0, 1, '0');
-            Nome = MemberText(Body, "nome");
-            Db.FDQuery2.SQL().Clear();
-            Db.FDQuery2.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
-            Db.FDQuery2.SQL().Add("values(:Ean, :Nome, :Ncm, :Cest_codigo, :embalagem)");
-            Db.FDQuery2.ParamByName("Ean").AsString(Code);
-            Db.FDQuery2.ParamByName("Nome").AsString(Nome);
-            Db.FDQuery2.ParamByName("Ncm").AsString(MemberText(Body, "ncm"));
-            Db.FDQuery2.ParamByName("Cest_codigo").AsString(MemberText(Body, "cest"));
-            Db.FDQuery2.ParamByName("embalagem").AsString(MemberText(Body, "um"));
-            Db.FDQuery2.ExecSQL();
+            auto db = BaseDados->Use();
+            if (!db.FdConnection1.Connected())
+                db.FdConnection1.SetConnected(true);
+            code = MemberText(body, "ean");
+            while (platform::Utf16Length(code) < 8)
+                code.insert(0, 1, '0');
+            nome = MemberText(body, "nome");
+            db.FDQuery2.SQL().Clear();
+            db.FDQuery2.SQL().Add("insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)");
+            db.FDQuery2.SQL().Add("values(:Ean, :Nome, :Ncm, :Cest_codigo, :embalagem)");
+            db.FDQuery2.ParamByName("Ean").AsString(code);
+            db.FDQuery2.ParamByName("Nome").AsString(nome);
+            db.FDQuery2.ParamByName("Ncm").AsString(MemberText(body, "ncm"));
+            db.FDQuery2.ParamByName("Cest_codigo").AsString(MemberText(body, "cest"));
+            db.FDQuery2.ParamByName("embalagem").AsString(MemberText(body, "um"));
+            db.FDQuery2.ExecSQL();
         }
-        CurrentCountLine(ARequest, "Produto cadastrado! | " + Nome);
-        auto Answer = std::make_unique<platform::TJSONObject>();
-        Answer->AddPair("id", Code);
-        AResponse.Send<platform::TJSONObject>(Answer.release()).Status(200);
-    } catch (const std::exception& E) {
-        CurrentCountLine(ARequest, "Erro cadastrando produto! | " + Nome + " | " + E.what());
+        CurrentCountLine(ARequest, "Produto cadastrado! | " + nome);
+        auto answer = std::make_unique<platform::TJSONObject>();
+        answer->AddPair("id", code);
+        AResponse.Send<platform::TJSONObject>(answer.release()).Status(200);
+    } catch (const std::exception& e) {
+        CurrentCountLine(ARequest, "Erro cadastrando produto! | " + nome + " | " + e.what());
     } catch (...) {
-        CurrentCountLine(ARequest, "Erro cadastrando produto! | " + Nome + " | Unknown error");
+        CurrentCountLine(ARequest, "Erro cadastrando produto! | " + nome + " | Unknown error");
     }
 }
 

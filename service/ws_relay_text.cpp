@@ -26,9 +26,9 @@ namespace {
 
 // Letters whose mark is part of the letter itself (no decomposition), mapped as the code page's
 // best-fit table does.
-char32_t StrokeLetterBase(char32_t c)
+char32_t StrokeLetterBase(char32_t ACodePoint)
 {
-    switch (c) {
+    switch (ACodePoint) {
     case U'\u00D8': return U'O'; // Ø
     case U'\u00F8': return U'o'; // ø
     case U'\u0110': return U'D'; // Đ
@@ -49,8 +49,9 @@ char32_t StrokeLetterBase(char32_t c)
 }
 
 // One transliterator, created once; ICU transliterators are not safe for concurrent use, so
-// each call borrows a clone from a small pool (connection threads come and go, a clone per
-// thread would be made again for every connection).
+// each call borrows a clone from a small pool (the threads that run requests come and go: a
+// loop whose request blocks goes on in a new thread, so a clone per thread would be made again
+// and again).
 class TTransliteratorPool {
 public:
     class TLease {

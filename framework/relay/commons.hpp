@@ -132,7 +132,7 @@ enum class TLhsBracketsType : uint8_t {
     EndsWith,
 };
 
-inline constexpr TLhsBracketsType LhsBracketsTypes[] = {
+inline constexpr TLhsBracketsType KLhsBracketsTypes[] = {
     TLhsBracketsType::Equal,           TLhsBracketsType::NotEqual,    TLhsBracketsType::LessThan,
     TLhsBracketsType::LessThanOrEqual, TLhsBracketsType::GreaterThan, TLhsBracketsType::GreaterThanOrEqual,
     TLhsBracketsType::Range,           TLhsBracketsType::Like,        TLhsBracketsType::Contains,

@@ -32,7 +32,7 @@ void EnsureReleaseAtExit()
 void RequireAssigned(bool AAssigned)
 {
     if (!AAssigned)
-        throw platform::Exception(SRelayEmptyCallback);
+        throw platform::Exception(KRelayEmptyCallback);
 }
 
 void RequireAssigned(TRelayCore::TCallbacks ACallbacks)

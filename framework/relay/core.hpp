@@ -152,6 +152,6 @@ private:
     static std::vector<TRelayCallback>* FPendingCallbacks;
 };
 
-inline constexpr const char* SRelayEmptyCallback = "An empty callback cannot be registered";
+inline constexpr const char* KRelayEmptyCallback = "An empty callback cannot be registered";
 
 } // namespace relay

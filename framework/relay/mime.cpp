@@ -10,7 +10,7 @@ namespace relay {
 namespace {
 
 // Built-in pairs, consulted before the system's list.
-constexpr std::pair<const char*, const char*> BuiltInTypes[] = {
+constexpr std::pair<const char*, const char*> KBuiltInTypes[] = {
     {"png", "image/png"},
     {"jpg", "image/jpeg"},
     {"jpeg", "image/jpeg"},
@@ -43,7 +43,7 @@ constexpr std::pair<const char*, const char*> BuiltInTypes[] = {
     {"exe", "application/octet-stream"},
 };
 
-constexpr const char* DefaultType = "application/octet-stream";
+constexpr const char* KDefaultType = "application/octet-stream";
 
 } // namespace
 
@@ -81,14 +81,14 @@ std::string TMimeTable::Find(std::string_view AExtension) const
 const TMimeTable& TMimeTable::Shared()
 {
     // Function-local static: built exactly once, even with many threads asking at once.
-    static const TMimeTable table = [] {
+    static const TMimeTable KTable = [] {
         TMimeTable t;
-        for (const auto& [ext, type] : BuiltInTypes)
+        for (const auto& [ext, type] : KBuiltInTypes)
             t.Add(ext, type);
         t.LoadMimeTypesFile("/etc/mime.types");
         return t;
     }();
-    return table;
+    return KTable;
 }
 
 std::string FileExtensionOf(std::string_view AFileName)
@@ -108,7 +108,7 @@ std::string MimeTypeOfFile(std::string_view AFileName)
     std::string type = ext.empty() ? std::string() : table.Find(ext);
     if (type.empty())
         type = table.Find("bin");
-    return type.empty() ? DefaultType : type;
+    return type.empty() ? KDefaultType : type;
 }
 
 } // namespace relay

@@ -10,7 +10,7 @@ TRelay* TRelay::Create()
 namespace {
 
 // Keep-alive is on from before the program body runs (when this unit is part of the program).
-const bool KeepAliveOn = (TRelayProvider::SetKeepAlive(true), true);
+const bool KKeepAliveOn = (TRelayProvider::SetKeepAlive(true), true);
 
 } // namespace
 

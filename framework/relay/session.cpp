@@ -31,7 +31,7 @@ TSession* TRelaySessions::GetSession(const TSessionClass& ASessionClass) const
 {
     auto it = FSessions.find(std::type_index(ASessionClass.Info()));
     if (it == FSessions.end())
-        throw platform::EListError(platform::SItemNotFound);
+        throw platform::EListError(platform::KItemNotFound);
     return it->second.get();
 }
 

@@ -8,24 +8,24 @@ namespace platform {
 
 namespace {
 
-int64_t FloorDiv(int64_t a, int64_t b) noexcept
+int64_t FloorDiv(int64_t ADividend, int64_t ADivisor) noexcept
 {
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+    return ADividend / ADivisor - ((ADividend % ADivisor != 0) && ((ADividend < 0) != (ADivisor < 0)));
 }
 
-bool IsDigit(char c) noexcept
+bool IsDigit(char AChar) noexcept
 {
-    return c >= '0' && c <= '9';
+    return AChar >= '0' && AChar <= '9';
 }
 
 // Reads exactly ACount digits at APos.
-bool ReadDigits(std::string_view s, size_t& APos, size_t ACount, int& AValue) noexcept
+bool ReadDigits(std::string_view AText, size_t& APos, size_t ACount, int& AValue) noexcept
 {
-    if (APos + ACount > s.size())
+    if (APos + ACount > AText.size())
         return false;
     int v = 0;
     for (size_t k = 0; k < ACount; ++k) {
-        char c = s[APos + k];
+        char c = AText[APos + k];
         if (!IsDigit(c))
             return false;
         v = v * 10 + (c - '0');
@@ -35,9 +35,9 @@ bool ReadDigits(std::string_view s, size_t& APos, size_t ACount, int& AValue) no
     return true;
 }
 
-bool At(std::string_view s, size_t APos, char c) noexcept
+bool At(std::string_view AText, size_t APos, char AChar) noexcept
 {
-    return APos < s.size() && s[APos] == c;
+    return APos < AText.size() && AText[APos] == AChar;
 }
 
 // Offset of the machine's local time zone from UTC at the instant, in milliseconds.
@@ -60,7 +60,7 @@ bool TryEncodeDate(int AYear, int AMonth, int ADay, TDateTime& AValue) noexcept
     year_month_day ymd{year(AYear), month(static_cast<unsigned>(AMonth)), day(static_cast<unsigned>(ADay))};
     if (AMonth < 1 || AMonth > 12 || ADay < 1 || !ymd.ok())
         return false;
-    AValue = static_cast<double>(sys_days(ymd).time_since_epoch().count() + UnixDateDelta);
+    AValue = static_cast<double>(sys_days(ymd).time_since_epoch().count() + KUnixDateDelta);
     return true;
 }
 
@@ -68,13 +68,13 @@ bool TryEncodeTime(int AHour, int AMin, int ASec, int AMSec, TTime& AValue) noex
 {
     if (AHour < 0 || AHour > 23 || AMin < 0 || AMin > 59 || ASec < 0 || ASec > 59 || AMSec < 0 || AMSec > 999)
         return false;
-    AValue = static_cast<double>(((AHour * 60 + AMin) * 60 + ASec) * 1000 + AMSec) / MSecsPerDay;
+    AValue = static_cast<double>(((AHour * 60 + AMin) * 60 + ASec) * 1000 + AMSec) / KMSecsPerDay;
     return true;
 }
 
 TDateTime ComposeDateTime(int64_t ADays, int64_t AMsOfDay) noexcept
 {
-    double fraction = static_cast<double>(AMsOfDay) / MSecsPerDay;
+    double fraction = static_cast<double>(AMsOfDay) / KMSecsPerDay;
     return ADays >= 0 ? static_cast<double>(ADays) + fraction : static_cast<double>(ADays) - fraction;
 }
 
@@ -82,10 +82,10 @@ void SplitDateTime(TDateTime AValue, int64_t& ADays, int64_t& AMsOfDay) noexcept
 {
     double whole = std::trunc(AValue);
     ADays = static_cast<int64_t>(whole);
-    AMsOfDay = std::llround(std::fabs(AValue - whole) * MSecsPerDay);
-    if (AMsOfDay >= MSecsPerDay) {
+    AMsOfDay = std::llround(std::fabs(AValue - whole) * KMSecsPerDay);
+    if (AMsOfDay >= KMSecsPerDay) {
         ADays += 1;
-        AMsOfDay -= MSecsPerDay;
+        AMsOfDay -= KMSecsPerDay;
     }
 }
 
@@ -93,29 +93,29 @@ int64_t DateTimeToUnixMs(TDateTime AValue) noexcept
 {
     int64_t days, ms;
     SplitDateTime(AValue, days, ms);
-    return (days - UnixDateDelta) * MSecsPerDay + ms;
+    return (days - KUnixDateDelta) * KMSecsPerDay + ms;
 }
 
 TDateTime UnixMsToDateTime(int64_t AMs) noexcept
 {
-    int64_t days = FloorDiv(AMs, MSecsPerDay);
-    return ComposeDateTime(days + UnixDateDelta, AMs - days * MSecsPerDay);
+    int64_t days = FloorDiv(AMs, KMSecsPerDay);
+    return ComposeDateTime(days + KUnixDateDelta, AMs - days * KMSecsPerDay);
 }
 
-bool TryISO8601ToDate(std::string_view s, TDateTime& AValue, bool AReturnUTC) noexcept
+bool TryISO8601ToDate(std::string_view AText, TDateTime& AValue, bool AReturnUTC) noexcept
 {
     size_t pos = 0;
     int year = 0, month = 0, day = 0;
-    if (!ReadDigits(s, pos, 4, year))
+    if (!ReadDigits(AText, pos, 4, year))
         return false;
-    if (At(s, pos, '-')) {
+    if (At(AText, pos, '-')) {
         ++pos;
-        if (!ReadDigits(s, pos, 2, month) || !At(s, pos, '-'))
+        if (!ReadDigits(AText, pos, 2, month) || !At(AText, pos, '-'))
             return false;
         ++pos;
-        if (!ReadDigits(s, pos, 2, day))
+        if (!ReadDigits(AText, pos, 2, day))
             return false;
-    } else if (!ReadDigits(s, pos, 2, month) || !ReadDigits(s, pos, 2, day)) {
+    } else if (!ReadDigits(AText, pos, 2, month) || !ReadDigits(AText, pos, 2, day)) {
         return false;
     }
     TDateTime date;
@@ -124,34 +124,34 @@ bool TryISO8601ToDate(std::string_view s, TDateTime& AValue, bool AReturnUTC) no
 
     int64_t localMs = DateTimeToUnixMs(date);
     int64_t offsetMs = 0;
-    if (pos < s.size()) {
-        if (s[pos] != 'T' && s[pos] != 't')
+    if (pos < AText.size()) {
+        if (AText[pos] != 'T' && AText[pos] != 't')
             return false;
         ++pos;
         int hour = 0, minute = 0, second = 0;
-        if (!ReadDigits(s, pos, 2, hour))
+        if (!ReadDigits(AText, pos, 2, hour))
             return false;
-        if (At(s, pos, ':')) {
+        if (At(AText, pos, ':')) {
             ++pos;
-            if (!ReadDigits(s, pos, 2, minute))
+            if (!ReadDigits(AText, pos, 2, minute))
                 return false;
-            if (At(s, pos, ':')) {
+            if (At(AText, pos, ':')) {
                 ++pos;
-                if (!ReadDigits(s, pos, 2, second))
+                if (!ReadDigits(AText, pos, 2, second))
                     return false;
             }
-        } else if (pos + 1 < s.size() && IsDigit(s[pos])) {
-            if (!ReadDigits(s, pos, 2, minute))
+        } else if (pos + 1 < AText.size() && IsDigit(AText[pos])) {
+            if (!ReadDigits(AText, pos, 2, minute))
                 return false;
-            if (pos + 1 < s.size() && IsDigit(s[pos]) && !ReadDigits(s, pos, 2, second))
+            if (pos + 1 < AText.size() && IsDigit(AText[pos]) && !ReadDigits(AText, pos, 2, second))
                 return false;
         }
         double fraction = 0;
-        if ((At(s, pos, '.') || At(s, pos, ',')) && pos + 1 < s.size() && IsDigit(s[pos + 1])) {
+        if ((At(AText, pos, '.') || At(AText, pos, ',')) && pos + 1 < AText.size() && IsDigit(AText[pos + 1])) {
             ++pos;
             double scale = 0.1;
-            while (pos < s.size() && IsDigit(s[pos])) {
-                fraction += (s[pos] - '0') * scale;
+            while (pos < AText.size() && IsDigit(AText[pos])) {
+                fraction += (AText[pos] - '0') * scale;
                 scale /= 10;
                 ++pos;
             }
@@ -161,26 +161,26 @@ bool TryISO8601ToDate(std::string_view s, TDateTime& AValue, bool AReturnUTC) no
             return false;
         localMs += ((hour * 60 + minute) * 60 + second) * 1000 + std::llround(fraction * 1000);
 
-        if (At(s, pos, 'Z') || At(s, pos, 'z')) {
+        if (At(AText, pos, 'Z') || At(AText, pos, 'z')) {
             ++pos;
-        } else if (At(s, pos, '+') || At(s, pos, '-')) {
-            int sign = s[pos] == '-' ? -1 : 1;
+        } else if (At(AText, pos, '+') || At(AText, pos, '-')) {
+            int sign = AText[pos] == '-' ? -1 : 1;
             ++pos;
             int oh = 0, om = 0;
-            if (!ReadDigits(s, pos, 2, oh))
+            if (!ReadDigits(AText, pos, 2, oh))
                 return false;
-            if (At(s, pos, ':')) {
+            if (At(AText, pos, ':')) {
                 ++pos;
-                if (!ReadDigits(s, pos, 2, om))
+                if (!ReadDigits(AText, pos, 2, om))
                     return false;
-            } else if (pos < s.size() && !ReadDigits(s, pos, 2, om)) {
+            } else if (pos < AText.size() && !ReadDigits(AText, pos, 2, om)) {
                 return false;
             }
             if (oh > 23 || om > 59)
                 return false;
             offsetMs = sign * (static_cast<int64_t>(oh) * 60 + om) * 60000;
         }
-        if (pos != s.size())
+        if (pos != AText.size())
             return false;
     }
 

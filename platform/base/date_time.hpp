@@ -10,9 +10,9 @@ namespace platform {
 using TDateTime = double;
 using TTime = double;
 
-inline constexpr int64_t MSecsPerDay = 86400000;
+inline constexpr int64_t KMSecsPerDay = 86400000;
 // Days from 1899-12-30 to 1970-01-01.
-inline constexpr int64_t UnixDateDelta = 25569;
+inline constexpr int64_t KUnixDateDelta = 25569;
 
 // False for a date that does not exist (month 13, 30 February, year 0 or above 9999).
 bool TryEncodeDate(int AYear, int AMonth, int ADay, TDateTime& AValue) noexcept;

@@ -26,7 +26,7 @@ public:
     void Add(const TKey& AKey, TValue AValue)
     {
         if (FIndex.find(AKey) != FIndex.end())
-            throw EListError(SDuplicateItem);
+            throw EListError(KDuplicateItem);
         FIndex.emplace(AKey, FPairs.size());
         FPairs.emplace_back(AKey, std::move(AValue));
     }
@@ -77,14 +77,14 @@ public:
     {
         const TValue* v = Find(AKey);
         if (!v)
-            throw EListError(SItemNotFound);
+            throw EListError(KItemNotFound);
         return *v;
     }
     TValue& Items(const TKey& AKey)
     {
         TValue* v = Find(AKey);
         if (!v)
-            throw EListError(SItemNotFound);
+            throw EListError(KItemNotFound);
         return *v;
     }
 

@@ -37,8 +37,8 @@ public:
     using Exception::Exception;
 };
 
-inline constexpr const char* SAbstractError = "Abstract Error";
-inline constexpr const char* SDuplicateItem = "Duplicates not allowed";
-inline constexpr const char* SItemNotFound = "Item not found";
+inline constexpr const char* KAbstractError = "Abstract Error";
+inline constexpr const char* KDuplicateItem = "Duplicates not allowed";
+inline constexpr const char* KItemNotFound = "Item not found";
 
 } // namespace platform

@@ -16,7 +16,7 @@ namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
 // Why these two allocator settings keep a long-running server's size flat:
 // - Every thread that allocates gets an arena of its own by default (up to eight per core), and
@@ -60,7 +60,7 @@ public:
     {
         if (!FStarted.load(std::memory_order_acquire))
             return;
-        FLastFree.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        FLastFree.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
         if (!FPending.exchange(true, std::memory_order_acq_rel)) {
             std::lock_guard lock(FLock);
             FWake.notify_one();
@@ -70,30 +70,30 @@ public:
 private:
     void Run()
     {
-        Clock::time_point lastTrim = Clock::now();
+        TClock::time_point lastTrim = TClock::now();
         std::unique_lock lock(FLock);
         for (;;) {
             FWake.wait(lock, [this] { return FPending.load(std::memory_order_acquire); });
             // Once nothing was freed for a moment, or once a second while memory keeps being freed.
             for (;;) {
-                const Clock::time_point lastFree{Clock::duration(FLastFree.load(std::memory_order_relaxed))};
-                const Clock::time_point due =
+                const TClock::time_point lastFree{TClock::duration(FLastFree.load(std::memory_order_relaxed))};
+                const TClock::time_point due =
                     std::min(lastFree + std::chrono::milliseconds(100), lastTrim + std::chrono::seconds(1));
-                if (Clock::now() >= due)
+                if (TClock::now() >= due)
                     break;
                 FWake.wait_until(lock, due);
             }
             FPending.store(false, std::memory_order_release);
             lock.unlock();
             ::malloc_trim(0);
-            lastTrim = Clock::now();
+            lastTrim = TClock::now();
             lock.lock();
         }
     }
 
     std::atomic<bool> FStarted{false};
     std::atomic<bool> FPending{false};
-    std::atomic<Clock::rep> FLastFree{0};
+    std::atomic<TClock::rep> FLastFree{0};
     std::mutex FLock;
     std::condition_variable FWake;
 };

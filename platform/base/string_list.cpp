@@ -82,9 +82,9 @@ std::string Utf16ToUtf8(std::string_view ABytes, bool ABigEndian)
     std::string out;
     out.reserve(ABytes.size());
     const size_t units = ABytes.size() / 2;
-    auto unit = [&](size_t i) -> char16_t {
-        unsigned char a = static_cast<unsigned char>(ABytes[2 * i]);
-        unsigned char b = static_cast<unsigned char>(ABytes[2 * i + 1]);
+    auto unit = [&](size_t AIndex) -> char16_t {
+        unsigned char a = static_cast<unsigned char>(ABytes[2 * AIndex]);
+        unsigned char b = static_cast<unsigned char>(ABytes[2 * AIndex + 1]);
         return ABigEndian ? static_cast<char16_t>((a << 8) | b) : static_cast<char16_t>((b << 8) | a);
     };
     for (size_t i = 0; i < units; ++i) {
@@ -155,13 +155,13 @@ std::string Utf8ToUtf16(std::string_view AText, bool ABigEndian)
 {
     std::string out;
     out.reserve(AText.size() * 2);
-    ForEachCodePoint(Utf8Sanitize(AText), [&](char32_t cp) {
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            AppendUtf16(out, static_cast<char16_t>(0xD800 + (cp >> 10)), ABigEndian);
-            AppendUtf16(out, static_cast<char16_t>(0xDC00 + (cp & 0x3FF)), ABigEndian);
+    ForEachCodePoint(Utf8Sanitize(AText), [&](char32_t ACodePoint) {
+        if (ACodePoint >= 0x10000) {
+            ACodePoint -= 0x10000;
+            AppendUtf16(out, static_cast<char16_t>(0xD800 + (ACodePoint >> 10)), ABigEndian);
+            AppendUtf16(out, static_cast<char16_t>(0xDC00 + (ACodePoint & 0x3FF)), ABigEndian);
         } else {
-            AppendUtf16(out, static_cast<char16_t>(cp), ABigEndian);
+            AppendUtf16(out, static_cast<char16_t>(ACodePoint), ABigEndian);
         }
     });
     return out;
@@ -169,21 +169,21 @@ std::string Utf8ToUtf16(std::string_view AText, bool ABigEndian)
 
 } // namespace
 
-void TStringList::LoadFromBytes(std::string_view b)
+void TStringList::LoadFromBytes(std::string_view ABytes)
 {
     std::string text;
-    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") {
+    if (ABytes.size() >= 3 && ABytes.substr(0, 3) == "\xEF\xBB\xBF") {
         FEncoding = TTextEncoding::UTF8;
-        text = Utf8Sanitize(b.substr(3));
-    } else if (b.size() >= 2 && b.substr(0, 2) == "\xFF\xFE") {
+        text = Utf8Sanitize(ABytes.substr(3));
+    } else if (ABytes.size() >= 2 && ABytes.substr(0, 2) == "\xFF\xFE") {
         FEncoding = TTextEncoding::UTF16LE;
-        text = Utf16ToUtf8(b.substr(2), false);
-    } else if (b.size() >= 2 && b.substr(0, 2) == "\xFE\xFF") {
+        text = Utf16ToUtf8(ABytes.substr(2), false);
+    } else if (ABytes.size() >= 2 && ABytes.substr(0, 2) == "\xFE\xFF") {
         FEncoding = TTextEncoding::UTF16BE;
-        text = Utf16ToUtf8(b.substr(2), true);
+        text = Utf16ToUtf8(ABytes.substr(2), true);
     } else {
         FEncoding = TTextEncoding::Default;
-        text = Utf8Sanitize(b);
+        text = Utf8Sanitize(ABytes);
     }
     SetText(text);
 }

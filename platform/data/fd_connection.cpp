@@ -30,21 +30,21 @@ TFDStrings& TFDStrings::Add(std::string ALine)
 
 std::string TFDStrings::Text() const
 {
-    std::string Result;
-    for (size_t I = 0; I < FLines.size(); ++I) {
-        if (I)
-            Result += "\r\n";
-        Result += FLines[I];
+    std::string result;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        if (i)
+            result += "\r\n";
+        result += FLines[i];
     }
-    return Result;
+    return result;
 }
 
 std::string TFDStrings::Values(std::string_view AName) const
 {
-    for (const auto& Line : FLines) {
-        auto Eq = Line.find('=');
-        if (Eq != std::string::npos && AsciiSameText(std::string_view(Line).substr(0, Eq), AName))
-            return Line.substr(Eq + 1);
+    for (const auto& line : FLines) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos && AsciiSameText(std::string_view(line).substr(0, eq), AName))
+            return line.substr(eq + 1);
     }
     return {};
 }
@@ -52,10 +52,10 @@ std::string TFDStrings::Values(std::string_view AName) const
 void TFDStrings::SetValue(std::string_view AName, std::string_view AValue)
 {
     ++FVersion;
-    for (auto& Line : FLines) {
-        auto Eq = Line.find('=');
-        if (Eq != std::string::npos && AsciiSameText(std::string_view(Line).substr(0, Eq), AName)) {
-            Line = std::string(AName) + "=" + std::string(AValue);
+    for (auto& line : FLines) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos && AsciiSameText(std::string_view(line).substr(0, eq), AName)) {
+            line = std::string(AName) + "=" + std::string(AValue);
             return;
         }
     }
@@ -103,19 +103,19 @@ public:
 int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 {
     using TClock = std::chrono::steady_clock;
-    const int Timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
-    const TClock::time_point Until = TClock::now() + std::chrono::milliseconds(std::max(Timeout, 0));
-    pollfd Wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
+    const int timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
+    const TClock::time_point until = TClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    pollfd wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
     for (;;) {
-        int Left = -1;
-        if (Timeout >= 0)
-            Left = static_cast<int>(
-                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(Until - TClock::now()).count()));
-        const int Rc = ::poll(&Wait, 1, Left);
-        if (Rc == 0)
+        int left = -1;
+        if (timeout >= 0)
+            left = static_cast<int>(
+                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(until - TClock::now()).count()));
+        const int rc = ::poll(&wait, 1, left);
+        if (rc == 0)
             errno = ETIMEDOUT; // the library's message names it
-        if (Rc >= 0 || errno != EINTR)
-            return Rc;
+        if (rc >= 0 || errno != EINTR)
+            return rc;
     }
 }
 
@@ -126,40 +126,40 @@ int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 // has no such options; the calls then fail harmlessly.
 void ProbeQuietLink(my_socket AHandle) noexcept
 {
-    const int On = 1, Idle = 30, Interval = 10, Probes = 3;
-    const unsigned Unacknowledged = 60000; // ms
-    ::setsockopt(AHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof On);
-    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPIDLE, &Idle, sizeof Idle);
-    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof Interval);
-    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof Probes);
-    ::setsockopt(AHandle, IPPROTO_TCP, TCP_USER_TIMEOUT, &Unacknowledged, sizeof Unacknowledged);
+    const int on = 1, idle = 30, interval = 10, probes = 3;
+    const unsigned unacknowledged = 60000; // ms
+    ::setsockopt(AHandle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(AHandle, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
 }
 
 // A whole number from a connection parameter; AWhat names it in the error.
 unsigned ParseUnsigned(const std::string& AText, unsigned AMax, const char* AWhat)
 {
-    unsigned Value = 0;
-    auto [End, Ec] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
-    if (Ec != std::errc() || End != AText.data() + AText.size() || Value > AMax)
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(AText.data(), AText.data() + AText.size(), value);
+    if (ec != std::errc() || end != AText.data() + AText.size() || value > AMax)
         throw Exception(std::string("Invalid database ") + AWhat + ": " + AText);
-    return Value;
+    return value;
 }
 
 struct TResCloser {
     const TMySQLClient* Client;
-    void operator()(MYSQL_RES* R) const noexcept { Client->free_result(R); }
+    void operator()(MYSQL_RES* AResult) const noexcept { Client->free_result(AResult); }
 };
 
 // A text binding: the library reads a parameter from ABuffer, or writes a column into it.
 MYSQL_BIND StringBind(void* ABuffer, unsigned long ABufferLength, unsigned long* ALength, my_bool* AIsNull) noexcept
 {
-    MYSQL_BIND B{};
-    B.buffer_type = MYSQL_TYPE_STRING;
-    B.buffer = ABuffer;
-    B.buffer_length = ABufferLength;
-    B.length = ALength;
-    B.is_null = AIsNull;
-    return B;
+    MYSQL_BIND b{};
+    b.buffer_type = MYSQL_TYPE_STRING;
+    b.buffer = ABuffer;
+    b.buffer_length = ABufferLength;
+    b.length = ALength;
+    b.is_null = AIsNull;
+    return b;
 }
 
 } // namespace
@@ -209,47 +209,47 @@ void TFDConnection::Open()
 {
     if (FHandle)
         return;
-    const std::string Driver = Params.Values("DriverID");
-    if (!Driver.empty() && !AsciiSameText(Driver, "MySQL"))
-        throw Exception("Unknown database driver: " + Driver);
-    const std::string PortText = Params.Values("Port");
-    const unsigned Port = PortText.empty() ? 0 : ParseUnsigned(PortText, 65535, "port");
-    const std::string ReadTimeoutText = Params.Values("ReadTimeout");
-    unsigned ReadTimeout = ReadTimeoutText.empty() ? KReadTimeout
-                                                   : ParseUnsigned(ReadTimeoutText, 86400, "read timeout");
-    const std::string Server = Params.Values("Server");
-    const std::string User = Params.Values("User_Name");
-    const std::string Password = Params.Values("Password");
-    const std::string Database = Params.Values("Database");
-    std::string Charset = Params.Values("CharacterSet");
-    if (Charset.empty())
-        Charset = "utf8mb4";
+    const std::string driver = Params.Values("DriverID");
+    if (!driver.empty() && !AsciiSameText(driver, "MySQL"))
+        throw Exception("Unknown database driver: " + driver);
+    const std::string portText = Params.Values("Port");
+    const unsigned port = portText.empty() ? 0 : ParseUnsigned(portText, 65535, "port");
+    const std::string readTimeoutText = Params.Values("ReadTimeout");
+    unsigned readTimeout = readTimeoutText.empty() ? KReadTimeout
+                                                   : ParseUnsigned(readTimeoutText, 86400, "read timeout");
+    const std::string server = Params.Values("Server");
+    const std::string user = Params.Values("User_Name");
+    const std::string password = Params.Values("Password");
+    const std::string database = Params.Values("Database");
+    std::string charset = Params.Values("CharacterSet");
+    if (charset.empty())
+        charset = "utf8mb4";
 
-    const TMySQLClient& C = TMySQLClient::Get();
-    MYSQL* M = C.init(nullptr);
-    if (!M)
+    const TMySQLClient& c = TMySQLClient::Get();
+    MYSQL* m = c.init(nullptr);
+    if (!m)
         throw Exception("The MySQL client library could not allocate a connection");
-    unsigned ConnectTimeout = KConnectTimeout, WriteTimeout = KWriteTimeout, NoLocalFiles = 0;
-    C.options(M, MYSQL_SET_CHARSET_NAME, Charset.c_str());
-    C.options(M, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeout);
-    C.options(M, MYSQL_OPT_READ_TIMEOUT, &ReadTimeout);
-    C.options(M, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeout);
-    C.options(M, MARIADB_OPT_IO_WAIT, reinterpret_cast<const void*>(&WaitForSocket));
-    C.options(M, MYSQL_OPT_LOCAL_INFILE, &NoLocalFiles);
+    unsigned connectTimeout = KConnectTimeout, writeTimeout = KWriteTimeout, noLocalFiles = 0;
+    c.options(m, MYSQL_SET_CHARSET_NAME, charset.c_str());
+    c.options(m, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    c.options(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
+    c.options(m, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
+    c.options(m, MARIADB_OPT_IO_WAIT, reinterpret_cast<const void*>(&WaitForSocket));
+    c.options(m, MYSQL_OPT_LOCAL_INFILE, &noLocalFiles);
     // A server outside strict mode (old installations often are) cuts a too long value down and
     // stores the row anyway; strict mode refuses the statement instead. Run on every connect,
     // so links made again after a drop are strict too.
-    C.options(M, MYSQL_INIT_COMMAND,
+    c.options(m, MYSQL_INIT_COMMAND,
               "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES')");
-    if (!C.real_connect(M, Server.empty() ? nullptr : Server.c_str(), User.c_str(), Password.c_str(),
-                        Database.empty() ? nullptr : Database.c_str(), Port, nullptr, 0)) {
-        std::string Message = C.error(M);
-        unsigned Code = C.errno_(M);
-        C.close(M);
-        throw EFDDBEngineException(std::move(Message), Code);
+    if (!c.real_connect(m, server.empty() ? nullptr : server.c_str(), user.c_str(), password.c_str(),
+                        database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
+        std::string message = c.error(m);
+        unsigned code = c.errno_(m);
+        c.close(m);
+        throw EFDDBEngineException(std::move(message), code);
     }
-    ProbeQuietLink(C.get_socket(M));
-    FHandle = M;
+    ProbeQuietLink(c.get_socket(m));
+    FHandle = m;
 }
 
 void TFDConnection::DropStatements() noexcept
@@ -268,188 +268,188 @@ void TFDConnection::Close() noexcept
 
 TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues)
 {
-    TFDResult Result;
-    Execute(AStatement, AValues, Result);
-    return Result;
+    TFDResult result;
+    Execute(AStatement, AValues, result);
+    return result;
 }
 
 void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult)
 {
     Open();
-    TFailure Failure;
-    if (TryExecute(AStatement, AValues, AResult, Failure))
+    TFailure failure;
+    if (TryExecute(AStatement, AValues, AResult, failure))
         return;
-    if (IsConnectionLost(Failure.Code)) {
+    if (IsConnectionLost(failure.Code)) {
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
-        if (ResourceOptions.AutoReconnect && (Failure.Step == TStep::Prepare || Failure.Reads)) {
+        if (ResourceOptions.AutoReconnect && (failure.Step == TStep::Prepare || failure.Reads)) {
             Open();
-            if (TryExecute(AStatement, AValues, AResult, Failure))
+            if (TryExecute(AStatement, AValues, AResult, failure))
                 return;
-            if (IsConnectionLost(Failure.Code))
+            if (IsConnectionLost(failure.Code))
                 Close();
         }
     }
-    throw EFDDBEngineException(std::move(Failure.Message), Failure.Code);
+    throw EFDDBEngineException(std::move(failure.Message), failure.Code);
 }
 
 bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
                                TFailure& AFailure)
 {
-    const TMySQLClient& C = TMySQLClient::Get();
+    const TMySQLClient& c = TMySQLClient::Get();
     AResult.Rows.clear();
     AResult.RowsAffected = 0;
-    auto Cached = FStatements.find(AStatement);
-    std::unique_ptr<TStatement> Fresh;
-    TStatement* S;
-    if (Cached != FStatements.end()) {
-        S = Cached->second.get();
+    auto cached = FStatements.find(AStatement);
+    std::unique_ptr<TStatement> fresh;
+    TStatement* s;
+    if (cached != FStatements.end()) {
+        s = cached->second.get();
     } else {
-        MYSQL_STMT* Raw = C.stmt_init(FHandle);
-        if (!Raw) {
-            AFailure = {TStep::Prepare, C.errno_(FHandle), C.error(FHandle), false};
+        MYSQL_STMT* raw = c.stmt_init(FHandle);
+        if (!raw) {
+            AFailure = {TStep::Prepare, c.errno_(FHandle), c.error(FHandle), false};
             return false;
         }
-        Fresh = std::make_unique<TStatement>(Raw);
-        S = Fresh.get();
-        if (C.stmt_prepare(Raw, AStatement.data(), AStatement.size()) != 0) {
-            AFailure = {TStep::Prepare, C.stmt_errno(Raw), C.stmt_error(Raw), false};
+        fresh = std::make_unique<TStatement>(raw);
+        s = fresh.get();
+        if (c.stmt_prepare(raw, AStatement.data(), AStatement.size()) != 0) {
+            AFailure = {TStep::Prepare, c.stmt_errno(raw), c.stmt_error(raw), false};
             return false;
         }
     }
-    bool Keep = false, Done;
+    bool keep = false, done;
     try {
-        Done = Run(*S, AValues, AResult, AFailure, Keep);
+        done = Run(*s, AValues, AResult, AFailure, keep);
     } catch (...) {
-        if (!Fresh)
-            FStatements.erase(Cached);
+        if (!fresh)
+            FStatements.erase(cached);
         throw;
     }
-    if (Done && Keep) {
+    if (done && keep) {
         // Kept for the next run of the same text.
-        C.stmt_free_result(S->Handle);
-        if (Fresh) {
+        c.stmt_free_result(s->Handle);
+        if (fresh) {
             constexpr size_t KMaxCached = 32;
             if (FStatements.size() >= KMaxCached)
                 DropStatements();
-            FStatements.emplace(AStatement, std::move(Fresh));
+            FStatements.emplace(AStatement, std::move(fresh));
         }
-    } else if (!Fresh) {
-        FStatements.erase(Cached); // dropped after a failure
+    } else if (!fresh) {
+        FStatements.erase(cached); // dropped after a failure
         // A kept statement whose table changed its columns meanwhile: the client library
         // refuses the new result for the old bindings. It only reads; prepare it afresh.
-        if (!Done && AFailure.Code == CR_NEW_STMT_METADATA)
+        if (!done && AFailure.Code == CR_NEW_STMT_METADATA)
             return TryExecute(AStatement, AValues, AResult, AFailure);
     }
-    return Done;
+    return done;
 }
 
 bool TFDConnection::Run(TStatement& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult,
                         TFailure& AFailure, bool& AKeep)
 {
-    const TMySQLClient& C = TMySQLClient::Get();
-    MYSQL_STMT* const H = AStatement.Handle;
-    auto Fail = [&](TStep AStep, bool AReads) {
-        AFailure = {AStep, C.stmt_errno(H), C.stmt_error(H), AReads};
+    const TMySQLClient& c = TMySQLClient::Get();
+    MYSQL_STMT* const h = AStatement.Handle;
+    auto fail = [&](TStep AStep, bool AReads) {
+        AFailure = {AStep, c.stmt_errno(h), c.stmt_error(h), AReads};
         return false;
     };
 
-    const unsigned long Wanted = C.stmt_param_count(H);
-    if (Wanted != AValues.size())
-        throw Exception("The statement takes " + std::to_string(Wanted) + " parameters, " +
+    const unsigned long wanted = c.stmt_param_count(h);
+    if (wanted != AValues.size())
+        throw Exception("The statement takes " + std::to_string(wanted) + " parameters, " +
                         std::to_string(AValues.size()) + " given");
-    const bool Reads = C.stmt_field_count(H) > 0;
+    const bool reads = c.stmt_field_count(h) > 0;
 
-    const size_t N = AValues.size();
-    auto& Binds = AStatement.Params;
-    auto& Lengths = AStatement.ParamLengths;
-    auto& Nulls = AStatement.ParamNulls;
-    Binds.resize(N);
-    Lengths.resize(N);
-    Nulls.resize(N);
-    for (size_t I = 0; I < N; ++I) {
-        Nulls[I] = AValues[I] ? 0 : 1;
-        Lengths[I] = AValues[I] ? static_cast<unsigned long>(AValues[I]->size()) : 0;
-        Binds[I] = StringBind(AValues[I] ? const_cast<char*>(AValues[I]->data()) : nullptr, Lengths[I], &Lengths[I],
-                              &Nulls[I]);
+    const size_t n = AValues.size();
+    auto& binds = AStatement.Params;
+    auto& lengths = AStatement.ParamLengths;
+    auto& nulls = AStatement.ParamNulls;
+    binds.resize(n);
+    lengths.resize(n);
+    nulls.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        nulls[i] = AValues[i] ? 0 : 1;
+        lengths[i] = AValues[i] ? static_cast<unsigned long>(AValues[i]->size()) : 0;
+        binds[i] = StringBind(AValues[i] ? const_cast<char*>(AValues[i]->data()) : nullptr, lengths[i], &lengths[i],
+                              &nulls[i]);
     }
-    if (N && C.stmt_bind_param(H, Binds.data()))
-        return Fail(TStep::Prepare, false);
+    if (n && c.stmt_bind_param(h, binds.data()))
+        return fail(TStep::Prepare, false);
 
-    int Executed;
-    if (Reads) {
-        Executed = C.stmt_execute(H);
+    int executed;
+    if (reads) {
+        executed = c.stmt_execute(h);
     } else {
-        TAwaitAnswer Await;
-        Executed = C.stmt_execute(H);
+        TAwaitAnswer await;
+        executed = c.stmt_execute(h);
     }
-    if (Executed != 0)
-        return Fail(TStep::Run, Reads);
+    if (executed != 0)
+        return fail(TStep::Run, reads);
 
-    const unsigned Columns = C.stmt_field_count(H);
-    if (Columns == 0) {
+    const unsigned columns = c.stmt_field_count(h);
+    if (columns == 0) {
         AResult.Columns.clear();
-        AResult.RowsAffected = C.stmt_affected_rows(H);
+        AResult.RowsAffected = c.stmt_affected_rows(h);
         return true;
     }
     {
         // Asked on every run: the server sends new column descriptions when the table changed.
-        std::unique_ptr<MYSQL_RES, TResCloser> Meta(C.stmt_result_metadata(H), TResCloser{&C});
-        if (!Meta)
-            return Fail(TStep::Run, Reads);
-        MYSQL_FIELD* Fields = C.fetch_fields(Meta.get());
-        AResult.Columns.resize(Columns);
-        for (unsigned I = 0; I < Columns; ++I)
-            AResult.Columns[I].assign(Fields[I].name, Fields[I].name_length);
+        std::unique_ptr<MYSQL_RES, TResCloser> meta(c.stmt_result_metadata(h), TResCloser{&c});
+        if (!meta)
+            return fail(TStep::Run, reads);
+        MYSQL_FIELD* fields = c.fetch_fields(meta.get());
+        AResult.Columns.resize(columns);
+        for (unsigned i = 0; i < columns; ++i)
+            AResult.Columns[i].assign(fields[i].name, fields[i].name_length);
     }
 
-    if (C.stmt_store_result(H) != 0)
-        return Fail(TStep::Run, Reads);
+    if (c.stmt_store_result(h) != 0)
+        return fail(TStep::Run, reads);
 
     constexpr unsigned long KColumnBuffer = 256;
-    auto& Out = AStatement.Out;
-    auto& OutLengths = AStatement.OutLengths;
-    auto& OutNulls = AStatement.OutNulls;
-    auto& OutErrors = AStatement.OutErrors;
-    Out.resize(Columns);
-    AStatement.OutBuffer.resize(size_t{Columns} * KColumnBuffer);
-    OutLengths.resize(Columns);
-    OutNulls.resize(Columns);
-    OutErrors.resize(Columns);
-    for (unsigned I = 0; I < Columns; ++I) {
-        Out[I] = StringBind(AStatement.OutBuffer.data() + size_t{I} * KColumnBuffer, KColumnBuffer, &OutLengths[I],
-                            &OutNulls[I]);
-        Out[I].error = &OutErrors[I];
+    auto& out = AStatement.Out;
+    auto& outLengths = AStatement.OutLengths;
+    auto& outNulls = AStatement.OutNulls;
+    auto& outErrors = AStatement.OutErrors;
+    out.resize(columns);
+    AStatement.OutBuffer.resize(size_t{columns} * KColumnBuffer);
+    outLengths.resize(columns);
+    outNulls.resize(columns);
+    outErrors.resize(columns);
+    for (unsigned i = 0; i < columns; ++i) {
+        out[i] = StringBind(AStatement.OutBuffer.data() + size_t{i} * KColumnBuffer, KColumnBuffer, &outLengths[i],
+                            &outNulls[i]);
+        out[i].error = &outErrors[i];
     }
-    if (C.stmt_bind_result(H, Out.data()))
-        return Fail(TStep::Run, Reads);
+    if (c.stmt_bind_result(h, out.data()))
+        return fail(TStep::Run, reads);
 
     for (;;) {
-        int Rc = C.stmt_fetch(H);
-        if (Rc == MYSQL_NO_DATA)
+        int rc = c.stmt_fetch(h);
+        if (rc == MYSQL_NO_DATA)
             break;
-        if (Rc == 1)
-            return Fail(TStep::Run, Reads);
-        std::vector<TFDValue>& Row = AResult.Rows.emplace_back(Columns);
-        for (unsigned I = 0; I < Columns; ++I) {
-            if (OutNulls[I])
+        if (rc == 1)
+            return fail(TStep::Run, reads);
+        std::vector<TFDValue>& row = AResult.Rows.emplace_back(columns);
+        for (unsigned i = 0; i < columns; ++i) {
+            if (outNulls[i])
                 continue;
-            const unsigned long Length = OutLengths[I];
-            if (Length <= Out[I].buffer_length) {
-                Row[I].emplace(static_cast<const char*>(Out[I].buffer), Length);
+            const unsigned long length = outLengths[i];
+            if (length <= out[i].buffer_length) {
+                row[i].emplace(static_cast<const char*>(out[i].buffer), length);
                 continue;
             }
             // Longer than the buffer: fetch this column again in full.
-            std::string Full(Length, '\0');
-            MYSQL_BIND B = Out[I];
-            unsigned long Got = 0;
-            B.buffer = Full.data();
-            B.buffer_length = Length;
-            B.length = &Got;
-            if (C.stmt_fetch_column(H, &B, I, 0) != 0)
-                return Fail(TStep::Run, Reads);
-            Row[I] = std::move(Full);
+            std::string full(length, '\0');
+            MYSQL_BIND b = out[i];
+            unsigned long got = 0;
+            b.buffer = full.data();
+            b.buffer_length = length;
+            b.length = &got;
+            if (c.stmt_fetch_column(h, &b, i, 0) != 0)
+                return fail(TStep::Run, reads);
+            row[i] = std::move(full);
         }
     }
     AKeep = true;

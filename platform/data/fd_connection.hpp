@@ -13,8 +13,9 @@
 #include "platform/base/exception.hpp"
 #include "platform/base/object.hpp"
 
-typedef struct st_mysql MYSQL;
-typedef struct st_mysql_stmt MYSQL_STMT;
+// The client library's own names for its handles.
+typedef struct st_mysql MYSQL;           // NOLINT(readability-identifier-naming)
+typedef struct st_mysql_stmt MYSQL_STMT; // NOLINT(readability-identifier-naming)
 
 namespace platform {
 

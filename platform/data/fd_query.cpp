@@ -7,89 +7,89 @@ namespace platform {
 
 namespace {
 
-bool IsNameStart(char C) noexcept
+bool IsNameStart(char AChar) noexcept
 {
-    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_';
+    return (AChar >= 'A' && AChar <= 'Z') || (AChar >= 'a' && AChar <= 'z') || AChar == '_';
 }
-bool IsNameChar(char C) noexcept
+bool IsNameChar(char AChar) noexcept
 {
-    return IsNameStart(C) || (C >= '0' && C <= '9');
+    return IsNameStart(AChar) || (AChar >= '0' && AChar <= '9');
 }
 
 bool HasNonAscii(std::string_view AText) noexcept
 {
-    for (unsigned char C : AText)
-        if (C >= 0x80)
+    for (unsigned char c : AText)
+        if (c >= 0x80)
             return true;
     return false;
 }
 
 // Column names ignore letter case, also beyond ASCII ("DESCRIÇÃO" is "descrição").
-bool SameColumnName(std::string_view A, std::string_view B)
+bool SameColumnName(std::string_view ALeft, std::string_view ARight)
 {
-    if (AsciiSameText(A, B))
+    if (AsciiSameText(ALeft, ARight))
         return true;
-    return (HasNonAscii(A) || HasNonAscii(B)) && SameTextLocale(A, B);
+    return (HasNonAscii(ALeft) || HasNonAscii(ARight)) && SameTextLocale(ALeft, ARight);
 }
 
 } // namespace
 
 std::string ReplaceSQLParams(std::string_view AText, std::vector<std::string>& ANames)
 {
-    std::string Out;
-    Out.reserve(AText.size());
-    const size_t N = AText.size();
-    size_t I = 0;
-    auto CopyQuoted = [&](char AQuote) {
+    std::string out;
+    out.reserve(AText.size());
+    const size_t n = AText.size();
+    size_t i = 0;
+    auto copyQuoted = [&](char AQuote) {
         // From the opening quote through the closing one; a doubled quote or (except in
         // identifiers) a backslash escape stays inside.
-        Out += AText[I++];
-        while (I < N) {
-            char C = AText[I];
-            if (C == '\\' && AQuote != '`' && I + 1 < N) {
-                Out += C;
-                Out += AText[I + 1];
-                I += 2;
+        out += AText[i++];
+        while (i < n) {
+            char c = AText[i];
+            if (c == '\\' && AQuote != '`' && i + 1 < n) {
+                out += c;
+                out += AText[i + 1];
+                i += 2;
                 continue;
             }
-            Out += C;
-            ++I;
-            if (C == AQuote) {
-                if (I < N && AText[I] == AQuote) {
-                    Out += AText[I++];
+            out += c;
+            ++i;
+            if (c == AQuote) {
+                if (i < n && AText[i] == AQuote) {
+                    out += AText[i++];
                     continue;
                 }
                 return;
             }
         }
     };
-    while (I < N) {
-        const char C = AText[I];
-        if (C == '\'' || C == '"' || C == '`') {
-            CopyQuoted(C);
-        } else if (C == '#' || (C == '-' && I + 1 < N && AText[I + 1] == '-' &&
-                                (I + 2 >= N || static_cast<unsigned char>(AText[I + 2]) <= ' '))) {
-            while (I < N && AText[I] != '\n')
-                Out += AText[I++];
-        } else if (C == '/' && I + 1 < N && AText[I + 1] == '*') {
-            size_t End = AText.find("*/", I + 2);
-            End = End == std::string_view::npos ? N : End + 2;
-            Out.append(AText.substr(I, End - I));
-            I = End;
-        } else if (C == ':' && I + 1 < N && IsNameStart(AText[I + 1]) &&
-                   (I == 0 || (!IsNameChar(AText[I - 1]) && AText[I - 1] != ':'))) {
-            size_t End = I + 1;
-            while (End < N && IsNameChar(AText[End]))
-                ++End;
-            ANames.emplace_back(AText.substr(I + 1, End - I - 1));
-            Out += '?';
-            I = End;
+    while (i < n) {
+        const char c = AText[i];
+        if (c == '\'' || c == '"' || c == '`') {
+            copyQuoted(c);
+        } else if (c == '#' || (c == '-' && i + 1 < n && AText[i + 1] == '-' &&
+                                (i + 2 >= n || static_cast<unsigned char>(AText[i + 2]) <= ' '))) {
+            while (i < n && AText[i] != '\n')
+                out += AText[i++];
+        } else if (c == '/' && i + 1 < n && AText[i + 1] == '*') {
+            size_t end = AText.find("*/", i + 2);
+            end = end == std::string_view::npos ? n : end + 2;
+            out.append(AText.substr(i, end - i));
+            i = end;
+        } else if (c == ':' && i + 1 < n && IsNameStart(AText[i + 1]) &&
+                   (i == 0 || (!IsNameChar(AText[i - 1]) && AText[i - 1] != ':'))) {
+            size_t end = i + 1;
+            while (end < n && IsNameChar(AText[end]))
+                ++end;
+            ANames.emplace_back(AText.substr(i + 1, end - i - 1));
+            out += '?';
+            i = end;
         } else {
-            Out += C;
-            ++I;
+            out += c;
+            ++i;
         }
     }
-    return Out;
+    return out;
 }
 
 // ---- TFDField ------------------------------------------------------------------------------
@@ -98,8 +98,8 @@ std::string TFDField::AsString() const
 {
     if (FQuery->Eof())
         return {};
-    const TFDValue& V = FQuery->FResult.Rows[FQuery->FRecNo].at(FIndex);
-    return V ? *V : std::string();
+    const TFDValue& v = FQuery->FResult.Rows[FQuery->FRecNo].at(FIndex);
+    return v ? *v : std::string();
 }
 
 bool TFDField::IsNull() const
@@ -119,25 +119,25 @@ void TFDQuery::Prepare()
     if (FSQL.FLines == FParsedLines) {
         // The same text set again (a caller that fills SQL before every run): the parse still
         // holds; the values start unset as with a new text.
-        for (auto& P : FParams)
-            P->Clear();
+        for (auto& p : FParams)
+            p->Clear();
         FParsedVersion = FSQL.Version();
         return;
     }
-    std::vector<std::string> Names;
-    FStatement = ReplaceSQLParams(FSQL.Text(), Names);
+    std::vector<std::string> names;
+    FStatement = ReplaceSQLParams(FSQL.Text(), names);
     FParams.clear();
     FPlaceholders.clear();
-    for (auto& Name : Names) {
-        size_t Index = FParams.size();
-        for (size_t K = 0; K < FParams.size(); ++K)
-            if (AsciiSameText(FParams[K]->Name(), Name)) {
-                Index = K;
+    for (auto& name : names) {
+        size_t index = FParams.size();
+        for (size_t k = 0; k < FParams.size(); ++k)
+            if (AsciiSameText(FParams[k]->Name(), name)) {
+                index = k;
                 break;
             }
-        if (Index == FParams.size())
-            FParams.push_back(std::make_unique<TFDParam>(std::move(Name)));
-        FPlaceholders.push_back(Index);
+        if (index == FParams.size())
+            FParams.push_back(std::make_unique<TFDParam>(std::move(name)));
+        FPlaceholders.push_back(index);
     }
     FParsedLines = FSQL.FLines;
     FParsedVersion = FSQL.Version();
@@ -158,16 +158,16 @@ TFDParam& TFDQuery::Params(size_t AIndex)
 TFDParam* TFDQuery::FindParam(std::string_view AName)
 {
     Prepare();
-    for (auto& P : FParams)
-        if (AsciiSameText(P->Name(), AName))
-            return P.get();
+    for (auto& p : FParams)
+        if (AsciiSameText(p->Name(), AName))
+            return p.get();
     return nullptr;
 }
 
 TFDParam& TFDQuery::ParamByName(std::string_view AName)
 {
-    if (TFDParam* P = FindParam(AName))
-        return *P;
+    if (TFDParam* p = FindParam(AName))
+        return *p;
     throw Exception("Parameter '" + std::string(AName) + "' not found");
 }
 
@@ -177,8 +177,8 @@ void TFDQuery::Run()
         throw Exception("The query has no connection");
     Prepare();
     FValues.resize(FPlaceholders.size());
-    for (size_t I = 0; I < FPlaceholders.size(); ++I)
-        FValues[I] = FParams[FPlaceholders[I]]->Value();
+    for (size_t i = 0; i < FPlaceholders.size(); ++i)
+        FValues[i] = FParams[FPlaceholders[i]]->Value();
     FConnection->Execute(FStatement, FValues, FResult);
 }
 
@@ -187,16 +187,16 @@ void TFDQuery::Open()
     Close();
     Run();
     FRowsAffected = FResult.RowsAffected;
-    const std::vector<std::string>& Columns = FResult.Columns;
-    bool Same = FSpareFields.size() == Columns.size();
-    for (size_t I = 0; Same && I < Columns.size(); ++I)
-        Same = FSpareFields[I]->FieldName() == Columns[I];
-    if (Same) {
+    const std::vector<std::string>& columns = FResult.Columns;
+    bool same = FSpareFields.size() == columns.size();
+    for (size_t i = 0; same && i < columns.size(); ++i)
+        same = FSpareFields[i]->FieldName() == columns[i];
+    if (same) {
         FFields.swap(FSpareFields);
     } else {
         FSpareFields.clear();
-        for (size_t I = 0; I < Columns.size(); ++I)
-            FFields.push_back(std::make_unique<TFDField>(*this, Columns[I], I));
+        for (size_t i = 0; i < columns.size(); ++i)
+            FFields.push_back(std::make_unique<TFDField>(*this, columns[i], i));
     }
     FRecNo = 0;
     FActive = true;
@@ -223,16 +223,16 @@ void TFDQuery::ExecSQL()
 
 TFDField* TFDQuery::FindField(std::string_view AName)
 {
-    for (auto& F : FFields)
-        if (SameColumnName(F->FieldName(), AName))
-            return F.get();
+    for (auto& f : FFields)
+        if (SameColumnName(f->FieldName(), AName))
+            return f.get();
     return nullptr;
 }
 
 TFDField& TFDQuery::FieldByName(std::string_view AName)
 {
-    if (TFDField* F = FindField(AName))
-        return *F;
+    if (TFDField* f = FindField(AName))
+        return *f;
     throw Exception("Field '" + std::string(AName) + "' not found");
 }
 

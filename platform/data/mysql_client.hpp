@@ -8,7 +8,9 @@
 
 namespace platform {
 
+// The members are named after the library functions they hold (mysql_stmt_prepare: stmt_prepare).
 struct TMySQLClient {
+    // NOLINTBEGIN(readability-identifier-naming)
     decltype(&::mysql_server_init) server_init;
     decltype(&::mysql_init) init;
     decltype(&::mysql_options) options;
@@ -37,6 +39,7 @@ struct TMySQLClient {
     decltype(&::mysql_stmt_free_result) stmt_free_result;
     decltype(&::mysql_stmt_errno) stmt_errno;
     decltype(&::mysql_stmt_error) stmt_error;
+    // NOLINTEND(readability-identifier-naming)
 
     // The loaded library; loads it on the first call (thread-safe). Raises Exception naming
     // the library when it cannot be loaded; a later call tries again.

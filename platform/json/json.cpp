@@ -13,15 +13,15 @@ namespace platform {
 
 namespace {
 
-const char* const HexDigits = "0123456789ABCDEF";
+const char* const KHexDigits = "0123456789ABCDEF";
 
 void AppendUnicodeEscape(std::string& AOut, unsigned AUnit)
 {
     AOut += "\\u";
-    AOut += HexDigits[(AUnit >> 12) & 0xF];
-    AOut += HexDigits[(AUnit >> 8) & 0xF];
-    AOut += HexDigits[(AUnit >> 4) & 0xF];
-    AOut += HexDigits[AUnit & 0xF];
+    AOut += KHexDigits[(AUnit >> 12) & 0xF];
+    AOut += KHexDigits[(AUnit >> 8) & 0xF];
+    AOut += KHexDigits[(AUnit >> 4) & 0xF];
+    AOut += KHexDigits[AUnit & 0xF];
 }
 
 // Decodes one UTF-8 sequence at AText[AIndex], advancing AIndex. A malformed sequence gives
@@ -77,16 +77,19 @@ bool IsWhiteSpace(char AChar) noexcept
 // Deepest nesting of arrays and objects a parsed text may have. Bodies come from the
 // network: the bound keeps the parser, the tree's destructor and the writer (all of which
 // recurse per level) far from the stack's end, and no product body needs more than one level.
-constexpr size_t MaxParseDepth = 64;
+constexpr size_t KMaxParseDepth = 64;
 
 // Builds the value tree from the parser's events. Containers under construction are kept on
 // an explicit stack; a finished value goes into the container on top, or becomes the root.
 class TTreeBuilder {
 public:
+    // The parser's limits, under the names it looks for.
+    // NOLINTBEGIN(readability-identifier-naming)
     static constexpr std::size_t max_object_size = std::size_t(-1);
     static constexpr std::size_t max_array_size = std::size_t(-1);
     static constexpr std::size_t max_key_size = std::size_t(-1);
     static constexpr std::size_t max_string_size = std::size_t(-1);
+    // NOLINTEND(readability-identifier-naming)
 
     std::unique_ptr<TJSONValue> Root;
 
@@ -443,7 +446,7 @@ std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(std::string_view AText, 
     };
 
     boost::json::parse_options opt;
-    opt.max_depth = MaxParseDepth;
+    opt.max_depth = KMaxParseDepth;
     boost::json::basic_parser<TTreeBuilder> parser(opt);
     boost::json::error_code ec;
     // One call with more=false: the parser takes one value and the white space after it, and

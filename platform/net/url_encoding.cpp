@@ -10,14 +10,14 @@ namespace platform {
 
 namespace {
 
-// Byte length of the UTF-8 sequence starting with c (the text is valid UTF-8 here).
-size_t SequenceLength(unsigned char c) noexcept
+// Byte length of the UTF-8 sequence starting with ALead (the text is valid UTF-8 here).
+size_t SequenceLength(unsigned char ALead) noexcept
 {
-    if (c < 0x80)
+    if (ALead < 0x80)
         return 1;
-    if (c >= 0xF0)
+    if (ALead >= 0xF0)
         return 4;
-    if (c >= 0xE0)
+    if (ALead >= 0xE0)
         return 3;
     return 2;
 }

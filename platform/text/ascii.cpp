@@ -3,18 +3,18 @@
 namespace platform {
 
 namespace {
-inline char Lower(char c) noexcept
+inline char Lower(char AChar) noexcept
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar + 32) : AChar;
 }
 } // namespace
 
-bool AsciiSameText(std::string_view A, std::string_view B) noexcept
+bool AsciiSameText(std::string_view ALeft, std::string_view ARight) noexcept
 {
-    if (A.size() != B.size())
+    if (ALeft.size() != ARight.size())
         return false;
-    for (size_t i = 0; i < A.size(); ++i)
-        if (Lower(A[i]) != Lower(B[i]))
+    for (size_t i = 0; i < ALeft.size(); ++i)
+        if (Lower(ALeft[i]) != Lower(ARight[i]))
             return false;
     return true;
 }

@@ -8,17 +8,19 @@
 
 namespace platform {
 
-bool SameTextLocale(std::string_view A, std::string_view B)
+bool SameTextLocale(std::string_view ALeft, std::string_view ARight)
 {
-    bool asciiA = IsAsciiText(A);
-    bool asciiB = IsAsciiText(B);
-    if (asciiA && asciiB)
-        return AsciiSameText(A, B);
+    bool asciiLeft = IsAsciiText(ALeft);
+    bool asciiRight = IsAsciiText(ARight);
+    if (asciiLeft && asciiRight)
+        return AsciiSameText(ALeft, ARight);
     // Full folding can turn one character into several ("ß" -> "ss"), so the lengths of the
     // two texts say nothing when only one side is ASCII; let ICU decide.
-    icu::UnicodeString ua = icu::UnicodeString::fromUTF8(icu::StringPiece(A.data(), static_cast<int32_t>(A.size())));
-    icu::UnicodeString ub = icu::UnicodeString::fromUTF8(icu::StringPiece(B.data(), static_cast<int32_t>(B.size())));
-    return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
+    icu::UnicodeString left =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(ALeft.data(), static_cast<int32_t>(ALeft.size())));
+    icu::UnicodeString right =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(ARight.data(), static_cast<int32_t>(ARight.size())));
+    return left.caseCompare(right, U_FOLD_CASE_DEFAULT) == 0;
 }
 
 } // namespace platform

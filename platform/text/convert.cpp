@@ -16,9 +16,9 @@ namespace platform {
 
 namespace {
 
-bool IsDigit(char c) noexcept
+bool IsDigit(char AChar) noexcept
 {
-    return c >= '0' && c <= '9';
+    return AChar >= '0' && AChar <= '9';
 }
 
 const char* LangInfo(nl_item AItem)
@@ -73,13 +73,13 @@ void FromStrftime(std::string_view APattern, std::string& AFormat, std::string& 
 }
 
 // Reads an unsigned decimal number of at most AMaxDigits digits at APos.
-bool ReadNumber(std::string_view s, size_t& APos, int& AValue, int& ADigits, int AMaxDigits = 4) noexcept
+bool ReadNumber(std::string_view AText, size_t& APos, int& AValue, int& ADigits, int AMaxDigits = 4) noexcept
 {
     int v = 0, n = 0;
-    while (APos < s.size() && IsDigit(s[APos])) {
+    while (APos < AText.size() && IsDigit(AText[APos])) {
         if (++n > AMaxDigits)
             return false;
-        v = v * 10 + (s[APos] - '0');
+        v = v * 10 + (AText[APos] - '0');
         ++APos;
     }
     if (n == 0)
@@ -89,11 +89,11 @@ bool ReadNumber(std::string_view s, size_t& APos, int& AValue, int& ADigits, int
     return true;
 }
 
-bool Match(std::string_view s, size_t& APos, std::string_view AText) noexcept
+bool Match(std::string_view AInput, size_t& APos, std::string_view AWord) noexcept
 {
-    if (AText.empty() || s.substr(APos, AText.size()) != AText)
+    if (AWord.empty() || AInput.substr(APos, AWord.size()) != AWord)
         return false;
-    APos += AText.size();
+    APos += AWord.size();
     return true;
 }
 
@@ -106,7 +106,7 @@ int CurrentYear() noexcept
 }
 
 // Reads a date at APos, leaving APos after it.
-bool ScanDate(std::string_view s, size_t& APos, TDateTime& AValue, const TFormatSettings& ASettings) noexcept
+bool ScanDate(std::string_view AText, size_t& APos, TDateTime& AValue, const TFormatSettings& ASettings) noexcept
 {
     // order of year, month and day by their first letters in the pattern; month/day/year
     // when the pattern names none
@@ -126,9 +126,9 @@ bool ScanDate(std::string_view s, size_t& APos, TDateTime& AValue, const TFormat
     int values[3] = {0, 0, 0};
     int digits[3] = {0, 0, 0};
     for (int k = 0; k < 3; ++k) {
-        if (k > 0 && !Match(s, APos, ASettings.DateSeparator))
+        if (k > 0 && !Match(AText, APos, ASettings.DateSeparator))
             return false;
-        if (!ReadNumber(s, APos, values[k], digits[k]))
+        if (!ReadNumber(AText, APos, values[k], digits[k]))
             return false;
     }
     int year = 0, month = 0, day = 0;
@@ -152,22 +152,22 @@ bool ScanDate(std::string_view s, size_t& APos, TDateTime& AValue, const TFormat
     return TryEncodeDate(year, month, day, AValue);
 }
 
-bool ScanTime(std::string_view s, size_t& APos, TTime& AValue, const TFormatSettings& ASettings) noexcept
+bool ScanTime(std::string_view AText, size_t& APos, TTime& AValue, const TFormatSettings& ASettings) noexcept
 {
     int hour = 0, minute = 0, second = 0, n = 0;
-    if (!ReadNumber(s, APos, hour, n, 2) || !Match(s, APos, ASettings.TimeSeparator) ||
-        !ReadNumber(s, APos, minute, n, 2))
+    if (!ReadNumber(AText, APos, hour, n, 2) || !Match(AText, APos, ASettings.TimeSeparator) ||
+        !ReadNumber(AText, APos, minute, n, 2))
         return false;
     int msec = 0;
-    if (Match(s, APos, ASettings.TimeSeparator)) {
-        if (!ReadNumber(s, APos, second, n, 2))
+    if (Match(AText, APos, ASettings.TimeSeparator)) {
+        if (!ReadNumber(AText, APos, second, n, 2))
             return false;
         size_t save = APos;
-        if ((Match(s, APos, ".") || Match(s, APos, ASettings.DecimalSeparator)) && APos < s.size() &&
-            IsDigit(s[APos])) {
+        if ((Match(AText, APos, ".") || Match(AText, APos, ASettings.DecimalSeparator)) && APos < AText.size() &&
+            IsDigit(AText[APos])) {
             double fraction = 0, scale = 0.1;
-            while (APos < s.size() && IsDigit(s[APos])) {
-                fraction += (s[APos] - '0') * scale;
+            while (APos < AText.size() && IsDigit(AText[APos])) {
+                fraction += (AText[APos] - '0') * scale;
                 scale /= 10;
                 ++APos;
             }
@@ -180,9 +180,9 @@ bool ScanTime(std::string_view s, size_t& APos, TTime& AValue, const TFormatSett
     }
     // AM / PM, with or without a blank before it
     size_t save = APos;
-    while (APos < s.size() && s[APos] == ' ')
+    while (APos < AText.size() && AText[APos] == ' ')
         ++APos;
-    std::string_view rest = s.substr(APos, 2);
+    std::string_view rest = AText.substr(APos, 2);
     if (AsciiSameText(rest, "AM") || AsciiSameText(rest, "PM")) {
         if (hour < 1 || hour > 12)
             return false;
@@ -227,22 +227,22 @@ TFormatSettings& FormatSettings()
     return settings;
 }
 
-bool TryStrToFloat(std::string_view s, double& AValue, const TFormatSettings& ASettings) noexcept
+bool TryStrToFloat(std::string_view AText, double& AValue, const TFormatSettings& ASettings) noexcept
 {
     // rebuild the text in the neutral form from_chars reads, checking the grammar on the way
     std::string neutral;
     size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        if (s[i] == '-')
+    if (i < AText.size() && (AText[i] == '+' || AText[i] == '-')) {
+        if (AText[i] == '-')
             neutral += '-';
         ++i;
     }
     bool digits = false, separator = false;
-    while (i < s.size()) {
-        if (IsDigit(s[i])) {
-            neutral += s[i++];
+    while (i < AText.size()) {
+        if (IsDigit(AText[i])) {
+            neutral += AText[i++];
             digits = true;
-        } else if (!separator && Match(s, i, ASettings.DecimalSeparator)) {
+        } else if (!separator && Match(AText, i, ASettings.DecimalSeparator)) {
             neutral += '.';
             separator = true;
         } else {
@@ -251,20 +251,20 @@ bool TryStrToFloat(std::string_view s, double& AValue, const TFormatSettings& AS
     }
     if (!digits)
         return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    if (i < AText.size() && (AText[i] == 'e' || AText[i] == 'E')) {
         neutral += 'e';
         ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-            neutral += s[i++];
+        if (i < AText.size() && (AText[i] == '+' || AText[i] == '-'))
+            neutral += AText[i++];
         bool expDigits = false;
-        while (i < s.size() && IsDigit(s[i])) {
-            neutral += s[i++];
+        while (i < AText.size() && IsDigit(AText[i])) {
+            neutral += AText[i++];
             expDigits = true;
         }
         if (!expDigits)
             return false;
     }
-    if (i != s.size())
+    if (i != AText.size())
         return false;
     double value = 0;
     auto [end, ec] = std::from_chars(neutral.data(), neutral.data() + neutral.size(), value);

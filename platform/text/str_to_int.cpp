@@ -12,21 +12,21 @@ namespace {
 // The sign and digits both widths read: decimal values must fit TInt, hexadecimal ones may use
 // all of its bits.
 template <class TInt>
-bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
+bool TryReadInteger(std::string_view AText, TInt& AValue) noexcept
 {
     using TBits = std::make_unsigned_t<TInt>;
     size_t i = 0;
-    const size_t n = s.size();
+    const size_t n = AText.size();
     bool negative = false;
-    if (i < n && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
+    if (i < n && (AText[i] == '+' || AText[i] == '-')) {
+        negative = AText[i] == '-';
         ++i;
     }
     bool hex = false;
-    if (i < n && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+    if (i < n && (AText[i] == '$' || AText[i] == 'x' || AText[i] == 'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    } else if (i + 1 < n && AText[i] == '0' && (AText[i + 1] == 'x' || AText[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }
@@ -36,7 +36,7 @@ bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
     TBits value = 0;
     if (hex) {
         for (; i < n; ++i) {
-            int d = HexDigitValue(s[i]);
+            int d = HexDigitValue(AText[i]);
             if (d < 0 || value > (std::numeric_limits<TBits>::max() >> 4))
                 return false;
             value = value * 16 + static_cast<unsigned>(d);
@@ -44,9 +44,9 @@ bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
     } else {
         const TBits limit = TBits(std::numeric_limits<TInt>::max()) + (negative ? 1 : 0);
         for (; i < n; ++i) {
-            if (s[i] < '0' || s[i] > '9')
+            if (AText[i] < '0' || AText[i] > '9')
                 return false;
-            unsigned d = static_cast<unsigned>(s[i] - '0');
+            unsigned d = static_cast<unsigned>(AText[i] - '0');
             if (value > (limit - d) / 10)
                 return false;
             value = value * 10 + d;
@@ -58,12 +58,12 @@ bool TryReadInteger(std::string_view s, TInt& AValue) noexcept
 
 } // namespace
 
-bool TryStrToInt(std::string_view s, int32_t& AValue) noexcept
+bool TryStrToInt(std::string_view AText, int32_t& AValue) noexcept
 {
     size_t blanks = 0;
-    while (blanks < s.size() && s[blanks] == ' ')
+    while (blanks < AText.size() && AText[blanks] == ' ')
         ++blanks;
-    return TryReadInteger(s.substr(blanks), AValue);
+    return TryReadInteger(AText.substr(blanks), AValue);
 }
 
 bool TryStrToInt64(std::string_view AText, int64_t& AValue) noexcept

@@ -14,7 +14,7 @@ public:
     using Exception::Exception;
 };
 
-inline constexpr const char* SInvalidInteger = "'%s' is not a valid integer value for %s type";
+inline constexpr const char* KInvalidInteger = "'%s' is not a valid integer value for %s type";
 
 // Leading blanks, then at most one sign, then decimal digits, or hexadecimal digits after "$",
 // "x", "X", "0x" or "0X". Nothing may follow the digits. Decimal values must fit a signed

@@ -2,51 +2,51 @@
 
 namespace platform {
 
-void AppendUtf8(std::string& AOut, char32_t c)
+void AppendUtf8(std::string& AOut, char32_t ACodePoint)
 {
-    if (c < 0x80) {
-        AOut += static_cast<char>(c);
-    } else if (c < 0x800) {
-        AOut += static_cast<char>(0xC0 | (c >> 6));
-        AOut += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        AOut += static_cast<char>(0xE0 | (c >> 12));
-        AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        AOut += static_cast<char>(0x80 | (c & 0x3F));
+    if (ACodePoint < 0x80) {
+        AOut += static_cast<char>(ACodePoint);
+    } else if (ACodePoint < 0x800) {
+        AOut += static_cast<char>(0xC0 | (ACodePoint >> 6));
+        AOut += static_cast<char>(0x80 | (ACodePoint & 0x3F));
+    } else if (ACodePoint < 0x10000) {
+        AOut += static_cast<char>(0xE0 | (ACodePoint >> 12));
+        AOut += static_cast<char>(0x80 | ((ACodePoint >> 6) & 0x3F));
+        AOut += static_cast<char>(0x80 | (ACodePoint & 0x3F));
     } else {
-        AOut += static_cast<char>(0xF0 | (c >> 18));
-        AOut += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        AOut += static_cast<char>(0x80 | (c & 0x3F));
+        AOut += static_cast<char>(0xF0 | (ACodePoint >> 18));
+        AOut += static_cast<char>(0x80 | ((ACodePoint >> 12) & 0x3F));
+        AOut += static_cast<char>(0x80 | ((ACodePoint >> 6) & 0x3F));
+        AOut += static_cast<char>(0x80 | (ACodePoint & 0x3F));
     }
 }
 
 namespace {
 
-// Length of the valid UTF-8 sequence at p (1..4), or 0 when it is not valid.
-size_t ValidSequence(const unsigned char* p, size_t n) noexcept
+// Length of the valid UTF-8 sequence at ABytes (1..4), or 0 when it is not valid.
+size_t ValidSequence(const unsigned char* ABytes, size_t ALength) noexcept
 {
-    unsigned char c = p[0];
+    unsigned char c = ABytes[0];
     if (c < 0x80)
         return 1;
-    auto cont = [&](size_t i) { return i < n && (p[i] & 0xC0) == 0x80; };
+    auto cont = [&](size_t AIndex) { return AIndex < ALength && (ABytes[AIndex] & 0xC0) == 0x80; };
     if (c >= 0xC2 && c <= 0xDF)
         return cont(1) ? 2 : 0;
     if (c >= 0xE0 && c <= 0xEF) {
         if (!cont(1) || !cont(2))
             return 0;
-        if (c == 0xE0 && p[1] < 0xA0)
+        if (c == 0xE0 && ABytes[1] < 0xA0)
             return 0; // overlong
-        if (c == 0xED && p[1] > 0x9F)
+        if (c == 0xED && ABytes[1] > 0x9F)
             return 0; // surrogates
         return 3;
     }
     if (c >= 0xF0 && c <= 0xF4) {
         if (!cont(1) || !cont(2) || !cont(3))
             return 0;
-        if (c == 0xF0 && p[1] < 0x90)
+        if (c == 0xF0 && ABytes[1] < 0x90)
             return 0;
-        if (c == 0xF4 && p[1] > 0x8F)
+        if (c == 0xF4 && ABytes[1] > 0x8F)
             return 0;
         return 4;
     }

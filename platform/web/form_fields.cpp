@@ -2,6 +2,7 @@
 
 #include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
+#include "platform/text/pieces.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/header_params.hpp"
 
@@ -15,21 +16,15 @@ std::string FormDecode(std::string_view AText)
 
 void ExtractUrlEncodedFields(std::string_view AText, std::vector<std::string>& ALines)
 {
-    size_t start = 0;
-    while (start <= AText.size()) {
-        size_t amp = AText.find('&', start);
-        if (amp == std::string_view::npos)
-            amp = AText.size();
-        std::string_view piece = AText.substr(start, amp - start);
-        if (!piece.empty()) {
-            size_t eq = piece.find('=');
-            if (eq == std::string_view::npos)
-                ALines.push_back(FormDecode(piece));
-            else
-                ALines.push_back(FormDecode(piece.substr(0, eq)) + "=" + FormDecode(piece.substr(eq + 1)));
-        }
-        start = amp + 1;
-    }
+    ForEachPiece(AText, "&", [&](std::string_view APiece) {
+        if (APiece.empty())
+            return;
+        size_t eq = APiece.find('=');
+        if (eq == std::string_view::npos)
+            ALines.push_back(FormDecode(APiece));
+        else
+            ALines.push_back(FormDecode(APiece.substr(0, eq)) + "=" + FormDecode(APiece.substr(eq + 1)));
+    });
 }
 
 std::string_view MediaTypeOf(std::string_view AContentType) noexcept

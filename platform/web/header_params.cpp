@@ -4,19 +4,19 @@ namespace platform {
 
 namespace {
 
-bool IsBlank(char c) noexcept
+bool IsBlank(char AChar) noexcept
 {
-    return c == ' ' || c == '\t';
+    return AChar == ' ' || AChar == '\t';
 }
 
-std::string_view TrimBlanks(std::string_view s) noexcept
+std::string_view TrimBlanks(std::string_view AText) noexcept
 {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
+    size_t b = 0, e = AText.size();
+    while (b < e && IsBlank(AText[b]))
         ++b;
-    while (e > b && IsBlank(s[e - 1]))
+    while (e > b && IsBlank(AText[e - 1]))
         --e;
-    return s.substr(b, e - b);
+    return AText.substr(b, e - b);
 }
 
 } // namespace

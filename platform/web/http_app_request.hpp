@@ -40,26 +40,26 @@ private:
 };
 
 // Where a reply goes: the connection its request came on.
-class TReplyTarget {
+class IReplyTarget {
 public:
     // Sends the reply (or starts to: the rest goes out once the client takes it). Throws
     // Exception when the client has gone.
     virtual void SendReply(const TWebResponse& AResponse) = 0;
 
 protected:
-    ~TReplyTarget() = default;
+    ~IReplyTarget() = default;
 };
 
 // The reply, handed to the connection by SendResponse.
 class THTTPAppResponse : public TWebResponse {
 public:
-    explicit THTTPAppResponse(TReplyTarget& ATarget) : FTarget(ATarget) {}
+    explicit THTTPAppResponse(IReplyTarget& ATarget) : FTarget(ATarget) {}
 
 protected:
     void DoSendResponse() override { FTarget.SendReply(*this); }
 
 private:
-    TReplyTarget& FTarget;
+    IReplyTarget& FTarget;
 };
 
 } // namespace platform

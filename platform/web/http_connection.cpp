@@ -17,16 +17,16 @@ namespace {
 
 // What one read asks of the socket while a request's head comes in (it stays buffered until
 // complete); a body is read in larger pieces (the parser takes them over at once).
-constexpr size_t kReadSize = 4 * 1024;
-constexpr size_t kBodyReadSize = 64 * 1024;
+constexpr size_t KReadSize = 4 * 1024;
+constexpr size_t KBodyReadSize = 64 * 1024;
 
 } // namespace
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace bhttp = beast::http;
+using asio::ip::tcp;
 using boost::system::error_code;
-using tcp = asio::ip::tcp;
 
 void TServerShared::ConnectionClosed(bool AFreesRoom)
 {
@@ -46,7 +46,7 @@ void TServerShared::WaitForNoConnections()
 
 TConnection::TConnection(TServerShared& AShared, TEventLoop& ALoop, tcp::socket ASocket, std::string ARemoteAddr)
     : FShared(AShared), FLoop(ALoop), FSocket(std::move(ASocket)), FRemoteAddr(std::move(ARemoteAddr)),
-      FAcceptedAt(Clock::now())
+      FAcceptedAt(TClock::now())
 {
     FShared.ConnectionOpened();
 }
@@ -96,10 +96,10 @@ void TConnection::Start()
     });
 }
 
-void TConnection::EnterIdle(Clock::time_point ANow)
+void TConnection::EnterIdle(TClock::time_point ANow)
 {
     SetDeadline(ANow + FShared.IdleTimeout);
-    const Clock::rep since = ANow.time_since_epoch().count();
+    const TClock::rep since = ANow.time_since_epoch().count();
     FIdleSince.store(since, std::memory_order_release);
     FLoop.SetIdle(FIdleEntry, since);
     FPhase.store(TPhase::Idle, std::memory_order_release);
@@ -112,7 +112,7 @@ void TConnection::WaitReadable()
         // A connection in use reads straight into its buffer: Asio tries the read at once only
         // when the last one may have left bytes behind, so waiting costs no system call.
         FReadIntoBuffer.store(true, std::memory_order_release);
-        FSocket.async_read_some(FBuffer.prepare(kReadSize), [self](const error_code& AError, size_t AReceived) {
+        FSocket.async_read_some(FBuffer.prepare(KReadSize), [self](const error_code& AError, size_t AReceived) {
             self->Step([&] { self->OnReadable(AError, AReceived); });
         });
     } else {
@@ -130,18 +130,18 @@ void TConnection::WaitWritable()
     });
 }
 
-void TConnection::CheckDeadline(Clock::time_point ANow)
+void TConnection::CheckDeadline(TClock::time_point ANow)
 {
     const TPhase phase = FPhase.load(std::memory_order_acquire);
     if (phase == TPhase::InWork || phase == TPhase::Closed || FExpired || FDropBuffer)
         return;
-    const Clock::rep now = ANow.time_since_epoch().count();
-    const Clock::rep deadline = FDeadline.load(std::memory_order_acquire);
+    const TClock::rep now = ANow.time_since_epoch().count();
+    const TClock::rep deadline = FDeadline.load(std::memory_order_acquire);
     const bool expired = deadline != 0 && now >= deadline;
     // An idle client costs no buffer: the read into it is called off and a bare wait follows.
-    const Clock::rep since = FIdleSince.load(std::memory_order_acquire);
+    const TClock::rep since = FIdleSince.load(std::memory_order_acquire);
     const bool idleLong = phase == TPhase::Idle && since != 0 && FReadIntoBuffer.load(std::memory_order_acquire) &&
-                          ANow - Clock::time_point(Clock::duration(since)) >= limits::kIdleBufferRelease;
+                          ANow - TClock::time_point(TClock::duration(since)) >= limits::KIdleBufferRelease;
     if (!expired && !idleLong)
         return;
     std::lock_guard lock(FLock);
@@ -169,7 +169,7 @@ void TConnection::Shutdown()
     Close();
 }
 
-void TConnection::Evict(Clock::rep AIdleSince)
+void TConnection::Evict(TClock::rep AIdleSince)
 {
     auto self = shared_from_this();
     bool idle;
@@ -225,8 +225,8 @@ void TConnection::OnWritable(const error_code& AError)
 void TConnection::NewParser()
 {
     FParser.emplace();
-    FParser->header_limit(static_cast<std::uint32_t>(limits::kMaxHeaderBytes));
-    FParser->body_limit(static_cast<std::uint64_t>(limits::kMaxBodyBytes));
+    FParser->header_limit(static_cast<std::uint32_t>(limits::KMaxHeaderBytes));
+    FParser->body_limit(static_cast<std::uint64_t>(limits::KMaxBodyBytes));
     FParser->eager(true);
     FContinueSent = false;
 }
@@ -237,7 +237,7 @@ void TConnection::ReadRequest()
         if (FBuffer.size() > 0) {
             if (FPhase.load() != TPhase::Reading) {
                 // The first bytes of a request: from here it must arrive whole in time.
-                const auto now = Clock::now();
+                const auto now = TClock::now();
                 LeaveIdle();
                 FPhase.store(TPhase::Reading, std::memory_order_release);
                 FRequestDeadline = now + FShared.RequestTimeout;
@@ -272,7 +272,7 @@ void TConnection::ReadRequest()
                 }
             }
         }
-        const size_t want = FParser && FParser->is_header_done() ? kBodyReadSize : kReadSize;
+        const size_t want = FParser && FParser->is_header_done() ? KBodyReadSize : KReadSize;
         error_code ec;
         const size_t n = FSocket.read_some(FBuffer.prepare(want), ec);
         if (ec == asio::error::would_block || ec == asio::error::try_again) {
@@ -368,7 +368,7 @@ void TConnection::WriteThen(TThen AThen)
         if (FWriter.TakeProgress() || FPhase.load() != TPhase::Writing) {
             FPhase.store(TPhase::Writing, std::memory_order_release);
             LeaveIdle();
-            SetDeadline(Clock::now() + FShared.WriteStallTimeout);
+            SetDeadline(TClock::now() + FShared.WriteStallTimeout);
         }
         WaitWritable();
         return;
@@ -411,7 +411,7 @@ void TConnection::NextRequest()
         });
         return;
     }
-    EnterIdle(Clock::now());
+    EnterIdle(TClock::now());
     WaitReadable();
 }
 
@@ -423,7 +423,7 @@ void TConnection::StartLinger()
     FPhase.store(TPhase::Lingering, std::memory_order_release);
     FBuffer.consume(FBuffer.size());
     FDropped = 0;
-    SetDeadline(Clock::now() + limits::kLingerTime);
+    SetDeadline(TClock::now() + limits::KLingerTime);
     Drain();
 }
 
@@ -438,7 +438,7 @@ void TConnection::Drain()
             return;
         }
         FDropped += n;
-        if (ec || FDropped >= limits::kLingerBytes) {
+        if (ec || FDropped >= limits::KLingerBytes) {
             Close();
             return;
         }
@@ -567,7 +567,7 @@ void TConnection::FinishWork(bool AOwnsLoop)
     if (!FDead && !FWriter.Busy() && FForm.KeepAlive && !FCloseAfter && FBuffer.size() == 0) {
         std::lock_guard lock(FLock);
         if (!FShared.Stopping.load()) {
-            EnterIdle(Clock::now());
+            EnterIdle(TClock::now());
             WaitReadable();
             return;
         }

@@ -35,14 +35,14 @@ namespace platform::http {
 // What the connections of one server share. Settings are fixed while the server is active.
 struct TServerShared {
     bool KeepAlive = false;
-    std::chrono::milliseconds IdleTimeout{limits::kIdleTimeout};
-    std::chrono::milliseconds RequestTimeout{limits::kRequestTimeout};
-    std::chrono::milliseconds WriteStallTimeout{limits::kWriteStallTimeout};
+    std::chrono::milliseconds IdleTimeout{limits::KIdleTimeout};
+    std::chrono::milliseconds RequestTimeout{limits::KRequestTimeout};
+    std::chrono::milliseconds WriteStallTimeout{limits::KWriteStallTimeout};
     bool TLSIOHandler = false;
     TParseAuthenticationEvent OnParseAuthentication;
     TQuerySSLPortEvent OnQuerySSLPort;
     // Open connections allowed (descriptors of replies still being sent from files count too).
-    int MaxOpen = limits::kMaxOpenConnections;
+    int MaxOpen = limits::KMaxOpenConnections;
 
     std::atomic<bool> Stopping{false};
     std::atomic<int> OpenConnections{0};
@@ -65,9 +65,9 @@ private:
     std::condition_variable FClosed;
 };
 
-class TConnection final : public std::enable_shared_from_this<TConnection>, public TReplyTarget {
+class TConnection final : public std::enable_shared_from_this<TConnection>, public IReplyTarget {
 public:
-    using Clock = std::chrono::steady_clock;
+    using TClock = std::chrono::steady_clock;
 
     // Counted open from here on (TServerShared::ConnectionOpened).
     TConnection(TServerShared& AShared, TEventLoop& ALoop, boost::asio::ip::tcp::socket ASocket,
@@ -79,12 +79,12 @@ public:
     // --- on the connection's loop thread ---
     void Start();
     // A deadline that has passed cancels the wait; its handler then acts (408, close...).
-    void CheckDeadline(Clock::time_point ANow);
+    void CheckDeadline(TClock::time_point ANow);
     // The server stops: closed now, unless a request is in work (then after its reply).
     void Shutdown();
     // Closed when still idle since AIdleSince (it was chosen to make room for a new one); when
     // it is busy again, its room is given back.
-    void Evict(Clock::rep AIdleSince);
+    void Evict(TClock::rep AIdleSince);
 
     // --- any thread ---
     // Chooses it to make room (one chooser at a time): its room counts as free from here on,
@@ -119,7 +119,7 @@ private:
             }
         }
     }
-    void EnterIdle(Clock::time_point ANow);
+    void EnterIdle(TClock::time_point ANow);
     // Between requests no more (a request begins, a reply waits for the client, it closes).
     void LeaveIdle()
     {
@@ -145,7 +145,7 @@ private:
     void Drain();
     void ReleaseFile();
     void Close();
-    void SetDeadline(Clock::time_point AWhen)
+    void SetDeadline(TClock::time_point AWhen)
     {
         FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release);
     }
@@ -155,18 +155,18 @@ private:
     TEventLoop& FLoop;
     boost::asio::ip::tcp::socket FSocket;
     const std::string FRemoteAddr;
-    const Clock::time_point FAcceptedAt;
+    const TClock::time_point FAcceptedAt;
     std::optional<TLoopEntry> FLoopEntry;
 
     // Guards the socket against the loop thread closing or cancelling it while the thread of a
     // chain that blocked starts the next wait on it.
     std::mutex FLock;
     std::atomic<TPhase> FPhase{TPhase::Idle};
-    // Since when it waits idle between requests (Clock ticks); 0 when not idle. While it is,
+    // Since when it waits idle between requests (TClock ticks); 0 when not idle. While it is,
     // it is on its loop's idle list too.
-    std::atomic<Clock::rep> FIdleSince{0};
+    std::atomic<TClock::rep> FIdleSince{0};
     TIdleEntry FIdleEntry{*this};
-    std::atomic<Clock::rep> FDeadline{0};
+    std::atomic<TClock::rep> FDeadline{0};
     std::atomic<bool> FEvictionClaimed{false};
     bool FExpired = false;                    // loop thread: a deadline cancelled the wait
     bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
@@ -176,7 +176,7 @@ private:
     boost::beast::flat_buffer FBuffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> FParser;
     bool FContinueSent = false;
-    Clock::time_point FRequestDeadline;
+    TClock::time_point FRequestDeadline;
     size_t FDropped = 0;
 
     // The request in work and its reply (the thread that runs it, then the loop thread).

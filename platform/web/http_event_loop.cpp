@@ -33,7 +33,7 @@ namespace {
 
 // Set on a thread whose route code blocked while the loop went on elsewhere: it leaves the loop
 // once the handler it runs returns.
-thread_local bool tLeaveLoop = false;
+thread_local bool GLeaveLoop = false;
 
 } // namespace
 
@@ -52,11 +52,11 @@ TEventLoop::TRunner* TEventLoop::AddRunner()
     std::thread thread([this, go, done] {
         BlockSigPipe();
         go->wait(0);
-        tLeaveLoop = false;
+        GLeaveLoop = false;
         // One handler at a time, so that a thread whose route code blocked leaves as soon as
         // that handler returns.
         if (go->load() == 1)
-            while (!tLeaveLoop && FContext.run_one() != 0) {
+            while (!GLeaveLoop && FContext.run_one() != 0) {
             }
         done->store(true);
     });
@@ -116,7 +116,7 @@ void TEventLoop::RunAndWait(const std::function<void()>& AWork)
 uint64_t TEventLoop::BeginChain()
 {
     const uint64_t token = (++FChains << 1) | 1;
-    FChainSince.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    FChainSince.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
     FChainState.store(token, std::memory_order_seq_cst);
     if (FWatchdog)
         FWatchdog->ChainBegun();
@@ -128,16 +128,16 @@ bool TEventLoop::EndChain(uint64_t AToken)
     uint64_t expected = AToken;
     if (FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel))
         return true;
-    tLeaveLoop = true;
+    GLeaveLoop = true;
     return false;
 }
 
-uint64_t TEventLoop::HandOffIfBlocked(Clock::time_point ANow, Clock::duration AAfter)
+uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration AAfter)
 {
     uint64_t state = FChainState.load(std::memory_order_seq_cst);
     if ((state & 1) == 0)
         return state >> 1;
-    const Clock::time_point since{Clock::duration(FChainSince.load(std::memory_order_relaxed))};
+    const TClock::time_point since{TClock::duration(FChainSince.load(std::memory_order_relaxed))};
     if (ANow - since < AAfter)
         return state >> 1;
     // The thread for the loop first: when none can be made, the chain keeps the loop for now.
@@ -184,7 +184,7 @@ std::vector<std::shared_ptr<TConnection>> TEventLoop::Connections()
     return {FConnections.begin(), FConnections.end()};
 }
 
-void TEventLoop::SetIdle(TIdleEntry& AEntry, Clock::rep ASince)
+void TEventLoop::SetIdle(TIdleEntry& AEntry, TClock::rep ASince)
 {
     std::lock_guard lock(FIdleLock);
     if (AEntry.is_linked())
@@ -211,7 +211,7 @@ size_t TEventLoop::IdleCount()
     return FIdle.size();
 }
 
-TEventLoop::Clock::rep TEventLoop::LongestIdleSince()
+TEventLoop::TClock::rep TEventLoop::LongestIdleSince()
 {
     std::lock_guard lock(FIdleLock);
     // Chosen ones leave the list; one that went idle again before its closing saw it was busy
@@ -222,7 +222,7 @@ TEventLoop::Clock::rep TEventLoop::LongestIdleSince()
     return 0;
 }
 
-std::shared_ptr<TConnection> TEventLoop::ChooseLongestIdle(Clock::rep& ASince)
+std::shared_ptr<TConnection> TEventLoop::ChooseLongestIdle(TClock::rep& ASince)
 {
     std::lock_guard lock(FIdleLock);
     for (TIdleEntry& e : FIdle) {
@@ -239,7 +239,7 @@ std::shared_ptr<TConnection> TEventLoop::ChooseLongestIdle(Clock::rep& ASince)
 void TEventLoop::ScheduleCheck()
 {
     FCheckScheduled = true;
-    FCheck.expires_after(limits::kDeadlineCheckInterval);
+    FCheck.expires_after(limits::KDeadlineCheckInterval);
     FCheck.async_wait([this](const boost::system::error_code& AError) {
         FCheckScheduled = false;
         if (!AError) {
@@ -254,7 +254,7 @@ void TEventLoop::ScheduleCheck()
 
 void TEventLoop::CheckDeadlines()
 {
-    const auto now = Clock::now();
+    const auto now = TClock::now();
     bool any = false;
     for (const auto& c : Connections()) {
         c->CheckDeadline(now);

@@ -1,8 +1,8 @@
 #pragma once
 // One I/O thread of the HTTP server: an Asio event loop, the connections it holds, a check of
-// their deadlines every limits::kDeadlineCheckInterval, and the requests' route code, run right
+// their deadlines every limits::KDeadlineCheckInterval, and the requests' route code, run right
 // on the loop's thread. Route code may block (a database lookup that waits): when it runs past
-// limits::kChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
+// limits::KChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
 // so its other connections go on; the blocked thread ends its request and then ends.
 #include <atomic>
 #include <chrono>
@@ -38,7 +38,7 @@ void BlockSigPipe();
 
 class TEventLoop {
 public:
-    using Clock = std::chrono::steady_clock;
+    using TClock = std::chrono::steady_clock;
 
     // AWatchdog: hands the loop over when route code blocks it; null: never (a loop run by
     // its caller, ServeConnectedSocket).
@@ -65,7 +65,7 @@ public:
     bool EndChain(uint64_t AToken);
     // Watchdog: gives the loop to a new thread when its route code has run for AAfter;
     // returns the number of chains begun so far (to see whether the loop is busy).
-    uint64_t HandOffIfBlocked(Clock::time_point ANow, Clock::duration AAfter);
+    uint64_t HandOffIfBlocked(TClock::time_point ANow, TClock::duration AAfter);
 
     // The connections held; added and removed on the loop's thread. The first one added starts
     // the deadline checks, which end when none is left.
@@ -77,14 +77,14 @@ public:
     // The connections that wait idle between requests (or silent since they were accepted),
     // longest idle first, so that the one to close at the connection cap is found without
     // looking at the others. Any thread; a connection is on the list from SetIdle to SetBusy.
-    void SetIdle(TIdleEntry& AEntry, Clock::rep ASince);
+    void SetIdle(TIdleEntry& AEntry, TClock::rep ASince);
     void SetBusy(TIdleEntry& AEntry);
     size_t IdleCount();
     // Since when the longest idle connection not yet chosen to make room waits; 0: none.
-    Clock::rep LongestIdleSince();
+    TClock::rep LongestIdleSince();
     // Chooses that connection to make room (TConnection::ClaimEviction) and takes it off the
     // list; ASince: since when it waits. Null when there is none.
-    std::shared_ptr<TConnection> ChooseLongestIdle(Clock::rep& ASince);
+    std::shared_ptr<TConnection> ChooseLongestIdle(TClock::rep& ASince);
 
 private:
     struct TRunner {
@@ -109,7 +109,7 @@ private:
     // (chains begun << 1) | 1 while one runs; written by the thread that runs the chain, and by
     // the watchdog when it takes the loop away from that thread.
     std::atomic<uint64_t> FChainState{0};
-    std::atomic<Clock::rep> FChainSince{0};
+    std::atomic<TClock::rep> FChainSince{0};
     uint64_t FChains = 0; // the thread that runs the loop
     std::mutex FRunnersLock;
     std::list<TRunner> FRunners;

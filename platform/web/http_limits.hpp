@@ -8,42 +8,42 @@
 namespace platform::limits {
 
 // Request line plus all header lines. Past it: 431 and the connection is closed.
-inline constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
+inline constexpr std::size_t KMaxHeaderBytes = 16 * 1024;
 // Request body. Past it (declared or actually sent): 413 and the connection is closed.
-inline constexpr std::size_t kMaxBodyBytes = 8 * 1024 * 1024;
+inline constexpr std::size_t KMaxBodyBytes = 8 * 1024 * 1024;
 // An idle keep-alive connection (or a new one that sends nothing) is closed after this.
-inline constexpr std::chrono::seconds kIdleTimeout{30};
+inline constexpr std::chrono::seconds KIdleTimeout{30};
 // A request must arrive whole within this time from its first byte. Past it: 408 and close.
-inline constexpr std::chrono::seconds kRequestTimeout{30};
+inline constexpr std::chrono::seconds KRequestTimeout{30};
 // A reply that makes no progress for this long (client stopped reading) is abandoned.
-inline constexpr std::chrono::seconds kWriteStallTimeout{30};
+inline constexpr std::chrono::seconds KWriteStallTimeout{30};
 // After an error reply (400, 408, 413, 431) the rest of the request is read and dropped for up
 // to this long before the connection closes, so the client sees the reply instead of a reset.
-inline constexpr std::chrono::seconds kLingerTime{2};
-inline constexpr std::size_t kLingerBytes = 16 * 1024 * 1024;
+inline constexpr std::chrono::seconds KLingerTime{2};
+inline constexpr std::size_t KLingerBytes = 16 * 1024 * 1024;
 
 // Open connections at once. An idle client costs a socket and about a kilobyte, no thread and
 // no buffer. At the cap the connection idle longest (between requests, or silent since it was
 // accepted) is closed to make room; only when none is idle does a newcomer get 503 and is
-// closed at once. The cap also stays kReservedDescriptors (a quarter of it, when the limit is
+// closed at once. The cap also stays KReservedDescriptors (a quarter of it, when the limit is
 // lower than four times that) below the process's limit of open descriptors, raised to its
 // hard limit at start-up; the files of replies still being sent count against the cap too.
-inline constexpr int kMaxOpenConnections = 50000;
-inline constexpr int kReservedDescriptors = 1024;
+inline constexpr int KMaxOpenConnections = 50000;
+inline constexpr int KReservedDescriptors = 1024;
 
 // I/O threads per core: they accept, read, parse and write for every connection, and run the
-// requests' route code. Route code that runs longer than kChainHandOffAfter (it waits, say, on
+// requests' route code. Route code that runs longer than KChainHandOffAfter (it waits, say, on
 // a database) keeps its thread, and its I/O thread's connections go to a new thread, so a
-// request that waits never holds up another. A watchdog looks every kWatchdogTick while
-// requests come, and sleeps once none came for kWatchdogRest.
-inline constexpr int kIOThreadsPerCore = 1;
-inline constexpr std::chrono::microseconds kChainHandOffAfter{2000};
-inline constexpr std::chrono::microseconds kWatchdogTick{1000};
-inline constexpr std::chrono::seconds kWatchdogRest{1};
+// request that waits never holds up another. A watchdog looks every KWatchdogTick while
+// requests come, and sleeps once none came for KWatchdogRest.
+inline constexpr int KIOThreadsPerCore = 1;
+inline constexpr std::chrono::microseconds KChainHandOffAfter{2000};
+inline constexpr std::chrono::microseconds KWatchdogTick{1000};
+inline constexpr std::chrono::seconds KWatchdogRest{1};
 
 // Deadlines above are checked this often, so they hold to within this much.
-inline constexpr std::chrono::milliseconds kDeadlineCheckInterval{100};
+inline constexpr std::chrono::milliseconds KDeadlineCheckInterval{100};
 // A connection idle this long gives its read buffer back.
-inline constexpr std::chrono::seconds kIdleBufferRelease{1};
+inline constexpr std::chrono::seconds KIdleBufferRelease{1};
 
 } // namespace platform::limits

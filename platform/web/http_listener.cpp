@@ -39,8 +39,8 @@ bool IPv6Available()
 namespace platform::http {
 
 namespace asio = boost::asio;
+using asio::ip::tcp;
 using boost::system::error_code;
-using tcp = asio::ip::tcp;
 
 namespace {
 
@@ -81,8 +81,9 @@ TListener::~TListener() = default; // closed by the server first
 bool TListener::Covers(const TSocketHandles& ABindings) const
 {
     for (const TSocketHandle& b : ABindings)
-        if (std::none_of(FAcceptors.begin(), FAcceptors.end(),
-                         [&](const auto& a) { return !a->Closed && a->IP == b.IP && a->Port == b.Port; }))
+        if (std::none_of(FAcceptors.begin(), FAcceptors.end(), [&](const auto& AAcceptor) {
+                return !AAcceptor->Closed && AAcceptor->IP == b.IP && AAcceptor->Port == b.Port;
+            }))
             return false;
     return true;
 }
@@ -92,8 +93,9 @@ void TListener::Open(TSocketHandles& ABindings, int AListenQueue, bool ASkipUnav
     const size_t before = FAcceptors.size();
     try {
         for (TSocketHandle& b : ABindings) {
-            bool open = std::any_of(FAcceptors.begin(), FAcceptors.end(),
-                                    [&](const auto& a) { return a->IP == b.IP && a->Port == b.Port; });
+            bool open = std::any_of(FAcceptors.begin(), FAcceptors.end(), [&](const auto& AAcceptor) {
+                return AAcceptor->IP == b.IP && AAcceptor->Port == b.Port;
+            });
             if (open)
                 continue;
             error_code ec;
@@ -226,13 +228,13 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
     ASocket.non_blocking(true, ec);
     if (FShared.Occupied.load() >= FShared.MaxOpen && !MakeRoom()) {
         // Best effort, never waiting.
-        static const std::string busy =
+        static const std::string KBusy =
             "HTTP/1.1 503 Service Unavailable\r\n"
             "Content-Type: text/plain; charset=utf-8\r\n"
             "Content-Length: 26\r\nConnection: close\r\n\r\n"
             "Too many open connections.";
         [[maybe_unused]] ssize_t n =
-            ::send(ASocket.native_handle(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::send(ASocket.native_handle(), KBusy.data(), KBusy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         ASocket.shutdown(tcp::socket::shutdown_send, ec);
         ASocket.close(ec);
         return;
@@ -248,9 +250,9 @@ bool TListener::MakeRoom()
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
-        TConnection::Clock::rep oldest = std::numeric_limits<TConnection::Clock::rep>::max();
+        TConnection::TClock::rep oldest = std::numeric_limits<TConnection::TClock::rep>::max();
         for (auto& loop : FLoops) {
-            const TConnection::Clock::rep since = loop->LongestIdleSince();
+            const TConnection::TClock::rep since = loop->LongestIdleSince();
             if (since != 0 && since < oldest) {
                 oldest = since;
                 where = loop.get();
@@ -258,7 +260,7 @@ bool TListener::MakeRoom()
         }
         if (!where)
             return false;
-        TConnection::Clock::rep since = 0;
+        TConnection::TClock::rep since = 0;
         std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
         if (!chosen)
             continue; // busy again meanwhile

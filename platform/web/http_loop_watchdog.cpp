@@ -35,15 +35,15 @@ void TLoopWatchdog::Wake()
 void TLoopWatchdog::Run()
 {
     BlockSigPipe();
-    using Clock = TEventLoop::Clock;
+    using TClock = TEventLoop::TClock;
     std::vector<uint64_t> seen(FLoops.size(), 0);
-    Clock::time_point lastActive = Clock::now();
+    TClock::time_point lastActive = TClock::now();
     // Whether any loop began a chain since the last look (and hands off the blocked ones).
     auto look = [&] {
-        const auto now = Clock::now();
+        const auto now = TClock::now();
         bool active = false;
         for (size_t i = 0; i < FLoops.size(); ++i) {
-            const uint64_t chains = FLoops[i]->HandOffIfBlocked(now, limits::kChainHandOffAfter);
+            const uint64_t chains = FLoops[i]->HandOffIfBlocked(now, limits::KChainHandOffAfter);
             active = active || chains != seen[i];
             seen[i] = chains;
         }
@@ -54,8 +54,8 @@ void TLoopWatchdog::Run()
     std::unique_lock lock(FLock);
     while (!FStopping) {
         look();
-        if (Clock::now() - lastActive < limits::kWatchdogRest) {
-            FChanged.wait_for(lock, limits::kWatchdogTick);
+        if (TClock::now() - lastActive < limits::KWatchdogRest) {
+            FChanged.wait_for(lock, limits::KWatchdogTick);
             continue;
         }
         // Nothing came for a while: sleep until a chain begins. Said before the last look, so a
@@ -65,7 +65,7 @@ void TLoopWatchdog::Run()
             FChanged.wait(lock, [this] { return FStopping || FWoken; });
         FAsleep.store(false, std::memory_order_seq_cst);
         FWoken = false;
-        lastActive = Clock::now();
+        lastActive = TClock::now();
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // Watches the server's event loops for route code that blocks one (a database lookup waiting on
-// a dead server, say): such a loop goes to a new thread after limits::kChainHandOffAfter, so
+// a dead server, say): such a loop goes to a new thread after limits::KChainHandOffAfter, so
 // the other connections of that loop (pictures, say) never wait for it. It looks every
-// limits::kWatchdogTick while requests come, and sleeps while none do.
+// limits::KWatchdogTick while requests come, and sleeps while none do.
 #include <atomic>
 #include <condition_variable>
 #include <mutex>

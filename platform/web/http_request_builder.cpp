@@ -20,17 +20,17 @@ std::string HostWithoutPort(std::string_view AHost)
     return std::string(AHost.substr(0, AHost.find(':')));
 }
 
-int Base64Value(char c)
+int Base64Value(char AChar)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
+    if (AChar >= 'A' && AChar <= 'Z')
+        return AChar - 'A';
+    if (AChar >= 'a' && AChar <= 'z')
+        return AChar - 'a' + 26;
+    if (AChar >= '0' && AChar <= '9')
+        return AChar - '0' + 52;
+    if (AChar == '+')
         return 62;
-    if (c == '/')
+    if (AChar == '/')
         return 63;
     return -1;
 }

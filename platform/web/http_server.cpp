@@ -18,7 +18,7 @@
 namespace platform {
 
 namespace asio = boost::asio;
-using tcp = asio::ip::tcp;
+using asio::ip::tcp;
 
 struct THTTPWebBrokerBridge::TImpl {
     http::TServerShared Shared;
@@ -33,13 +33,13 @@ namespace {
 // room for everything else the process opens (files, database links).
 int ConnectionCapFor(int AMaxConnections)
 {
-    int cap = limits::kMaxOpenConnections;
+    int cap = limits::KMaxOpenConnections;
     if (AMaxConnections > 0)
         cap = std::min(cap, AMaxConnections);
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         const long soft = static_cast<long>(limit.rlim_cur);
-        const long room = soft - std::min<long>(limits::kReservedDescriptors, soft / 4);
+        const long room = soft - std::min<long>(limits::KReservedDescriptors, soft / 4);
         cap = static_cast<int>(std::min<long>(cap, std::max<long>(room, 1)));
     }
     return cap;
@@ -115,7 +115,7 @@ void THTTPWebBrokerBridge::SetActive(bool AValue)
     s.Stopping.store(false);
     int threads = FIOThreads > 0
                       ? FIOThreads
-                      : limits::kIOThreadsPerCore * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+                      : limits::KIOThreadsPerCore * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     // Nothing stays behind from a start that fails: no listener, no loop, no thread.
     auto undo = [this] {
         FImpl->Watchdog.Stop();

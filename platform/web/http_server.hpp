@@ -15,12 +15,18 @@
 
 namespace platform {
 
+namespace http {
+class TListener;
+} // namespace http
+
 // One listening address. Port 0 lets the system choose; BoundPort tells which it chose.
 struct TSocketHandle {
     std::string IP;
     int Port = 0;
     int BoundPort() const { return FBoundPort; }
 
+private:
+    friend class http::TListener; // sets the port once it has bound
     int FBoundPort = 0;
 };
 
@@ -54,11 +60,11 @@ public:
     void SetListenQueue(int AValue) { FListenQueue = AValue; }
     bool KeepAlive() const { return FKeepAlive; }
     void SetKeepAlive(bool AValue) { FKeepAlive = AValue; }
-    // Open connections allowed; 0: the server's own cap (limits::kMaxOpenConnections, and below
+    // Open connections allowed; 0: the server's own cap (limits::KMaxOpenConnections, and below
     // the process's descriptor limit).
     int MaxConnections() const { return FMaxConnections; }
     void SetMaxConnections(int AValue) { FMaxConnections = AValue; }
-    // I/O threads; 0: limits::kIOThreadsPerCore for every core.
+    // I/O threads; 0: limits::KIOThreadsPerCore for every core.
     int IOThreads() const { return FIOThreads; }
     void SetIOThreads(int AValue) { FIOThreads = AValue; }
 
@@ -82,7 +88,7 @@ public:
     bool TLSIOHandler() const { return FTLSIOHandler; }
     void SetTLSIOHandler(bool AValue) { FTLSIOHandler = AValue; }
 
-    // Waits on silent clients (defaults: limits::kIdleTimeout, limits::kRequestTimeout).
+    // Waits on silent clients (defaults: limits::KIdleTimeout, limits::KRequestTimeout).
     void SetIdleTimeout(std::chrono::milliseconds AValue) { FIdleTimeout = AValue; }
     void SetRequestTimeout(std::chrono::milliseconds AValue) { FRequestTimeout = AValue; }
 
@@ -114,8 +120,8 @@ private:
     int FIOThreads = 0;
     bool FActive = false;
     bool FTLSIOHandler = false;
-    std::chrono::milliseconds FIdleTimeout{limits::kIdleTimeout};
-    std::chrono::milliseconds FRequestTimeout{limits::kRequestTimeout};
+    std::chrono::milliseconds FIdleTimeout{limits::KIdleTimeout};
+    std::chrono::milliseconds FRequestTimeout{limits::KRequestTimeout};
     std::unique_ptr<TImpl> FImpl;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/base/gcc_restrict.hpp"
 #include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"
+#include "platform/text/pieces.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/form_fields.hpp"
 #include "platform/web/header_params.hpp"
@@ -19,11 +20,11 @@ namespace platform {
 
 namespace {
 
-constexpr size_t MaxBoundaryLength = 70;
+constexpr size_t KMaxBoundaryLength = 70;
 
-bool IsBlank(char c) noexcept
+bool IsBlank(char AChar) noexcept
 {
-    return c == ' ' || c == '\t';
+    return AChar == ' ' || AChar == '\t';
 }
 
 struct TPartHeaders {
@@ -36,28 +37,22 @@ TPartHeaders ReadPartHeaders(std::string_view ABlock)
 {
     TPartHeaders result;
     std::string* last = nullptr;
-    size_t start = 0;
-    while (start <= ABlock.size()) {
-        size_t end = ABlock.find("\r\n", start);
-        if (end == std::string_view::npos)
-            end = ABlock.size();
-        std::string_view line = ABlock.substr(start, end - start);
-        start = end + 2;
-        if (line.empty())
-            continue;
-        if (IsBlank(line[0])) {
+    ForEachPiece(ABlock, "\r\n", [&](std::string_view ALine) {
+        if (ALine.empty())
+            return;
+        if (IsBlank(ALine[0])) {
             MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
             if (last)
-                *last += " " + std::string(TrimControl(line));
+                *last += " " + std::string(TrimControl(ALine));
             MIROVANDEL_GCC12_FALSE_RESTRICT_END
-            continue;
+            return;
         }
         last = nullptr;
-        size_t colon = line.find(':');
+        size_t colon = ALine.find(':');
         if (colon == std::string_view::npos)
-            continue;
-        std::string_view name = TrimControl(line.substr(0, colon));
-        std::string value(TrimControl(line.substr(colon + 1)));
+            return;
+        std::string_view name = TrimControl(ALine.substr(0, colon));
+        std::string value(TrimControl(ALine.substr(colon + 1)));
         if (AsciiSameText(name, "Content-Disposition") && result.Disposition.empty()) {
             result.Disposition = std::move(value);
             last = &result.Disposition;
@@ -65,7 +60,7 @@ TPartHeaders ReadPartHeaders(std::string_view ABlock)
             result.ContentType = std::move(value);
             last = &result.ContentType;
         }
-    }
+    });
     return result;
 }
 
@@ -106,7 +101,7 @@ TMultipartForm Refuse(std::string AReason)
 std::string MultipartBoundary(std::string_view AContentType)
 {
     auto boundary = ContentTypeParameter(AContentType, "boundary");
-    if (!boundary || boundary->empty() || boundary->size() > MaxBoundaryLength)
+    if (!boundary || boundary->empty() || boundary->size() > KMaxBoundaryLength)
         return {};
     return *boundary;
 }
@@ -114,7 +109,7 @@ std::string MultipartBoundary(std::string_view AContentType)
 TMultipartForm ParseMultipartFormData(std::string_view ABody, std::string_view ABoundary,
                                       const TMultipartLimits& ALimits)
 {
-    if (ABoundary.empty() || ABoundary.size() > MaxBoundaryLength)
+    if (ABoundary.empty() || ABoundary.size() > KMaxBoundaryLength)
         return Refuse("invalid boundary");
 
     const std::string dash = "--" + std::string(ABoundary);

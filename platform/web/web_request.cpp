@@ -1,6 +1,7 @@
 #include "platform/web/web_request.hpp"
 
 #include "platform/text/ascii.hpp"
+#include "platform/text/pieces.hpp"
 #include "platform/text/utf8.hpp"
 #include "platform/web/form_fields.hpp"
 #include "platform/web/multipart.hpp"
@@ -95,17 +96,11 @@ const TStrings& TWebRequest::CookieFields() const
         for (const auto& [name, value] : FHeaderFields) {
             if (!AsciiSameText(name, "Cookie"))
                 continue;
-            std::string_view list = value;
-            size_t start = 0;
-            while (start <= list.size()) {
-                size_t semi = list.find(';', start);
-                if (semi == std::string_view::npos)
-                    semi = list.size();
-                std::string_view piece = TrimControl(list.substr(start, semi - start));
+            ForEachPiece(value, ";", [&](std::string_view APiece) {
+                std::string_view piece = TrimControl(APiece);
                 if (!piece.empty())
                     lines->push_back(Utf8Sanitize(piece));
-                start = semi + 1;
-            }
+            });
         }
         FCookieFields = std::move(lines);
     }

@@ -54,7 +54,7 @@ TWebRequestHandler::TPooled TWebRequestHandler::Acquire()
 {
     std::lock_guard lock(FLock);
     if (FActive >= FMaxConnections)
-        throw EWebBrokerException(SMaximumConnectionsExceeded);
+        throw EWebBrokerException(KMaximumConnectionsExceeded);
     if (!FIdle.empty()) {
         TPooled m = std::move(FIdle.back());
         FIdle.pop_back();
@@ -82,13 +82,13 @@ void TWebRequestHandler::Release(TPooled AModule)
         stale = std::move(AModule.Module);
 }
 
-TWebRequestHandler::TLease& TWebRequestHandler::TLease::operator=(TLease&& A) noexcept
+TWebRequestHandler::TLease& TWebRequestHandler::TLease::operator=(TLease&& AOther) noexcept
 {
-    if (this != &A) {
+    if (this != &AOther) {
         Release();
-        FHandler = A.FHandler;
-        FModule = std::move(A.FModule);
-        A.FHandler = nullptr;
+        FHandler = AOther.FHandler;
+        FModule = std::move(AOther.FModule);
+        AOther.FHandler = nullptr;
     }
     return *this;
 }

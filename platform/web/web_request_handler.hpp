@@ -10,7 +10,7 @@
 
 namespace platform {
 
-inline constexpr const char* SMaximumConnectionsExceeded =
+inline constexpr const char* KMaximumConnectionsExceeded =
     "Maximum number of concurrent connections exceeded.  Please try again later";
 
 class TWebRequestHandler {
@@ -42,8 +42,11 @@ public:
     class TLease {
     public:
         TLease() = default;
-        TLease(TLease&& A) noexcept : FHandler(A.FHandler), FModule(std::move(A.FModule)) { A.FHandler = nullptr; }
-        TLease& operator=(TLease&& A) noexcept;
+        TLease(TLease&& AOther) noexcept : FHandler(AOther.FHandler), FModule(std::move(AOther.FModule))
+        {
+            AOther.FHandler = nullptr;
+        }
+        TLease& operator=(TLease&& AOther) noexcept;
         ~TLease() { Release(); }
         explicit operator bool() const { return FHandler != nullptr; }
         void Release();
@@ -57,7 +60,7 @@ public:
 
     // Takes a module (idle or new) for a request: the server takes it before the request's
     // turn to run, so a refusal costs no thread. Throws EWebBrokerException
-    // SMaximumConnectionsExceeded when all modules are in use.
+    // KMaximumConnectionsExceeded when all modules are in use.
     TLease Reserve();
     // Dispatches the request through the leased module and sends the reply when handled and
     // not yet sent; the module goes back to the pool before it returns. Returns whether the

@@ -39,22 +39,22 @@ TBaseDados::~TBaseDados() = default;
 
 TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen)
 {
-    for (auto It = FIdle.rbegin(); It != FIdle.rend(); ++It) {
-        if ((*It)->FOpen != AOpen)
+    for (auto it = FIdle.rbegin(); it != FIdle.rend(); ++it) {
+        if ((*it)->FOpen != AOpen)
             continue;
-        TSession* S = *It;
-        FIdle.erase(std::next(It).base());
-        return S;
+        TSession* s = *it;
+        FIdle.erase(std::next(it).base());
+        return s;
     }
     return nullptr;
 }
 
 bool TBaseDados::MayConnect() const
 {
-    const size_t Busy = FOpenCount + FConnecting;
-    if (Busy >= FMaxSessions)
+    const size_t busy = FOpenCount + FConnecting;
+    if (busy >= FMaxSessions)
         return false;
-    if (Busy < FGrowthLimit)
+    if (busy < FGrowthLimit)
         return true;
     // Held at what the server accepted: one attempt to grow once the time has come.
     return FConnecting == 0 && TClock::now() >= FRetryGrowthAt;
@@ -73,50 +73,50 @@ void TBaseDados::SetOpen(TSession& ASession, bool AOpen)
 
 TBaseDados::TLease TBaseDados::Use()
 {
-    std::unique_lock Guard(FLock);
+    std::unique_lock guard(FLock);
     for (;;) {
-        if (TSession* S = TakeIdle(true))
-            return TLease(*this, *S);
+        if (TSession* s = TakeIdle(true))
+            return TLease(*this, *s);
         if (!MayConnect()) {
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
-                FFree.wait_until(Guard, FRetryGrowthAt);
+                FFree.wait_until(guard, FRetryGrowthAt);
             else
-                FFree.wait(Guard);
+                FFree.wait(guard);
             continue;
         }
 
-        TSession* S = TakeIdle(false);
-        if (!S) {
+        TSession* s = TakeIdle(false);
+        if (!s) {
             FSessions.push_back(std::make_unique<TSession>(FParams));
-            S = FSessions.back().get();
-            S->FParamsVersion = FParamsVersion;
-        } else if (S->FParamsVersion != FParamsVersion) {
-            S->FdConnection1.Params = FParams;
-            S->FParamsVersion = FParamsVersion;
+            s = FSessions.back().get();
+            s->FParamsVersion = FParamsVersion;
+        } else if (s->FParamsVersion != FParamsVersion) {
+            s->FdConnection1.Params = FParams;
+            s->FParamsVersion = FParamsVersion;
         }
         ++FConnecting;
-        Guard.unlock();
-        std::exception_ptr Failure;
+        guard.unlock();
+        std::exception_ptr failure;
         try {
-            S->FdConnection1.Open();
+            s->FdConnection1.Open();
         } catch (...) {
-            Failure = std::current_exception();
+            failure = std::current_exception();
         }
-        Guard.lock();
+        guard.lock();
         --FConnecting;
         FFree.notify_all();
-        if (!Failure) {
-            SetOpen(*S, true);
+        if (!failure) {
+            SetOpen(*s, true);
             FGrowthLimit = KNoHold; // the server took one more
-            return TLease(*this, *S);
+            return TLease(*this, *s);
         }
 
         // Parked, not dropped: it is connected again when a connect is due.
-        FIdle.insert(FIdle.begin(), S);
+        FIdle.insert(FIdle.begin(), s);
         // A connect still in progress may open a session that can serve this request.
-        FFree.wait(Guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
+        FFree.wait(guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
         if (FOpenCount == 0)
-            std::rethrow_exception(Failure);
+            std::rethrow_exception(failure);
         // The server takes no more connections (its own limit, or this login's): hold the pool
         // at the ones it accepted and wait for one of them.
         FGrowthLimit = FOpenCount;
@@ -127,7 +127,7 @@ TBaseDados::TLease TBaseDados::Use()
 void TBaseDados::Release(TSession& ASession) noexcept
 {
     {
-        std::lock_guard Guard(FLock);
+        std::lock_guard guard(FLock);
         // Results are not needed once the request has read them.
         ASession.fdQuery1.Close();
         // Settings changed while it was in use: it connects again with the new ones.
@@ -142,14 +142,14 @@ void TBaseDados::Release(TSession& ASession) noexcept
 
 size_t TBaseDados::MaxSessions() const
 {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     return FMaxSessions;
 }
 
 void TBaseDados::SetMaxSessions(size_t AValue)
 {
     {
-        std::lock_guard Guard(FLock);
+        std::lock_guard guard(FLock);
         FMaxSessions = std::max<size_t>(AValue, 1);
     }
     FFree.notify_all();
@@ -158,7 +158,7 @@ void TBaseDados::SetMaxSessions(size_t AValue)
 void TBaseDados::SetRetryGrowth(TClock::duration AValue)
 {
     {
-        std::lock_guard Guard(FLock);
+        std::lock_guard guard(FLock);
         FRetryGrowth = AValue;
         if (FGrowthLimit != KNoHold)
             FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
@@ -168,44 +168,45 @@ void TBaseDados::SetRetryGrowth(TClock::duration AValue)
 
 size_t TBaseDados::SessionCount() const
 {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     return FSessions.size();
 }
 
 size_t TBaseDados::IdleOpenCount() const
 {
-    return static_cast<size_t>(std::count_if(FIdle.begin(), FIdle.end(), [](TSession* S) { return S->FOpen; }));
+    return static_cast<size_t>(
+        std::count_if(FIdle.begin(), FIdle.end(), [](TSession* ASession) { return ASession->FOpen; }));
 }
 
 size_t TBaseDados::ConnectedCount() const
 {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     return IdleOpenCount();
 }
 
 size_t TBaseDados::OpenCount() const
 {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     return FOpenCount;
 }
 
 platform::TFDStrings TBaseDados::Params() const
 {
-    std::lock_guard Guard(FLock);
+    std::lock_guard guard(FLock);
     return FParams;
 }
 
 void TBaseDados::SetParam(const std::string& AName, const std::string& AValue)
 {
     {
-        std::lock_guard Guard(FLock);
+        std::lock_guard guard(FLock);
         FParams.SetValue(AName, AValue);
         ++FParamsVersion;
-        for (TSession* S : FIdle) {
-            S->FdConnection1.Close();
-            SetOpen(*S, false);
-            S->FdConnection1.Params = FParams;
-            S->FParamsVersion = FParamsVersion;
+        for (TSession* s : FIdle) {
+            s->FdConnection1.Close();
+            SetOpen(*s, false);
+            s->FdConnection1.Params = FParams;
+            s->FParamsVersion = FParamsVersion;
         }
     }
     FFree.notify_all();

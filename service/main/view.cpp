@@ -34,11 +34,11 @@ std::mutex GErrorDisplayLock;
 TErrorDisplay GErrorDisplay;
 
 // Layout at 96 dpi: the client area and the places that follow its edges.
-constexpr int ClientWidth = 1008;
-constexpr int ClientHeight = 571;
-constexpr int PanelHeight = 41;
-constexpr int PowerLeft = 862, PowerRightGap = ClientWidth - 862;
-constexpr int SaveLeftFromCentre = 661 - ClientWidth / 2;
+constexpr int KClientWidth = 1008;
+constexpr int KClientHeight = 571;
+constexpr int KPanelHeight = 41;
+constexpr int KPowerLeft = 862, KPowerRightGap = KClientWidth - 862;
+constexpr int KSaveLeftFromCentre = 661 - KClientWidth / 2;
 
 QString Q(const std::string& AText)
 {
@@ -51,7 +51,7 @@ std::string S(const QString& AText)
 }
 
 // Column 0 keeps whether the row had a "=": rows without one show the whole line as the key.
-constexpr int HasSeparatorRole = Qt::UserRole + 1;
+constexpr int KHasSeparatorRole = Qt::UserRole + 1;
 
 } // namespace
 
@@ -92,7 +92,7 @@ void TMainView::Shutdown()
         return;
     FShutDown = true;
     THistory::Detach(this);
-    // Stopping waits for the connection threads; none of them waits for this window.
+    // Stopping waits for the requests in work; none of them waits for this window.
     if (FControl)
         FControl->Shutdown();
 }
@@ -108,7 +108,7 @@ void TMainView::BuildLayout()
     QFont font(QStringLiteral("Tahoma"));
     font.setPointSize(8);
     setFont(font);
-    resize(ClientWidth, ClientHeight);
+    resize(KClientWidth, KClientHeight);
 
     Panel1 = new QLabel(QStringLiteral("Server"), this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -123,7 +123,7 @@ void TMainView::BuildLayout()
 
     btnPower = new QPushButton(QStringLiteral("Start"), Panel3);
     btnPower->setObjectName(QStringLiteral("btnPower"));
-    btnPower->setGeometry(PowerLeft, 5, 142, 30);
+    btnPower->setGeometry(KPowerLeft, 5, 142, 30);
     btnSaveConfig = new QPushButton(QStringLiteral("Save Config"), Panel3);
     btnSaveConfig->setObjectName(QStringLiteral("btnSaveConfig"));
     btnSaveConfig->setGeometry(661, 5, 75, 30);
@@ -209,10 +209,10 @@ void TMainView::resizeEvent(QResizeEvent* AEvent)
     QWidget::resizeEvent(AEvent);
     const int w = width();
     const int h = height();
-    Panel1->setGeometry(0, 0, w, PanelHeight);
-    Panel3->setGeometry(0, h - PanelHeight, w, PanelHeight);
-    btnPower->move(w - PowerRightGap, 5);
-    btnSaveConfig->move(w / 2 + SaveLeftFromCentre, 5);
+    Panel1->setGeometry(0, 0, w, KPanelHeight);
+    Panel3->setGeometry(0, h - KPanelHeight, w, KPanelHeight);
+    btnPower->move(w - KPowerRightGap, 5);
+    btnSaveConfig->move(w / 2 + KSaveLeftFromCentre, 5);
 }
 
 void TMainView::FormCreate(QObject*)
@@ -238,7 +238,7 @@ void TMainView::ShowConfig()
         const bool hasSeparator = eq != std::string::npos;
         auto* key = new QTableWidgetItem(Q(hasSeparator ? line.substr(0, eq) : line));
         key->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        key->setData(HasSeparatorRole, hasSeparator);
+        key->setData(KHasSeparatorRole, hasSeparator);
         auto* value = new QTableWidgetItem(hasSeparator ? Q(line.substr(eq + 1)) : QString());
         value->setFlags(hasSeparator ? (Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable)
                                      : (Qt::ItemIsEnabled | Qt::ItemIsSelectable));
@@ -256,7 +256,7 @@ platform::TStringList TMainView::GridRows() const
         const QTableWidgetItem* value = ValueListEditor1->item(i, 1);
         std::string line = key ? S(key->text()) : std::string();
         MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
-        if (!key || key->data(HasSeparatorRole).toBool())
+        if (!key || key->data(KHasSeparatorRole).toBool())
             line += "=" + (value ? S(value->text()) : std::string());
         MIROVANDEL_GCC12_FALSE_RESTRICT_END
         rows.Add(std::move(line));

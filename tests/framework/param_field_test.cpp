@@ -436,7 +436,7 @@ TEST_F(ParamField, BracketSuffixes)
     const char* expected[] = {"[eq]",    "[ne]",   "[lt]",       "[lte]",        "[gt]",      "[gte]",
                               "[range]", "[like]", "[contains]", "[startsWith]", "[endsWith]"};
     int ordinal = 0;
-    for (TLhsBracketsType t : LhsBracketsTypes) {
+    for (TLhsBracketsType t : KLhsBracketsTypes) {
         EXPECT_EQ(static_cast<int>(t), ordinal);
         EXPECT_EQ(BracketSuffix(t), expected[ordinal]);
         ++ordinal;

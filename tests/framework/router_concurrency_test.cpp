@@ -32,13 +32,13 @@ TEST(RouterTreeConcurrency, ThreadsSeeOnlyTheirOwnParameters)
     tree.RegisterRoute(platform::mtPost, "/api/grava",
                        [](TRelayRequest&, TRelayResponse& AResponse, const TProc&) { AResponse.Send("grava"); });
 
-    constexpr int kThreads = 8;
-    constexpr int kIterations = 3000;
+    constexpr int KThreads = 8;
+    constexpr int KIterations = 3000;
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < KThreads; ++t) {
         threads.emplace_back([&tree, &failures, t] {
-            for (int i = 0; i < kIterations && failures.load() < 10; ++i) {
+            for (int i = 0; i < KIterations && failures.load() < 10; ++i) {
                 MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
                 const std::string value = "t" + std::to_string(t) + "v" + std::to_string(i);
                 MIROVANDEL_GCC12_FALSE_RESTRICT_END
@@ -75,5 +75,5 @@ TEST(RouterTreeConcurrency, ThreadsSeeOnlyTheirOwnParameters)
         th.join();
     EXPECT_EQ(failures.load(), 0);
     // Matched requests run the root middleware once, unmatched ones twice.
-    EXPECT_EQ(middlewareRuns.load(), kThreads * kIterations / 4 * 5);
+    EXPECT_EQ(middlewareRuns.load(), KThreads * KIterations / 4 * 5);
 }

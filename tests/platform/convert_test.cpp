@@ -47,11 +47,11 @@ TEST(DateTime, EncodingAndEpochs)
     EXPECT_DOUBLE_EQ(T(6, 0, 0), 0.25);
 
     // before 1899-12-30 the time of day still counts forwards
-    EXPECT_DOUBLE_EQ(ComposeDateTime(-1, MSecsPerDay / 4), -1.25);
+    EXPECT_DOUBLE_EQ(ComposeDateTime(-1, KMSecsPerDay / 4), -1.25);
     int64_t days, ms;
     SplitDateTime(-1.25, days, ms);
     EXPECT_EQ(days, -1);
-    EXPECT_EQ(ms, MSecsPerDay / 4);
+    EXPECT_EQ(ms, KMSecsPerDay / 4);
     EXPECT_EQ(DateTimeToUnixMs(D(1970, 1, 2) + T(0, 0, 1)), 86401000);
     EXPECT_DOUBLE_EQ(UnixMsToDateTime(-1000), D(1969, 12, 31) + T(23, 59, 59));
 }

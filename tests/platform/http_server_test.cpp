@@ -708,13 +708,13 @@ TEST_F(HttpServer, OversizedHeaderIsRefusedAndOthersAreStillServed)
     Start();
     TRawClient c("127.0.0.1", Port);
     ASSERT_TRUE(
-        c.Send("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(limits::kMaxHeaderBytes, 'a') + "\r\n\r\n"));
+        c.Send("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(limits::KMaxHeaderBytes, 'a') + "\r\n\r\n"));
     auto r = c.ReadReply(5s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Status, 431);
     EXPECT_TRUE(c.WaitClosed(5s));
     // Just under the limit passes.
-    auto ok = CurlSync({"-H", "X-Big: " + std::string(limits::kMaxHeaderBytes - 200, 'a'), Url()});
+    auto ok = CurlSync({"-H", "X-Big: " + std::string(limits::KMaxHeaderBytes - 200, 'a'), Url()});
     EXPECT_EQ(ok.Reply.Body, "fine");
 }
 
@@ -728,7 +728,7 @@ TEST_F(HttpServer, OversizedBodyIsRefused)
     Start();
     // Announced too large: refused before the body is read.
     TRawClient c("127.0.0.1", Port);
-    ASSERT_TRUE(c.Send("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(limits::kMaxBodyBytes + 1) +
+    ASSERT_TRUE(c.Send("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(limits::KMaxBodyBytes + 1) +
                        "\r\n\r\nabc"));
     auto r = c.ReadReply(5s);
     ASSERT_TRUE(r);
@@ -741,7 +741,7 @@ TEST_F(HttpServer, OversizedBodyIsRefused)
     std::string chunk(1024 * 1024, 'z');
     char size[32];
     std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
-    for (size_t sent = 0; sent <= limits::kMaxBodyBytes; sent += chunk.size())
+    for (size_t sent = 0; sent <= limits::KMaxBodyBytes; sent += chunk.size())
         if (!chunked.Send(size + chunk + "\r\n"))
             break;
     r = chunked.ReadReply(10s);
@@ -1082,7 +1082,7 @@ TEST_F(HttpServer, AuthorizationSchemes)
     EXPECT_EQ(c.Reply.Status, 401);
 
     // A handler that takes every header: any scheme passes, nothing is decoded. (Events are
-    // set while the server is stopped: connection threads read them without a lock.)
+    // set while the server is stopped: its threads read them without a lock.)
     Server->SetActive(false);
     Server->OnParseAuthentication = [](const std::string&, const std::string&, std::string&, std::string&,
                                        bool& AHandled) { AHandled = true; };

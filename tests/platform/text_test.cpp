@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 #include "platform/text/ascii.hpp"
+#include "platform/text/pieces.hpp"
 #include "platform/text/utf8.hpp"
 
 using namespace platform;
@@ -31,4 +34,24 @@ TEST(Ascii, CaseFoldsOnlyAsciiLetters)
     EXPECT_TRUE(AsciiStartsWithText("Multipart/Form-Data; boundary=x", "multipart/form-data"));
     EXPECT_FALSE(AsciiStartsWithText("multipart/form", "multipart/form-data"));
     EXPECT_EQ(TrimControl(" \t x y \r\n"), "x y");
+}
+
+TEST(Pieces, EveryPieceBetweenSeparatorsEmptyOnesIncluded)
+{
+    struct TCase {
+        std::string_view Text, Separator;
+        std::vector<std::string> Pieces;
+    };
+    const TCase cases[] = {
+        {"", "&", {""}},
+        {"a", "&", {"a"}},
+        {"a&&b&", "&", {"a", "", "b", ""}},
+        {"&a", "&", {"", "a"}},
+        {"x: 1\r\n y\r\n\r\nz\r", "\r\n", {"x: 1", " y", "", "z\r"}},
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> pieces;
+        ForEachPiece(c.Text, c.Separator, [&](std::string_view APiece) { pieces.emplace_back(APiece); });
+        EXPECT_EQ(pieces, c.Pieces) << c.Text;
+    }
 }

@@ -63,7 +63,7 @@ TEST_F(History, WithNobodyDrainingTheQueueStaysOneHistoryLong)
     auto ops = THistory::TakePending();
     ASSERT_FALSE(ops.empty());
     EXPECT_TRUE(ops.front().Clear);
-    EXPECT_LE(ops.size(), static_cast<size_t>(THistory::MaxLines) + 2);
+    EXPECT_LE(ops.size(), static_cast<size_t>(THistory::KMaxLines) + 2);
     // What a display would show: the lines since the last clear, in order.
     EXPECT_EQ(static_cast<int32_t>(ops.size() - 1), THistory::Count());
     EXPECT_EQ(ops.back().Line, "line 34999");
@@ -102,7 +102,7 @@ TEST_F(History, ConcurrentAddsAreAllCounted)
     int32_t lines = 0;
     for (const auto& op : THistory::TakePending()) {
         lines = op.Clear ? 0 : lines + 1;
-        EXPECT_LE(lines, THistory::MaxLines + 8);
+        EXPECT_LE(lines, THistory::KMaxLines + 8);
     }
     EXPECT_EQ(lines, THistory::Count());
     THistory::Detach(&sink);

@@ -18,7 +18,7 @@ TProc& TRelayProviderAbstract::OnStopListenRef()
 
 void TRelayProviderAbstract::Listen()
 {
-    throw platform::EAbstractError(platform::SAbstractError);
+    throw platform::EAbstractError(platform::KAbstractError);
 }
 
 void TRelayProviderAbstract::StopListen()

@@ -162,7 +162,7 @@ void TRelayProvider::ApplySSLOptions(platform::THTTPWebBrokerBridge& AServer,
                                      const IRelayProviderIOHandleSSLRef& AOptions)
 {
     if (AOptions && AOptions->Active())
-        throw platform::Exception(STLSNotAvailable);
+        throw platform::Exception(KTLSNotAvailable);
     // Inactive options: the handler is asked per connection and answers plain text.
     AServer.SetTLSIOHandler(true);
 }
@@ -185,7 +185,7 @@ void TRelayProvider::StartServer()
     // A second start would clear the bindings of the running server: refuse it and leave the
     // server as it is.
     if (s.Server && s.Server->Active())
-        throw platform::Exception(SRelayAlreadyListening);
+        throw platform::Exception(KRelayAlreadyListening);
     if (s.Port <= 0)
         s.Port = DefaultPort();
     if (s.Host.empty())
@@ -220,7 +220,7 @@ void TRelayProvider::StopServer()
 {
     TProviderState& s = State();
     if (BridgeMissing())
-        throw platform::Exception(SRelayNotListen);
+        throw platform::Exception(KRelayNotListen);
     s.Server->StopListening();
     s.Server->SetActive(false);
     FireOnStopListen();

@@ -67,9 +67,9 @@ public:
                                            std::string& VUsername, std::string& VPassword, bool& VHandled);
 };
 
-inline constexpr const char* SRelayNotListen = "Relay not listen";
-inline constexpr const char* SRelayAlreadyListening = "Relay already listening";
-inline constexpr const char* STLSNotAvailable =
+inline constexpr const char* KRelayNotListen = "Relay not listen";
+inline constexpr const char* KRelayAlreadyListening = "Relay already listening";
+inline constexpr const char* KTLSNotAvailable =
     "TLS is not available in this build: the server speaks plain HTTP only. Set the TLS options' Active to false.";
 
 } // namespace relay

@@ -120,7 +120,7 @@ void TRelayCoreParamField::LoadBracketValues(const TStringDictionary& AParams)
     if (!TRelayCoreParamConfig::GetInstance().CheckLhsBrackets())
         return;
     TLhsBrackets types;
-    for (TLhsBracketsType type : LhsBracketsTypes) {
+    for (TLhsBracketsType type : KLhsBracketsTypes) {
         // the dictionary's own lookup: exact, so "price[GTE]" is never read
         if (const std::string* value = AParams.Find(FFieldName + std::string(BracketSuffix(type)))) {
             FLhsBrackets->SetValue(type, *value);
