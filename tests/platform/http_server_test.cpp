@@ -847,6 +847,7 @@ TEST_F(HttpServer, AtACapOfThousandsEachNewcomerClosesTheOneIdleLongest)
     // The ten accepted first begin a request; the next ten come back for one.
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(open[i]->Send("GET / HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap - 10; }, 5s));
     for (int i = 10; i < 20; ++i)
         ASSERT_EQ(Ask(*open[i]), "fine");
     ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == KCap - 10; }, 5s));
@@ -870,11 +871,13 @@ TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
     Server->SetMaxConnections(2);
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
-    // Both in the middle of a request: neither is idle.
+    // Both in the middle of a request: neither is idle. Both wait idle first (silent since
+    // accepted), so no longer idle means their request has begun on the server.
     TRawClient a("127.0.0.1", Port), b("127.0.0.1", Port);
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == 2; }, 5s));
     ASSERT_TRUE(a.Send("GET / HTTP/1.1\r\nHo"));
     ASSERT_TRUE(b.Send("GET / HTTP/1.1\r\nHo"));
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2 && Server->IdleConnectionCount() == 0; }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == 0; }, 5s));
     TRawClient third("127.0.0.1", Port);
     auto r = third.ReadReply(5s);
     ASSERT_TRUE(r);
