@@ -241,6 +241,9 @@ void TFDConnection::Open()
     // so links made again after a drop are strict too.
     c.options(m, MYSQL_INIT_COMMAND,
               "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES')");
+    // A server run with autocommit off (its default, or an init_connect) would keep every insert
+    // in a transaction that is lost with the link; each statement commits on its own.
+    c.options(m, MYSQL_INIT_COMMAND, "SET SESSION autocommit = 1");
     if (!c.real_connect(m, server.empty() ? nullptr : server.c_str(), user.c_str(), password.c_str(),
                         database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
         std::string message = c.error(m);

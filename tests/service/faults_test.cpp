@@ -169,6 +169,12 @@ protected:
     std::string ServerOptions() override { return "--sql-mode=''"; }
 };
 
+// A server whose sessions start with autocommit off.
+class FaultsWithoutAutocommit : public FaultsWithOwnDatabase {
+protected:
+    std::string ServerOptions() override { return "--autocommit=0"; }
+};
+
 std::string LastHistoryLine(service::TMainView& AView)
 {
     return AView.MemoHistorico->document()->lastBlock().text().toStdString();
@@ -465,5 +471,22 @@ TEST_F(FaultsWithOwnDatabase, SlowInsertIsWaitedForAndReportedStored)
     auto lookup = RawExchange(FPort, "GET /api/descricao/78900020 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
     ASSERT_TRUE(lookup.has_value());
     EXPECT_EQ(lookup->Body, "Cafe Lento");
+    ExpectBackToIdle();
+}
+
+TEST_F(FaultsWithoutAutocommit, InsertIsCommittedAndLookupsSeeOtherSessionsRows)
+{
+    auto reply = Post(R"({"ean":"78900021","nome":"Feijao","ncm":"0713","cest":"","um":"KG"})");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->Body, R"({"id":"78900021"})");
+    // Another session sees the row at once: it was committed, not left in a transaction.
+    EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '78900021'"), "1");
+
+    // A product another session adds is seen by the program's next lookup.
+    ASSERT_TRUE(FDb->Sql("insert into base_produtos.cad_produtos (ean, nome) values ('78900022', 'Arroz'); commit"));
+    auto lookup = RawExchange(FPort, "GET /api/descricao/78900022 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(lookup.has_value());
+    EXPECT_EQ(lookup->Status, 200);
+    EXPECT_EQ(lookup->Body, "Arroz");
     ExpectBackToIdle();
 }
