@@ -237,13 +237,13 @@ void TFDConnection::Open()
     c.options(m, MARIADB_OPT_IO_WAIT, reinterpret_cast<const void*>(&WaitForSocket));
     c.options(m, MYSQL_OPT_LOCAL_INFILE, &noLocalFiles);
     // A server outside strict mode (old installations often are) cuts a too long value down and
-    // stores the row anyway; strict mode refuses the statement instead. Run on every connect,
-    // so links made again after a drop are strict too.
+    // stores the row anyway; strict mode refuses the statement instead. A server run with
+    // autocommit off (its default, or an init_connect) would keep every insert in a transaction
+    // lost with the link; each statement commits on its own. One statement, run on every
+    // connect, so links made again after a drop get both.
     c.options(m, MYSQL_INIT_COMMAND,
-              "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES')");
-    // A server run with autocommit off (its default, or an init_connect) would keep every insert
-    // in a transaction that is lost with the link; each statement commits on its own.
-    c.options(m, MYSQL_INIT_COMMAND, "SET SESSION autocommit = 1");
+              "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'),"
+              " autocommit = 1");
     if (!c.real_connect(m, server.empty() ? nullptr : server.c_str(), user.c_str(), password.c_str(),
                         database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
         std::string message = c.error(m);

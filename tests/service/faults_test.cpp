@@ -150,6 +150,11 @@ protected:
         }
     }
 
+    std::optional<THttpReply> Get(const std::string& APath)
+    {
+        return RawExchange(FPort, "GET " + APath + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    }
+
     std::optional<THttpReply> Post(const std::string& ABody)
     {
         return RawExchange(FPort,
@@ -468,7 +473,7 @@ TEST_F(FaultsWithOwnDatabase, SlowInsertIsWaitedForAndReportedStored)
         << LastHistoryLine(*FView);
     EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '78900020'"), "1");
     // Lookups still answer, within their own limit.
-    auto lookup = RawExchange(FPort, "GET /api/descricao/78900020 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    auto lookup = Get("/api/descricao/78900020");
     ASSERT_TRUE(lookup.has_value());
     EXPECT_EQ(lookup->Body, "Cafe Lento");
     ExpectBackToIdle();
@@ -482,9 +487,13 @@ TEST_F(FaultsWithoutAutocommit, InsertIsCommittedAndLookupsSeeOtherSessionsRows)
     // Another session sees the row at once: it was committed, not left in a transaction.
     EXPECT_EQ(FDb->Value("select count(*) from base_produtos.cad_produtos where ean = '78900021'"), "1");
 
-    // A product another session adds is seen by the program's next lookup.
+    // A product another session adds after a lookup missed it is seen by the next lookup: the
+    // first one left no snapshot open behind it.
+    auto missing = Get("/api/descricao/78900022");
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(missing->Status, 404);
     ASSERT_TRUE(FDb->Sql("insert into base_produtos.cad_produtos (ean, nome) values ('78900022', 'Arroz'); commit"));
-    auto lookup = RawExchange(FPort, "GET /api/descricao/78900022 HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    auto lookup = Get("/api/descricao/78900022");
     ASSERT_TRUE(lookup.has_value());
     EXPECT_EQ(lookup->Status, 200);
     EXPECT_EQ(lookup->Body, "Arroz");
