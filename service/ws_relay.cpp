@@ -6,6 +6,7 @@
 #include "framework/relay/json_body.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "service/main/basedados.hpp"
 
 namespace service {
 
@@ -59,9 +60,11 @@ bool TWsRelay::Active() const
 
 void TWsRelay::Power()
 {
-    if (relay::TRelay::IsRunning())
+    if (relay::TRelay::IsRunning()) {
+        // Stop waits for the requests in work; none waits on the database past the grace.
+        TBaseDados::TStopGrace grace(BaseDados);
         relay::TRelay::StopListen();
-    else
+    } else
         relay::TRelay::Listen();
 }
 

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
+#include "platform/data/data_limits.hpp"
 #include "platform/data/mysql_client.hpp"
 
 #include <errmsg.h>
@@ -83,12 +85,44 @@ bool IsConnectionLost(unsigned ACode) noexcept
 constexpr unsigned KConnectTimeout = 10; // seconds
 constexpr unsigned KWriteTimeout = 60;
 // A statement that returns rows gives up after this long without an answer (the "ReadTimeout"
-// parameter changes it). One that changes data has no such limit: the server goes on and stores
-// the row whether or not the client still waits, so giving up would report a stored row failed.
+// parameter changes it). One that changes data waits longer (data_limits::KChangeTimeout): the
+// server goes on and stores the row whether or not the client still waits.
 constexpr unsigned KReadTimeout = 60;
 
 // Set while this thread runs a statement that changes data.
 thread_local bool GAwaitAnswer = false;
+
+} // namespace
+
+struct TFDConnection::TLink {
+    std::mutex Lock;
+    int Socket = -1;       // the socket waited on last while the link is open, for Abort
+    bool Aborted = false;  // under Lock
+    bool TimedOut = false; // a wait of the statement running gave up (its thread only)
+    int ChangeTimeout = static_cast<int>(std::chrono::milliseconds(data_limits::KChangeTimeout).count());
+
+    void Forget() noexcept
+    {
+        std::lock_guard guard(Lock);
+        Socket = -1;
+    }
+};
+
+namespace {
+
+// The link of the connection this thread works on (none while it closes one).
+thread_local TFDConnection::TLink* GLink = nullptr;
+
+class TOnLink {
+public:
+    explicit TOnLink(TFDConnection::TLink* ALink) noexcept : FSaved(GLink) { GLink = ALink; }
+    ~TOnLink() { GLink = FSaved; }
+    TOnLink(const TOnLink&) = delete;
+    TOnLink& operator=(const TOnLink&) = delete;
+
+private:
+    TFDConnection::TLink* FSaved;
+};
 
 class TAwaitAnswer {
 public:
@@ -99,11 +133,21 @@ public:
 };
 
 // The client library's wait for its socket (MARIADB_OPT_IO_WAIT): ATimeout in milliseconds, or
-// negative for none; the answer to a statement that changes data is waited for without limit.
+// negative for none; the answer to a statement that changes data has its own, longer limit.
+// A shutdown of the socket (Abort) ends the wait.
 int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 {
     using TClock = std::chrono::steady_clock;
-    const int timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
+    TFDConnection::TLink* const link = GLink;
+    if (link) {
+        std::lock_guard guard(link->Lock);
+        if (link->Aborted) {
+            errno = ECONNABORTED;
+            return -1;
+        }
+        link->Socket = AHandle;
+    }
+    const int timeout = AIsRead && GAwaitAnswer && link ? link->ChangeTimeout : ATimeout;
     const TClock::time_point until = TClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     pollfd wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
     for (;;) {
@@ -112,8 +156,11 @@ int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
             left = static_cast<int>(
                 std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(until - TClock::now()).count()));
         const int rc = ::poll(&wait, 1, left);
-        if (rc == 0)
+        if (rc == 0) {
             errno = ETIMEDOUT; // the library's message names it
+            if (link)
+                link->TimedOut = true;
+        }
         if (rc >= 0 || errno != EINTR)
             return rc;
     }
@@ -181,7 +228,7 @@ struct TFDConnection::TStatement {
     TStatement& operator=(const TStatement&) = delete;
 };
 
-TFDConnection::TFDConnection() = default;
+TFDConnection::TFDConnection() : FLink(std::make_unique<TLink>()) {}
 
 TFDConnection::~TFDConnection()
 {
@@ -207,6 +254,8 @@ void TFDConnection::SetClientLibrary(std::string AName)
 
 void TFDConnection::Open()
 {
+    if (Aborted())
+        throw EFDDBEngineException("The server is stopping: the database is no longer waited for", CR_SERVER_LOST);
     if (FHandle)
         return;
     const std::string driver = Params.Values("DriverID");
@@ -217,6 +266,10 @@ void TFDConnection::Open()
     const std::string readTimeoutText = Params.Values("ReadTimeout");
     unsigned readTimeout = readTimeoutText.empty() ? KReadTimeout
                                                    : ParseUnsigned(readTimeoutText, 86400, "read timeout");
+    const std::string changeTimeoutText = Params.Values("ChangeTimeout");
+    const unsigned changeTimeout = changeTimeoutText.empty()
+                                       ? static_cast<unsigned>(data_limits::KChangeTimeout.count())
+                                       : ParseUnsigned(changeTimeoutText, 86400, "change timeout");
     const std::string server = Params.Values("Server");
     const std::string user = Params.Values("User_Name");
     const std::string password = Params.Values("Password");
@@ -244,15 +297,30 @@ void TFDConnection::Open()
     c.options(m, MYSQL_INIT_COMMAND,
               "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'),"
               " autocommit = 1");
-    if (!c.real_connect(m, server.empty() ? nullptr : server.c_str(), user.c_str(), password.c_str(),
-                        database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
+    FLink->ChangeTimeout = static_cast<int>(changeTimeout * 1000);
+    bool connected;
+    {
+        TOnLink on(FLink.get());
+        connected = c.real_connect(m, server.empty() ? nullptr : server.c_str(), user.c_str(), password.c_str(),
+                                   database.empty() ? nullptr : database.c_str(), port, nullptr, 0) != nullptr;
+    }
+    if (!connected) {
+        FLink->Forget();
         std::string message = c.error(m);
         unsigned code = c.errno_(m);
         c.close(m);
         throw EFDDBEngineException(std::move(message), code);
     }
-    ProbeQuietLink(c.get_socket(m));
+    {
+        std::lock_guard guard(FLink->Lock);
+        FLink->Socket = c.get_socket(m);
+    }
     FHandle = m;
+    if (Aborted()) {
+        Close();
+        throw EFDDBEngineException("The server is stopping: the database is no longer waited for", CR_SERVER_LOST);
+    }
+    ProbeQuietLink(c.get_socket(m));
 }
 
 void TFDConnection::DropStatements() noexcept
@@ -265,8 +333,31 @@ void TFDConnection::Close() noexcept
     DropStatements();
     if (!FHandle)
         return;
+    // Forgotten before it closes, so Abort never reaches a descriptor used again meanwhile.
+    FLink->Forget();
+    TOnLink off(nullptr);
     TMySQLClient::Get().close(FHandle); // loaded, since a handle exists
     FHandle = nullptr;
+}
+
+void TFDConnection::Abort() noexcept
+{
+    std::lock_guard guard(FLink->Lock);
+    FLink->Aborted = true;
+    if (FLink->Socket >= 0)
+        ::shutdown(FLink->Socket, SHUT_RDWR);
+}
+
+bool TFDConnection::Aborted() const noexcept
+{
+    std::lock_guard guard(FLink->Lock);
+    return FLink->Aborted;
+}
+
+void TFDConnection::ClearAbort() noexcept
+{
+    std::lock_guard guard(FLink->Lock);
+    FLink->Aborted = false;
 }
 
 TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues)
@@ -279,20 +370,37 @@ TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vecto
 void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult)
 {
     Open();
+    TOnLink on(FLink.get());
     TFailure failure;
     if (TryExecute(AStatement, AValues, AResult, failure))
         return;
-    if (IsConnectionLost(failure.Code)) {
+    const uint64_t session = TMySQLClient::Get().thread_id(FHandle);
+    // A wait that gave up or was ended has used up the request's time: not run again.
+    const bool timedOut = FLink->TimedOut, aborted = Aborted();
+    const bool lost = IsConnectionLost(failure.Code) || timedOut || aborted;
+    if (lost) {
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
-        if (ResourceOptions.AutoReconnect && (failure.Step == TStep::Prepare || failure.Reads)) {
+        if (ResourceOptions.AutoReconnect && !timedOut && !aborted &&
+            (failure.Step == TStep::Prepare || failure.Reads)) {
             Open();
             if (TryExecute(AStatement, AValues, AResult, failure))
                 return;
-            if (IsConnectionLost(failure.Code))
+            if (IsConnectionLost(failure.Code) || FLink->TimedOut || Aborted())
                 Close();
         }
+    }
+    if (lost && failure.Step == TStep::Run && !failure.Reads) {
+        using TCause = EFDAnswerLost::TCause;
+        if (aborted)
+            throw EFDAnswerLost("The server stopped before the database answered; the row may have been stored",
+                                failure.Code, TCause::Stopped, session);
+        if (timedOut)
+            throw EFDAnswerLost("No answer from the database within " + std::to_string(FLink->ChangeTimeout / 1000) +
+                                    " s; the row may have been stored",
+                                failure.Code, TCause::TimedOut, session);
+        throw EFDAnswerLost(std::move(failure.Message), failure.Code, TCause::Dropped, session);
     }
     throw EFDDBEngineException(std::move(failure.Message), failure.Code);
 }
@@ -303,6 +411,7 @@ bool TFDConnection::TryExecute(const std::string& AStatement, const std::vector<
     const TMySQLClient& c = TMySQLClient::Get();
     AResult.Rows.clear();
     AResult.RowsAffected = 0;
+    FLink->TimedOut = false;
     auto cached = FStatements.find(AStatement);
     std::unique_ptr<TStatement> fresh;
     TStatement* s;

@@ -34,6 +34,27 @@ private:
     unsigned FErrorCode;
 };
 
+// The link failed after a statement that changes data was sent: the server may have run it.
+class EFDAnswerLost : public EFDDBEngineException {
+public:
+    enum class TCause {
+        Dropped,  // the link broke
+        TimedOut, // no answer within the connection's ChangeTimeout
+        Stopped,  // Abort ended the wait
+    };
+    EFDAnswerLost(std::string AMessage, unsigned AErrorCode, TCause ACause, uint64_t AServerSession)
+        : EFDDBEngineException(std::move(AMessage), AErrorCode), FCause(ACause), FServerSession(AServerSession)
+    {
+    }
+    TCause Cause() const noexcept { return FCause; }
+    // The server's id of the session the statement was sent on (its processlist id).
+    uint64_t ServerSession() const noexcept { return FServerSession; }
+
+private:
+    TCause FCause;
+    uint64_t FServerSession;
+};
+
 // A list of text lines. As connection parameters the lines are name=value.
 class TFDStrings {
 public:
@@ -77,8 +98,9 @@ public:
     TFDConnection& operator=(const TFDConnection&) = delete;
 
     // Server, Port, User_Name, Password, Database, DriverID ("MySQL"), optional CharacterSet
-    // (default utf8mb4) and ReadTimeout: the seconds a statement that returns rows waits for the
-    // server's answer (default 60). A statement that changes data waits however long it takes.
+    // (default utf8mb4), ReadTimeout: the seconds a statement that returns rows waits for the
+    // server's answer (default 60), and ChangeTimeout: the seconds a statement that changes data
+    // waits for it (default 300).
     TFDStrings Params;
     struct {
         // When the server is found gone, reopen the connection once and carry on. A statement
@@ -95,6 +117,11 @@ public:
     // stays closed. Does nothing when already open.
     void Open();
     void Close() noexcept;
+    // Ends the wait on the server in progress, if any, and makes every later statement and open
+    // fail, until ClearAbort: the link is shut down. Safe from any thread.
+    void Abort() noexcept;
+    bool Aborted() const noexcept;
+    void ClearAbort() noexcept;
 
     // Runs one statement whose "?" placeholders take AValues in order (bound as text, never
     // spliced into the statement). Opens the connection when it is closed.
@@ -105,6 +132,9 @@ public:
     // The client library file to load ("libmariadb.so.3"); settable before the first open.
     static std::string ClientLibrary();
     static void SetClientLibrary(std::string AName);
+
+    // What a wait on the server needs to know of its connection, and what Abort reaches.
+    struct TLink;
 
 private:
     enum class TStep { Prepare, Run };
@@ -130,6 +160,7 @@ private:
     // Statements that change data are prepared afresh each time, so that a link found gone at
     // their preparation is still known not to have run them.
     std::unordered_map<std::string, std::unique_ptr<TStatement>> FStatements;
+    std::unique_ptr<TLink> FLink;
 };
 
 } // namespace platform

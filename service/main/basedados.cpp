@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/base/exception.hpp"
+#include "platform/data/data_limits.hpp"
+
 namespace service {
 
 TBaseDados* BaseDados = nullptr;
@@ -25,7 +28,31 @@ TBaseDados::TLease::~TLease()
     FOwner.Release(FSession);
 }
 
-TBaseDados::TBaseDados()
+TBaseDados::TStopGrace::TStopGrace(TBaseDados* AOwner)
+{
+    if (!AOwner)
+        return;
+    const TClock::time_point until = TClock::now() + AOwner->StopGrace();
+    FThread = std::thread([this, AOwner, until] {
+        std::unique_lock guard(FLock);
+        if (!FDone.wait_until(guard, until, [this] { return FStopped; }))
+            AOwner->EndWaits();
+    });
+}
+
+TBaseDados::TStopGrace::~TStopGrace()
+{
+    if (!FThread.joinable())
+        return;
+    {
+        std::lock_guard guard(FLock);
+        FStopped = true;
+    }
+    FDone.notify_all();
+    FThread.join();
+}
+
+TBaseDados::TBaseDados() : FPoolWait(platform::data_limits::KPoolWait), FStopGrace(platform::data_limits::KStopGrace)
 {
     FParams.Add("Server=127.0.0.1");
     FParams.Add("User_Name=Pelvador");
@@ -44,6 +71,7 @@ TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen)
             continue;
         TSession* s = *it;
         FIdle.erase(std::next(it).base());
+        s->FInUse = true;
         return s;
     }
     return nullptr;
@@ -74,14 +102,22 @@ void TBaseDados::SetOpen(TSession& ASession, bool AOpen)
 TBaseDados::TLease TBaseDados::Use()
 {
     std::unique_lock guard(FLock);
+    const TClock::time_point until = TClock::now() + FPoolWait;
+    const uint64_t ended = FEndedWaits;
     for (;;) {
+        if (FEndedWaits != ended)
+            throw platform::Exception("The server is stopping: the database is no longer waited for");
         if (TSession* s = TakeIdle(true))
             return TLease(*this, *s);
         if (!MayConnect()) {
+            if (TClock::now() >= until)
+                throw platform::Exception(
+                    "The database is busy: no connection to it came free within " +
+                    std::to_string(std::chrono::duration_cast<std::chrono::seconds>(FPoolWait).count()) + " s");
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
-                FFree.wait_until(guard, FRetryGrowthAt);
+                FFree.wait_until(guard, std::min(until, FRetryGrowthAt));
             else
-                FFree.wait(guard);
+                FFree.wait_until(guard, until);
             continue;
         }
 
@@ -90,6 +126,7 @@ TBaseDados::TLease TBaseDados::Use()
             FSessions.push_back(std::make_unique<TSession>(FParams));
             s = FSessions.back().get();
             s->FParamsVersion = FParamsVersion;
+            s->FInUse = true;
         } else if (s->FParamsVersion != FParamsVersion) {
             s->FdConnection1.Params = FParams;
             s->FParamsVersion = FParamsVersion;
@@ -112,10 +149,12 @@ TBaseDados::TLease TBaseDados::Use()
         }
 
         // Parked, not dropped: it is connected again when a connect is due.
+        s->FInUse = false;
+        s->FdConnection1.ClearAbort();
         FIdle.insert(FIdle.begin(), s);
         // A connect still in progress may open a session that can serve this request.
         FFree.wait(guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
-        if (FOpenCount == 0)
+        if (FOpenCount == 0 || FEndedWaits != ended)
             std::rethrow_exception(failure);
         // The server takes no more connections (its own limit, or this login's): hold the pool
         // at the ones it accepted and wait for one of them.
@@ -133,11 +172,53 @@ void TBaseDados::Release(TSession& ASession) noexcept
         // Settings changed while it was in use: it connects again with the new ones.
         if (ASession.FParamsVersion != FParamsVersion)
             ASession.FdConnection1.Close();
+        // Its wait was ended by a stop: a link of no further use.
+        if (ASession.FdConnection1.Aborted()) {
+            ASession.FdConnection1.Close();
+            ASession.FdConnection1.ClearAbort();
+        }
         // A statement may have found the connection gone and failed to make it again.
         SetOpen(ASession, ASession.FdConnection1.Connected());
+        ASession.FInUse = false;
         FIdle.push_back(&ASession);
     }
     FFree.notify_all();
+}
+
+void TBaseDados::EndWaits()
+{
+    {
+        std::lock_guard guard(FLock);
+        ++FEndedWaits;
+        for (auto& s : FSessions)
+            if (s->FInUse)
+                s->FdConnection1.Abort();
+    }
+    FFree.notify_all();
+}
+
+TBaseDados::TClock::duration TBaseDados::PoolWait() const
+{
+    std::lock_guard guard(FLock);
+    return FPoolWait;
+}
+
+void TBaseDados::SetPoolWait(TClock::duration AValue)
+{
+    std::lock_guard guard(FLock);
+    FPoolWait = AValue;
+}
+
+TBaseDados::TClock::duration TBaseDados::StopGrace() const
+{
+    std::lock_guard guard(FLock);
+    return FStopGrace;
+}
+
+void TBaseDados::SetStopGrace(TClock::duration AValue)
+{
+    std::lock_guard guard(FLock);
+    FStopGrace = AValue;
 }
 
 size_t TBaseDados::MaxSessions() const

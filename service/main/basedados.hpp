@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/base/object.hpp"
@@ -36,6 +37,7 @@ public:
     private:
         friend class TBaseDados;
         bool FOpen = false;          // its connection, as the pool last saw it
+        bool FInUse = false;         // leased
         uint64_t FParamsVersion = 0; // the settings it was given last
     };
 
@@ -65,6 +67,22 @@ public:
     // one more.
     static constexpr std::chrono::seconds KDefaultRetryGrowth{10};
 
+    // Held across the server's Stop: once the stop grace has passed, ends the database waits of
+    // the requests still in work (EndWaits), so that Stop returns whatever the database does.
+    class TStopGrace {
+    public:
+        explicit TStopGrace(TBaseDados* AOwner);
+        ~TStopGrace();
+        TStopGrace(const TStopGrace&) = delete;
+        TStopGrace& operator=(const TStopGrace&) = delete;
+
+    private:
+        std::mutex FLock;
+        std::condition_variable FDone;
+        bool FStopped = false;
+        std::thread FThread;
+    };
+
     TBaseDados();
     ~TBaseDados() override;
     TBaseDados(const TBaseDados&) = delete;
@@ -76,12 +94,21 @@ public:
     // open fails no request: the request waits for one of them, and the pool holds at the
     // number the server accepted until RetryGrowth has passed. Only when no session is open
     // does the connect's error reach the caller (the server down, the login refused, no
-    // client library).
+    // client library). A request that gets no session within PoolWait fails: the database is
+    // busy.
     TLease Use();
+
+    // The sessions in use get their links shut down, so their waits on the server end and their
+    // requests fail; requests waiting for a session fail too.
+    void EndWaits();
 
     size_t MaxSessions() const;
     void SetMaxSessions(size_t AValue); // at least 1
     void SetRetryGrowth(TClock::duration AValue);
+    TClock::duration PoolWait() const;
+    void SetPoolWait(TClock::duration AValue);
+    TClock::duration StopGrace() const;
+    void SetStopGrace(TClock::duration AValue);
     size_t SessionCount() const;   // sessions made so far
     size_t ConnectedCount() const; // of those, how many hold an open connection (idle ones)
     size_t OpenCount() const;      // sessions with an open connection, idle or in use
@@ -118,6 +145,9 @@ private:
     size_t FGrowthLimit = KNoHold;
     TClock::time_point FRetryGrowthAt;
     TClock::duration FRetryGrowth = KDefaultRetryGrowth;
+    TClock::duration FPoolWait;
+    TClock::duration FStopGrace;
+    uint64_t FEndedWaits = 0; // EndWaits calls so far
 };
 
 // The single instance; set by the program body.
