@@ -89,6 +89,8 @@ constexpr unsigned KWriteTimeout = 60;
 // server goes on and stores the row whether or not the client still waits.
 constexpr unsigned KReadTimeout = 60;
 
+const char* const KStopping = "The server is stopping: the database is no longer waited for";
+
 // Set while this thread runs a statement that changes data.
 thread_local bool GAwaitAnswer = false;
 
@@ -96,9 +98,10 @@ thread_local bool GAwaitAnswer = false;
 
 struct TFDConnection::TLink {
     std::mutex Lock;
-    int Socket = -1;       // the socket waited on last while the link is open, for Abort
-    bool Aborted = false;  // under Lock
-    bool TimedOut = false; // a wait of the statement running gave up (its thread only)
+    int Socket = -1;                     // the socket waited on last while the link is open, for Abort
+    bool Aborted = false;                // under Lock
+    bool TimedOut = false;               // a wait of the statement running gave up (its thread only)
+    unsigned ReadTimeout = KReadTimeout; // seconds
     int ChangeTimeout = static_cast<int>(std::chrono::milliseconds(data_limits::KChangeTimeout).count());
 
     void Forget() noexcept
@@ -255,7 +258,7 @@ void TFDConnection::SetClientLibrary(std::string AName)
 void TFDConnection::Open()
 {
     if (Aborted())
-        throw EFDDBEngineException("The server is stopping: the database is no longer waited for", CR_SERVER_LOST);
+        throw EFDDBEngineException(KStopping, CR_SERVER_LOST);
     if (FHandle)
         return;
     const std::string driver = Params.Values("DriverID");
@@ -298,6 +301,7 @@ void TFDConnection::Open()
               "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'),"
               " autocommit = 1");
     FLink->ChangeTimeout = static_cast<int>(changeTimeout * 1000);
+    FLink->ReadTimeout = readTimeout;
     bool connected;
     {
         TOnLink on(FLink.get());
@@ -318,7 +322,7 @@ void TFDConnection::Open()
     FHandle = m;
     if (Aborted()) {
         Close();
-        throw EFDDBEngineException("The server is stopping: the database is no longer waited for", CR_SERVER_LOST);
+        throw EFDDBEngineException(KStopping, CR_SERVER_LOST);
     }
     ProbeQuietLink(c.get_socket(m));
 }
@@ -402,6 +406,11 @@ void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFD
                                 failure.Code, TCause::TimedOut, session);
         throw EFDAnswerLost(std::move(failure.Message), failure.Code, TCause::Dropped, session);
     }
+    if (aborted)
+        throw EFDDBEngineException(KStopping, failure.Code);
+    if (timedOut)
+        throw EFDDBEngineException("No answer from the database within " + std::to_string(FLink->ReadTimeout) + " s",
+                                   failure.Code);
     throw EFDDBEngineException(std::move(failure.Message), failure.Code);
 }
 
