@@ -170,9 +170,9 @@ int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 }
 
 // A database host that vanishes (power cut, pulled cable) leaves no one to close the link, and
-// a statement that changes data waits for its answer without limit: it would wait for ever,
-// holding its request and the program's Stop. Probing the quiet link, and giving up on data
-// the host never acknowledges, finds such a host gone within about a minute. A local socket
+// a statement that changes data waits minutes for its answer, holding its request. Probing the
+// quiet link, and giving up on data the host never acknowledges, finds such a host gone within
+// about a minute. A local socket
 // has no such options; the calls then fail harmlessly.
 void ProbeQuietLink(my_socket AHandle) noexcept
 {
