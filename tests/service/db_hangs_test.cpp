@@ -23,6 +23,7 @@
 #include <QPushButton>
 
 #include "running_program.hpp"
+#include "platform/data/fd_connection.hpp"
 #include "service/main/basedados.hpp"
 #include "service/main/view.hpp"
 #include "service_support.hpp"
@@ -212,6 +213,7 @@ protected:
     void TearDown() override
     {
         Resume();
+        FLocker.reset();
         RunningProgram::TearDown();
         service::BaseDados = FSavedForm;
         FForm.reset();
@@ -242,16 +244,16 @@ protected:
     // Another client holds the products table locked until Unlock.
     void LockTable()
     {
-        const std::string command = "mariadb --no-defaults --protocol=socket --socket='" + FDbDir +
-                                    "/mysqld.sock' -uroot -e 'lock tables base_produtos.cad_produtos write;"
-                                    " select sleep(3600)' >/dev/null 2>&1 &";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-        ASSERT_TRUE(WaitFor([&] { return Count("state = 'User sleep'") == 1; }, 20s));
+        ASSERT_TRUE(
+            FDb->Sql("create user if not exists 'locker'@'127.0.0.1';"
+                     " grant select, lock tables on base_produtos.* to 'locker'@'127.0.0.1'"));
+        FLocker = std::make_unique<platform::TFDConnection>();
+        FLocker->Params.Add("Server=127.0.0.1");
+        FLocker->Params.Add("Port=" + std::to_string(FDb->Port()));
+        FLocker->Params.Add("User_Name=locker");
+        FLocker->Execute("lock tables base_produtos.cad_produtos write", {});
     }
-    void Unlock()
-    {
-        ASSERT_TRUE(FDb->Sql("kill connection " + FDb->Value("select id from " + KList + "state = 'User sleep'")));
-    }
+    void Unlock() { FLocker.reset(); }
     // Server sessions of the processlist matching AWhere.
     int Count(const std::string& AWhere)
     {
@@ -348,6 +350,7 @@ protected:
     std::unique_ptr<service::TBaseDados> FForm;
     service::TBaseDados* FSavedForm = nullptr;
     bool FFrozen = false;
+    std::unique_ptr<platform::TFDConnection> FLocker;
 };
 
 } // namespace
@@ -449,7 +452,8 @@ TEST_F(DatabaseHangs, StopDuringDatabaseWaitsReturnsAfterTheGrace)
 
     Unlock();
     FView->btnPower->click();
-    ASSERT_EQ(FView->btnPower->text().toStdString(), "Stop");
+    ASSERT_EQ(FView->btnPower->text().toStdString(), "Stop")
+        << (FErrors->Messages().empty() ? "" : FErrors->Messages()[0]);
     ExpectServed("78940002");
     ExpectBackToIdle(45s);
 }
