@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/base/object.hpp"
+#include "platform/data/data_limits.hpp"
 #include "platform/data/fd_connection.hpp"
 #include "platform/data/fd_query.hpp"
 
@@ -58,12 +59,9 @@ public:
 
     using TClock = std::chrono::steady_clock;
 
-    // As many as the web layer lets requests run at once (32): fewer make requests queue here
-    // for a session while the server idles.
-    static constexpr size_t KDefaultMaxSessions = 32;
-    // How long the pool holds at the number of connections the server accepted before it tries
-    // one more.
-    static constexpr std::chrono::seconds KDefaultRetryGrowth{10};
+    // The pool's limits (platform/data/data_limits.hpp gives the reasons).
+    static constexpr size_t KDefaultMaxSessions = platform::data_limits::KMaxSessions;
+    static constexpr std::chrono::seconds KDefaultRetryGrowth = platform::data_limits::KRetryGrowth;
 
     TBaseDados();
     ~TBaseDados() override;
