@@ -26,5 +26,10 @@ inline constexpr std::size_t KMaxSessions = 32;
 // programs, or a limit on the login), the pool holds at the connections it accepted this long
 // before it tries one more.
 inline constexpr std::chrono::seconds KRetryGrowth{10};
+// A session idle this long closes its connection, down to none, so that a program at rest holds
+// none of the connections the shop's other programs share (a server's max_connections). A
+// minute outlasts the pauses of a shop's usual traffic, so busy times keep their links; the next
+// request after a quiet spell connects again, a few milliseconds on the shop's machine or LAN.
+inline constexpr std::chrono::seconds KSessionIdleClose{60};
 
 } // namespace platform::data_limits

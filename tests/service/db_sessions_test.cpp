@@ -110,3 +110,41 @@ TEST_F(DatabaseSessions, LookupsAgainstAHeldTableKeepToOneLinkEach)
         << ServerLinks() << " links on the server, " << FForm->OpenCount() << " open";
     ExpectBackToIdle();
 }
+
+// After a burst the program keeps its links for the next requests; left idle, it gives every one
+// of them back, and the next request connects again as the first one did.
+TEST_F(DatabaseSessions, IdleSessionsAreClosedDownToNone)
+{
+    constexpr int KClients = 32, KEach = 5;
+    FForm->SetIdleClose(1h);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < KClients; ++i)
+        clients.emplace_back([&] {
+            TKeepAliveClient client(FPort);
+            for (int j = 0; j < KEach; ++j) {
+                auto reply = client.Ask("GET /api/descricao/78900001 HTTP/1.1\r\nHost: shop\r\n\r\n");
+                if (reply && reply->Status == 200 && reply->Body == "Cafe Moido")
+                    ++answered;
+            }
+        });
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(answered.load(), KClients * KEach);
+    const size_t sessions = FForm->SessionCount();
+    EXPECT_GT(FForm->OpenCount(), 1u);
+    EXPECT_EQ(ServerLinks(), static_cast<int>(FForm->OpenCount()));
+
+    FForm->SetIdleClose(1s);
+    EXPECT_TRUE(WaitFor([&] { return FForm->OpenCount() == 0 && ServerLinks() == 0; }, 30s))
+        << FForm->OpenCount() << " open, " << ServerLinks() << " links on the server";
+
+    FForm->SetIdleClose(1h);
+    auto reply = Get("/api/descricao/78900001");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->Status, 200);
+    EXPECT_EQ(reply->Body, "Cafe Moido");
+    EXPECT_EQ(ServerLinks(), 1);
+    EXPECT_EQ(FForm->SessionCount(), sessions);
+    ExpectBackToIdle();
+}
