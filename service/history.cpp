@@ -98,9 +98,22 @@ bool THistory::Trim()
 void THistory::Add(std::string ALine)
 {
     CutToLength(ALine, KMaxLineLength);
+    std::vector<THistoryOp> dropped; // freed after the lock is let go
     std::lock_guard lock(FLock);
     FCount.fetch_add(1, std::memory_order_release);
     Enqueue(FPending, FSink, THistoryOp{false, std::move(ALine)});
+    // With nobody draining, lines that never trim would pile up: past twice the window's bound,
+    // the queued lines it would push out at once go now (a clear, if queued, is always first).
+    const size_t first = FPending.front().Clear ? 1 : 0;
+    const size_t lines = FPending.size() - first;
+    if (lines > 2 * size_t{KMaxShownLines}) {
+        const size_t drop = lines - KMaxShownLines;
+        const auto from = FPending.begin() + static_cast<std::ptrdiff_t>(first);
+        dropped.assign(std::make_move_iterator(from),
+                       std::make_move_iterator(from + static_cast<std::ptrdiff_t>(drop)));
+        FPending.erase(from, from + static_cast<std::ptrdiff_t>(drop));
+        FCount.fetch_sub(static_cast<int32_t>(drop), std::memory_order_release);
+    }
 }
 
 void THistory::Attach(IHistorySink* ASink, int32_t AInitialLines)
