@@ -46,6 +46,8 @@ struct TServerShared {
 
     std::atomic<bool> Stopping{false};
     std::atomic<int> OpenConnections{0};
+    // Of those, the ones whose reply waits for the client to take more.
+    std::atomic<int> WritingConnections{0};
     // What counts against MaxOpen: open connections and the files of their replies, less the
     // connections chosen to make room (their room is taken as soon as they are chosen).
     std::atomic<int> Occupied{0};
@@ -188,7 +190,8 @@ private:
     TWebRequestHandler::TLease FLease;
     TReplyWriter FWriter;
     TThen FThen = TThen::NextRequest;
-    bool FCountsFile = false; // the writer's own file descriptor is counted in Occupied
+    bool FCountsFile = false;    // the writer's own file descriptor is counted in Occupied
+    bool FCountsWriting = false; // loop thread: counted in WritingConnections
 };
 
 } // namespace platform::http

@@ -73,6 +73,11 @@ int THTTPWebBrokerBridge::IdleConnectionCount() const
     return static_cast<int>(idle);
 }
 
+int THTTPWebBrokerBridge::WritingConnectionCount() const
+{
+    return FImpl->Shared.WritingConnections.load();
+}
+
 int THTTPWebBrokerBridge::ConnectionCap() const
 {
     return FImpl->Shared.MaxOpen;

@@ -97,6 +97,9 @@ public:
     // Of those, the ones that wait idle between requests or silent since they were accepted
     // (the ones that may be closed to make room at the cap).
     int IdleConnectionCount() const;
+    // Of those, the ones whose reply waits for the client to take more (up to the write stall
+    // limit, limits::KWriteStallTimeout).
+    int WritingConnectionCount() const;
     // The open-connection cap of the running server (see MaxConnections).
     int ConnectionCap() const;
 

@@ -809,14 +809,14 @@ TEST_F(HttpServer, AtTheCapTheConnectionIdleLongestMakesRoom)
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
     // Idle since: a (accepted, silent) before b (between two requests) before c (silent).
+    // Each waits idle on the server before the next one comes.
     TRawClient a("127.0.0.1", Port);
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s));
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == 1; }, 5s));
     TRawClient b("127.0.0.1", Port);
     ASSERT_EQ(Ask(b), "fine");
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == 2; }, 5s));
     TRawClient c("127.0.0.1", Port);
-    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 3; }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return Server->IdleConnectionCount() == 3; }, 5s));
 
     TRawClient d("127.0.0.1", Port);
     EXPECT_EQ(Ask(d), "fine");
@@ -1001,8 +1001,11 @@ TEST_F(HttpServer, StopClosesConnectionsAndEndsTheServersThreads)
         Server->SetActive(false);
         stopped = true;
     });
-    // The request in work delays the stop.
-    std::this_thread::sleep_for(300ms);
+    // The stop closes the others at once; the request in work delays it.
+    for (auto& k : kept)
+        EXPECT_TRUE(k->WaitClosed(5s));
+    EXPECT_TRUE(partial.WaitClosed(5s));
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 1; }, 5s)) << Server->ConnectionCount();
     EXPECT_FALSE(stopped.load());
     gate.Open();
     // Well before the idle and request timeouts (30 s) of the others.
@@ -1011,14 +1014,11 @@ TEST_F(HttpServer, StopClosesConnectionsAndEndsTheServersThreads)
     EXPECT_FALSE(Server->Active());
     EXPECT_EQ(Server->ConnectionCount(), 0);
     EXPECT_EQ(ThreadCount(), idle);
-    for (auto& k : kept)
-        EXPECT_TRUE(k->WaitClosed(2s));
     // The request in work still got its reply; the half request got none.
     auto r = busy.ReadReply(5s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Body, "fine");
-    EXPECT_TRUE(partial.WaitClosed(2s));
-    EXPECT_FALSE(partial.ReadReply(1s));
+    EXPECT_EQ(partial.Pending(), "");
     EXPECT_EQ(CurlSync({Url()}).ExitCode, 7);
 
     // And it starts again on the same object.
@@ -1039,7 +1039,8 @@ TEST_F(HttpServer, StopDoesNotWaitForAClientThatStoppedReading)
     TRawClient stalled("127.0.0.1", Port);
     ASSERT_TRUE(stalled.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_TRUE(WaitFor([&] { return replies.load() == 1; }, 5s));
-    std::this_thread::sleep_for(200ms); // its thread now waits for the client to take more
+    // The reply now waits for the client to take more.
+    ASSERT_TRUE(WaitFor([&] { return Server->WritingConnectionCount() == 1; }, 5s));
     // Well before the write stall limit (30 s).
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
@@ -1049,6 +1050,7 @@ TEST_F(HttpServer, StopDoesNotWaitForAClientThatStoppedReading)
     EXPECT_TRUE(WaitFor([&] { return stopped.load(); }, 10s));
     stopper.join();
     EXPECT_EQ(Server->ConnectionCount(), 0);
+    EXPECT_EQ(Server->WritingConnectionCount(), 0);
     EXPECT_EQ(ThreadCount(), idle);
 }
 
