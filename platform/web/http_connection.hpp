@@ -28,17 +28,13 @@
 #include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_limits.hpp"
 #include "platform/web/http_reply_writer.hpp"
+#include "platform/web/http_server_settings.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform::http {
 
 // What the connections of one server share. Settings are fixed while the server is active.
-struct TServerShared {
-    bool KeepAlive = false;
-    std::chrono::milliseconds IdleTimeout{limits::KIdleTimeout};
-    std::chrono::milliseconds RequestTimeout{limits::KRequestTimeout};
-    std::chrono::milliseconds WriteStallTimeout{limits::KWriteStallTimeout};
-    bool TLSIOHandler = false;
+struct TServerShared : TServerSettings {
     TParseAuthenticationEvent OnParseAuthentication;
     TQuerySSLPortEvent OnQuerySSLPort;
     // Open connections allowed (descriptors of replies still being sent from files count too).

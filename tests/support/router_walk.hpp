@@ -75,17 +75,35 @@ inline TWalkResult Walk(const relay::TRelayRouterTree& ATree, const std::string&
     return {found, x.Status(), x.Content()};
 }
 
-// One request of a table and what it must do. With Raw, Target is the raw path exactly as the
-// tree gets it (nothing cut at "?"). Unset or null expectations are not checked.
+// One request of a table and what it must do: whether a route answered, the status, the content
+// and the log (unset: not checked).
 struct TRouteRow {
-    const char* Method = "GET";
-    const char* Target = "/";
+    TRouteRow(const char* AMethod, const char* ATarget, bool AFound, int AStatus, const char* AContent,
+              const char* ALog)
+        : Method(AMethod), Target(ATarget), Found(AFound), Status(AStatus), Content(AContent), Log(ALog)
+    {
+    }
+    TRouteRow(const char* AMethod, const char* ATarget, int AStatus, const char* ALog)
+        : Method(AMethod), Target(ATarget), Status(AStatus), Log(ALog)
+    {
+    }
+
+    const char* Method;
+    const char* Target; // with Raw, the raw path exactly as the tree gets it (nothing cut at "?")
     std::optional<bool> Found;
-    int Status = 200;
+    int Status;
     const char* Content = nullptr;
     const char* Log = nullptr;
     bool Raw = false;
 };
+
+// A GET whose raw path is ARawPath exactly.
+inline TRouteRow RawPath(const char* ARawPath, int AStatus, const char* ALog)
+{
+    TRouteRow row("GET", ARawPath, AStatus, ALog);
+    row.Raw = true;
+    return row;
+}
 
 // Walks ATree with each row's request, ALog emptied first, and checks what the row expects.
 inline void ExpectRows(const relay::TRelayRouterTree& ATree, TLog& ALog, const std::vector<TRouteRow>& ARows)
@@ -97,13 +115,16 @@ inline void ExpectRows(const relay::TRelayRouterTree& ATree, TLog& ALog, const s
         if (r.Raw)
             x.WebRequest.SetRawPathInfo(r.Target);
         const TWalkResult res = Walk(ATree, r.Method, "", &x);
-        if (r.Found)
+        if (r.Found) {
             EXPECT_EQ(res.Found, *r.Found);
+        }
         EXPECT_EQ(res.Status, r.Status);
-        if (r.Content)
+        if (r.Content) {
             EXPECT_EQ(res.Content, r.Content);
-        if (r.Log)
+        }
+        if (r.Log) {
             EXPECT_EQ(Join(ALog), r.Log);
+        }
     }
 }
 
