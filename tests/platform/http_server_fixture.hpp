@@ -104,6 +104,38 @@ protected:
         Server->SetActive(true);
     }
     void Start() { StartOn("127.0.0.1"); }
+    // Every request is answered "done"; one for "/block" first waits on AGate. The handlers run
+    // without the handler lock (they block).
+    void AnswerDoneBlockingOn(TGate& AGate)
+    {
+        HandlerUnlocked = true;
+        Handler = [&AGate](TWebRequest& r, TWebResponse& res) {
+            if (r.PathInfo() == "/block")
+                AGate.Wait();
+            res.SetContent("done");
+        };
+    }
+    // Adds ACount connections to AOut, each with a request for "/block" in work, once all of them
+    // wait on AGate.
+    void BlockRequests(int ACount, TGate& AGate, std::vector<std::unique_ptr<TRawClient>>& AOut)
+    {
+        for (int i = 0; i < ACount; ++i) {
+            AOut.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
+            ASSERT_TRUE(AOut.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
+        }
+        ASSERT_TRUE(AGate.WaitForWaiting(ACount));
+    }
+    // Opens AGate: each of AClients gets its "done".
+    static void ExpectReleased(TGate& AGate, std::vector<std::unique_ptr<TRawClient>>& AClients)
+    {
+        AGate.Open();
+        for (auto& c : AClients) {
+            auto r = c->ReadReply(10s);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->Status, 200);
+            EXPECT_EQ(r->Body, "done");
+        }
+    }
     std::string Url(const std::string& APath = "/") const { return LoopbackUrl(Port, APath); }
 
     int Port = 0;

@@ -104,14 +104,9 @@ TEST_F(HttpServer, ConcurrentPipelinedRequestsAreAnsweredInOrderWhileOthersAreSe
 // in work) go the same way when pipelined by the tens of thousands.
 TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
 {
-    HandlerUnlocked = true;
     constexpr int KRequests = 40000;
     TGate gate(std::chrono::seconds(180));
-    Handler = [&](TWebRequest& r, TWebResponse& res) {
-        if (r.PathInfo() == "/block")
-            gate.Wait();
-        res.SetContent("done");
-    };
+    AnswerDoneBlockingOn(gate);
     Server->SetIOThreads(2);
     Start();
     auto expectStatus = [](int AStatus) {
@@ -125,21 +120,12 @@ TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
         EXPECT_EQ(Ask(c), "done");
     }
     std::vector<std::unique_ptr<TRawClient>> blocked;
-    for (int i = 0; i < 32; ++i) {
-        blocked.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
-        ASSERT_TRUE(blocked.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
-    }
-    ASSERT_TRUE(gate.WaitForWaiting(32));
+    ASSERT_NO_FATAL_FAILURE(BlockRequests(32, gate, blocked));
     {
         TRawClient c("127.0.0.1", Port);
         std::thread writer([&] { c.Send(PipelinedRequests("/", KRequests)); });
         EXPECT_EQ(ReadPipelinedReplies(c, KRequests, expectStatus(500)), KRequests);
         writer.join();
     }
-    gate.Open();
-    for (auto& b : blocked) {
-        auto r = b->ReadReply(10s);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->Body, "done");
-    }
+    ExpectReleased(gate, blocked);
 }

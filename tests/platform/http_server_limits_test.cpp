@@ -6,32 +6,17 @@ using namespace http_server_test;
 
 TEST_F(HttpServer, The33rdRequestInWorkIsRefused)
 {
-    HandlerUnlocked = true;
     TGate gate;
-    Handler = [&](TWebRequest& r, TWebResponse& res) {
-        if (r.PathInfo() == "/block")
-            gate.Wait();
-        res.SetContent("done");
-    };
+    AnswerDoneBlockingOn(gate);
     Start();
     ASSERT_EQ(WebRequestHandler().MaxConnections(), 32);
     std::vector<std::unique_ptr<TRawClient>> clients;
-    for (int i = 0; i < 32; ++i) {
-        clients.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
-        ASSERT_TRUE(clients.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
-    }
-    ASSERT_TRUE(gate.WaitForWaiting(32));
+    ASSERT_NO_FATAL_FAILURE(BlockRequests(32, gate, clients));
     auto c = CurlSync({Url("/other")});
     EXPECT_EQ(c.Reply.Status, 500);
     EXPECT_EQ(c.Reply.Body, "Maximum number of concurrent connections exceeded.  Please try again later");
     EXPECT_EQ(c.Reply.HeaderOr("Content-Type"), "text/html; charset=utf-8");
-    gate.Open();
-    for (auto& client : clients) {
-        auto r = client->ReadReply(10s);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->Status, 200);
-        EXPECT_EQ(r->Body, "done");
-    }
+    ExpectReleased(gate, clients);
     EXPECT_EQ(CurlSync({Url("/other")}).Reply.Body, "done");
     EXPECT_LE(WebRequestHandler().InactiveCount(), 32);
 }
@@ -157,22 +142,13 @@ TEST_F(HttpServer, FloodOfSilentConnectionsAtTheCapAddsNoThreadsAndClientsAreSer
 TEST_F(HttpServer, ConcurrentBlockedHandlersOnEveryIOThreadLeaveTheOthersMoving)
 {
     // Handlers block on every I/O thread; the other requests of those I/O threads go through.
-    HandlerUnlocked = true;
     TGate gate;
     std::atomic<int> answered{0};
-    Handler = [&](TWebRequest& r, TWebResponse& res) {
-        if (r.PathInfo() == "/block")
-            gate.Wait();
-        res.SetContent("done");
-    };
+    AnswerDoneBlockingOn(gate);
     Server->SetIOThreads(4);
     Start();
     std::vector<std::unique_ptr<TRawClient>> blocked;
-    for (int i = 0; i < 12; ++i) {
-        blocked.push_back(std::make_unique<TRawClient>("127.0.0.1", Port));
-        ASSERT_TRUE(blocked.back()->Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
-    }
-    ASSERT_TRUE(gate.WaitForWaiting(12));
+    ASSERT_NO_FATAL_FAILURE(BlockRequests(12, gate, blocked));
     std::vector<std::thread> clients;
     for (int t = 0; t < 4; ++t)
         clients.emplace_back([&] {
@@ -185,12 +161,7 @@ TEST_F(HttpServer, ConcurrentBlockedHandlersOnEveryIOThreadLeaveTheOthersMoving)
     for (auto& c : clients)
         c.join();
     EXPECT_EQ(answered.load(), 100);
-    gate.Open();
-    for (auto& b : blocked) {
-        auto r = b->ReadReply(10s);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->Body, "done");
-    }
+    ExpectReleased(gate, blocked);
     // The threads of the handlers that blocked end once they have answered.
     Server->SetActive(false);
     EXPECT_EQ(Server->ConnectionCount(), 0);
