@@ -1,10 +1,15 @@
 #pragma once
-// Limits on what a request's body may make the program build, past the HTTP server's own
-// (platform/web/http_limits.hpp): its JSON tree and its multipart form. Bodies come from the
-// network and are not believed. README.md "## Limits" lists them with what a client gets.
+// Limits of the web-request layer, past the HTTP server's own (platform/web/http_limits.hpp):
+// requests in work at once, and what a request's body may make the program build (its JSON
+// tree, its multipart form). Bodies come from the network and are not believed. README.md
+// "## Limits" lists them with what a client gets.
 #include <cstddef>
 
 namespace platform::limits {
+
+// Requests in work at once (web modules in use). Each holds its module, and what its route
+// holds, until it is answered: one more is refused with 500 rather than queued without bound.
+inline constexpr int KMaxRequestsInWork = 32;
 
 // Deepest nesting of arrays and objects a parsed JSON text may have. The parser, the tree's
 // destructor and the writer all recurse per level: the bound keeps them far from the stack's
