@@ -124,10 +124,12 @@ TBaseDados::TLease TBaseDados::Use()
         if (TSession* s = TakeIdle(true))
             return TLease(*this, *s);
         if (!MayConnect()) {
+            ++FWaiting;
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
                 FFree.wait_until(guard, FRetryGrowthAt);
             else
                 FFree.wait(guard);
+            --FWaiting;
             continue;
         }
 
@@ -248,6 +250,12 @@ size_t TBaseDados::OpenCount() const
 {
     std::lock_guard guard(FLock);
     return FOpenCount;
+}
+
+size_t TBaseDados::WaitingCount() const
+{
+    std::lock_guard guard(FLock);
+    return FWaiting;
 }
 
 platform::TFDStrings TBaseDados::Params() const
