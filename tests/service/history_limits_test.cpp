@@ -165,10 +165,7 @@ TEST_F(HistoryAtTheWindow, HugeNameDoesNotHoldTheWindow)
     FIdleFds = Settled(FdCount);
     const std::string name(8000000, 'n');
     const std::string body = R"({"ean":"78900030","nome":")" + name + R"(","ncm":"1","cest":"","um":"UN"})";
-    auto reply = RawExchange(FPort,
-                             "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
-                             "Connection: close\r\nContent-Length: " +
-                                 std::to_string(body.size()) + "\r\n\r\n" + body);
+    auto reply = Post(body);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->Status, 200);
     EXPECT_EQ(reply->Body, "");

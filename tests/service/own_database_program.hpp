@@ -42,7 +42,7 @@ protected:
     // Server options of the test's database.
     virtual std::string ServerOptions() { return {}; }
 
-    std::string DbDir() const { return "/tmp/mvdb-sessions-" + std::to_string(::getpid()); }
+    std::string DbDir() const { return "/tmp/mvdb-" + std::to_string(::getpid()); }
 
     // Connections of the program's login that the server holds now.
     int ServerLinks()
@@ -63,6 +63,14 @@ protected:
     std::optional<THttpReply> Get(const std::string& APath)
     {
         return RawExchange(FPort, "GET " + APath + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
+    }
+
+    std::optional<THttpReply> Post(const std::string& ABody)
+    {
+        return RawExchange(FPort,
+                           "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
+                           "Connection: close\r\nContent-Length: " +
+                               std::to_string(ABody.size()) + "\r\n\r\n" + ABody);
     }
 
     std::unique_ptr<testsupport::TOwnMariaDb> FDb;
