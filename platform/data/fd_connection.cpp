@@ -82,12 +82,11 @@ bool IsConnectionLost(unsigned ACode) noexcept
     }
 }
 
-constexpr unsigned KConnectTimeout = 10; // seconds
-constexpr unsigned KWriteTimeout = 60;
-// A statement that returns rows gives up after this long without an answer (the "ReadTimeout"
-// parameter changes it). One that changes data waits longer (data_limits::KChangeTimeout): the
-// server goes on and stores the row whether or not the client still waits.
-constexpr unsigned KReadTimeout = 60;
+// The client library takes its timeouts in whole seconds.
+unsigned Seconds(std::chrono::seconds AValue) noexcept
+{
+    return static_cast<unsigned>(AValue.count());
+}
 
 const char* const KStopping = "The server is stopping: the database is no longer waited for";
 
@@ -98,10 +97,9 @@ thread_local bool GAwaitAnswer = false;
 
 struct TFDConnection::TLink {
     std::mutex Lock;
-    int Socket = -1;                     // the socket waited on last while the link is open, for Abort
-    bool Aborted = false;                // under Lock
-    bool TimedOut = false;               // a wait of the statement running gave up (its thread only)
-    unsigned ReadTimeout = KReadTimeout; // seconds
+    int Socket = -1;       // the socket waited on last while the link is open, for Abort
+    bool Aborted = false;  // under Lock
+    bool TimedOut = false; // a wait of the statement running gave up (its thread only)
     int ChangeTimeout = static_cast<int>(std::chrono::milliseconds(data_limits::KChangeTimeout).count());
 
     void Forget() noexcept
@@ -267,7 +265,7 @@ void TFDConnection::Open()
     const std::string portText = Params.Values("Port");
     const unsigned port = portText.empty() ? 0 : ParseUnsigned(portText, 65535, "port");
     const std::string readTimeoutText = Params.Values("ReadTimeout");
-    unsigned readTimeout = readTimeoutText.empty() ? KReadTimeout
+    unsigned readTimeout = readTimeoutText.empty() ? Seconds(data_limits::KReadTimeout)
                                                    : ParseUnsigned(readTimeoutText, 86400, "read timeout");
     const std::string changeTimeoutText = Params.Values("ChangeTimeout");
     const unsigned changeTimeout = changeTimeoutText.empty()
@@ -285,7 +283,8 @@ void TFDConnection::Open()
     MYSQL* m = c.init(nullptr);
     if (!m)
         throw Exception("The MySQL client library could not allocate a connection");
-    unsigned connectTimeout = KConnectTimeout, writeTimeout = KWriteTimeout, noLocalFiles = 0;
+    unsigned connectTimeout = Seconds(data_limits::KConnectTimeout), writeTimeout = Seconds(data_limits::KWriteTimeout),
+             noLocalFiles = 0;
     c.options(m, MYSQL_SET_CHARSET_NAME, charset.c_str());
     c.options(m, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
     c.options(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
@@ -301,7 +300,6 @@ void TFDConnection::Open()
               "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'),"
               " autocommit = 1");
     FLink->ChangeTimeout = static_cast<int>(changeTimeout * 1000);
-    FLink->ReadTimeout = readTimeout;
     bool connected;
     {
         TOnLink on(FLink.get());
@@ -320,11 +318,20 @@ void TFDConnection::Open()
         FLink->Socket = c.get_socket(m);
     }
     FHandle = m;
+    FThreadId = c.thread_id(m);
+    FReadTimeout = std::chrono::seconds(readTimeout);
+    FServer = server + ":" + std::to_string(port) + ":" + user;
     if (Aborted()) {
         Close();
         throw EFDDBEngineException(KStopping, CR_SERVER_LOST);
     }
     ProbeQuietLink(c.get_socket(m));
+    if (FAbandoned && FAbandonedOn == FServer) {
+        // The server may still be at work on the link given up on, holding one of its
+        // connections: end it. Gone already, it is refused with "Unknown thread id".
+        c.kill(m, FAbandoned);
+        FAbandoned = 0;
+    }
 }
 
 void TFDConnection::DropStatements() noexcept
@@ -375,18 +382,29 @@ void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFD
 {
     Open();
     TOnLink on(FLink.get());
+    const auto started = std::chrono::steady_clock::now();
     TFailure failure;
     if (TryExecute(AStatement, AValues, AResult, failure))
         return;
-    const uint64_t session = TMySQLClient::Get().thread_id(FHandle);
-    // A wait that gave up or was ended has used up the request's time: not run again.
-    const bool timedOut = FLink->TimedOut, aborted = Aborted();
+    const uint64_t session = FThreadId;
+    // The client library reports a wait for the answer that ran out as a lost link. The
+    // statement's time is then used up, and the server may still be at work on it (a held
+    // table, a paused server): it is not run again, and the server's end of the link is ended
+    // when the connection is next opened. The same for a wait ended by Abort.
+    const bool aborted = Aborted();
+    const bool timedOut = FLink->TimedOut ||
+                          (IsConnectionLost(failure.Code) && (failure.Reads || failure.Step == TStep::Prepare) &&
+                           FReadTimeout.count() > 0 && std::chrono::steady_clock::now() - started >= FReadTimeout);
     const bool lost = IsConnectionLost(failure.Code) || timedOut || aborted;
     if (lost) {
+        if (timedOut || aborted) {
+            FAbandoned = FThreadId;
+            FAbandonedOn = FServer;
+        }
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
-        if (ResourceOptions.AutoReconnect && !timedOut && !aborted &&
+        if (!timedOut && !aborted && ResourceOptions.AutoReconnect &&
             (failure.Step == TStep::Prepare || failure.Reads)) {
             Open();
             if (TryExecute(AStatement, AValues, AResult, failure))
@@ -401,16 +419,16 @@ void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFD
             throw EFDAnswerLost("The server stopped before the database answered; the row may have been stored",
                                 failure.Code, TCause::Stopped, session);
         if (timedOut)
-            throw EFDAnswerLost("No answer from the database within " + std::to_string(FLink->ChangeTimeout / 1000) +
-                                    " s; the row may have been stored",
+            throw EFDAnswerLost("No answer from the database server within " +
+                                    std::to_string(FLink->ChangeTimeout / 1000) + " s; the row may have been stored",
                                 failure.Code, TCause::TimedOut, session);
         throw EFDAnswerLost(std::move(failure.Message), failure.Code, TCause::Dropped, session);
     }
     if (aborted)
         throw EFDDBEngineException(KStopping, failure.Code);
     if (timedOut)
-        throw EFDDBEngineException("No answer from the database within " + std::to_string(FLink->ReadTimeout) + " s",
-                                   failure.Code);
+        throw EFDDBEngineException(
+            "No answer from the database server within " + std::to_string(FReadTimeout.count()) + " s", failure.Code);
     throw EFDDBEngineException(std::move(failure.Message), failure.Code);
 }
 

@@ -371,8 +371,9 @@ TEST_F(DatabaseHangs, FrozenDatabaseEveryRequestAnsweredWithinItsLimit)
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(first->Body, "");
     ExpectFailed(outcomes, "1");
-    EXPECT_NE(History().find("Erro cadastrando produto! | Produto 78920002 | No answer from the database within 2 s"),
-              std::string::npos)
+    EXPECT_NE(
+        History().find("Erro cadastrando produto! | Produto 78920002 | No answer from the database server within 2 s"),
+        std::string::npos)
         << History();
     EXPECT_NE(History().find("The database is busy"), std::string::npos) << History();
     // The places are free again: pictures are served while the database still hangs.
@@ -389,7 +390,8 @@ TEST_F(DatabaseHangs, LockedTableEveryRequestAnsweredWithinItsLimit)
     LockTable();
     const auto outcomes = Crowd("2", 30s);
     ExpectFailed(outcomes, "2");
-    EXPECT_EQ(HistoryCount("No answer from the database within 4 s; the row may have been stored"), 8u) << History();
+    EXPECT_EQ(HistoryCount("No answer from the database server within 4 s; the row may have been stored"), 8u)
+        << History();
     EXPECT_TRUE(Answers());
     Unlock();
     ExpectServed("78930002");
@@ -409,9 +411,10 @@ TEST_F(DatabaseHangs, InsertPastItsLimitSaysTheRowMayBeStored)
     EXPECT_EQ(reply->Body, "");
     EXPECT_TRUE(ProcessEventsUntil([&] { return History().find("Produto 78960001") != std::string::npos; }))
         << History();
-    EXPECT_NE(History().find("Erro cadastrando produto! | Produto 78960001 | No answer from the database within 4 s;"
-                             " the row may have been stored"),
-              std::string::npos)
+    EXPECT_NE(
+        History().find("Erro cadastrando produto! | Produto 78960001 | No answer from the database server within 4 s;"
+                       " the row may have been stored"),
+        std::string::npos)
         << History();
     EXPECT_TRUE(WaitFor([&] { return Rows("78960001") == "1"; }, 20s));
     ASSERT_TRUE(FDb->Sql("drop trigger base_produtos.slow_insert"));
