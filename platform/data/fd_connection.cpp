@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -11,7 +10,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
+#include "platform/base/coroutine.hpp"
 #include "platform/data/mysql_client.hpp"
 
 #include <errmsg.h>
@@ -100,23 +101,17 @@ public:
 
 // The client library's wait for its socket (MARIADB_OPT_IO_WAIT): ATimeout in milliseconds, or
 // negative for none; the answer to a statement that changes data is waited for without limit.
+// On an I/O thread's coroutine the wait suspends it, and other requests' statements run on this
+// thread meanwhile: the flag is this statement's only until then, and its own again after.
 int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 {
-    using TClock = std::chrono::steady_clock;
     const int timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
-    const TClock::time_point until = TClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
-    pollfd wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
-    for (;;) {
-        int left = -1;
-        if (timeout >= 0)
-            left = static_cast<int>(
-                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(until - TClock::now()).count()));
-        const int rc = ::poll(&wait, 1, left);
-        if (rc == 0)
-            errno = ETIMEDOUT; // the library's message names it
-        if (rc >= 0 || errno != EINTR)
-            return rc;
-    }
+    const bool awaitAnswer = std::exchange(GAwaitAnswer, false);
+    const int rc = AwaitHandle(AHandle, AIsRead != 0, timeout);
+    const int error = errno;
+    GAwaitAnswer = awaitAnswer;
+    errno = error;
+    return rc;
 }
 
 // A database host that vanishes (power cut, pulled cable) leaves no one to close the link, and

@@ -35,43 +35,110 @@ namespace {
 // once the handler it runs returns.
 thread_local bool GLeaveLoop = false;
 
+std::atomic<uint64_t> GThreadsCreated{0};
+std::atomic<int> GThreadsAlive{0};
+
+enum : int { KWait, KRunLoop, KNotNeeded, KEnd };
+
 } // namespace
+
+uint64_t TEventLoop::ThreadsCreated()
+{
+    return GThreadsCreated.load();
+}
+
+int TEventLoop::ThreadsAlive()
+{
+    return GThreadsAlive.load();
+}
 
 void TEventLoop::StartThread()
 {
     FWork.emplace(FContext.get_executor());
-    TRunner* runner = AddRunner();
-    runner->Go->store(1);
-    runner->Go->notify_one();
+    {
+        std::lock_guard lock(FRunnersLock);
+        FStopping = false;
+    }
+    TRunner* runner = TakeRunner();
+    runner->Go.store(KRunLoop);
+    runner->Go.notify_one();
 }
 
-TEventLoop::TRunner* TEventLoop::AddRunner()
+TEventLoop::TRunner* TEventLoop::TakeRunner()
 {
-    auto go = std::make_shared<std::atomic<int>>(0);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, go, done] {
-        BlockSigPipe();
-        go->wait(0);
-        GLeaveLoop = false;
-        // One handler at a time, so that a thread whose route code blocked leaves as soon as
-        // that handler returns.
-        if (go->load() == 1)
-            while (!GLeaveLoop && FContext.run_one() != 0) {
-            }
-        done->store(true);
-    });
     std::lock_guard lock(FRunnersLock);
-    // Threads that gave the loop away and have ended since.
+    // Threads that ended since (more were parked than kept).
     for (auto it = FRunners.begin(); it != FRunners.end();) {
-        if (it->Done->load()) {
+        if (it->Ended) {
             it->Thread.join();
             it = FRunners.erase(it);
         } else {
             ++it;
         }
     }
-    FRunners.push_back({std::move(thread), go, done});
-    return &FRunners.back();
+    if (!FParked.empty()) {
+        TRunner* runner = FParked.back();
+        FParked.pop_back();
+        return runner;
+    }
+    TRunner& runner = FRunners.emplace_back();
+    try {
+        runner.Thread = std::thread([this, &runner] { RunnerMain(runner); });
+    } catch (...) {
+        FRunners.pop_back();
+        throw;
+    }
+    GThreadsCreated.fetch_add(1);
+    return &runner;
+}
+
+void TEventLoop::RunnerMain(TRunner& ARunner)
+{
+    BlockSigPipe();
+    GThreadsAlive.fetch_add(1);
+    for (;;) {
+        ARunner.Go.wait(KWait);
+        const int go = ARunner.Go.exchange(KWait);
+        if (go == KEnd)
+            break;
+        if (go == KRunLoop) {
+            GLeaveLoop = false;
+            // One handler at a time, so that a thread whose route code blocked leaves as soon
+            // as that handler returns.
+            while (!GLeaveLoop && FContext.run_one() != 0) {
+            }
+        }
+        // The loop went to another thread (or stops): parked for the next hand-off, when there
+        // is room.
+        std::lock_guard lock(FRunnersLock);
+        if (FStopping || FParked.size() >= static_cast<size_t>(limits::KSpareLoopThreads)) {
+            ARunner.Ended = true;
+            break;
+        }
+        FParked.push_back(&ARunner);
+    }
+    GThreadsAlive.fetch_sub(1);
+}
+
+void TEventLoop::ReleaseSpareThreads()
+{
+    std::list<TRunner> spare;
+    {
+        std::lock_guard lock(FRunnersLock);
+        for (TRunner* r : FParked) {
+            r->Go.store(KEnd);
+            r->Go.notify_one();
+        }
+        FParked.clear();
+        for (auto it = FRunners.begin(); it != FRunners.end();) {
+            auto next = std::next(it);
+            if (it->Ended || it->Go.load() == KEnd)
+                spare.splice(spare.end(), FRunners, it);
+            it = next;
+        }
+    }
+    for (auto& r : spare)
+        r.Thread.join();
 }
 
 void TEventLoop::StopThread()
@@ -81,16 +148,19 @@ void TEventLoop::StopThread()
         std::lock_guard lock(FRunnersLock);
         if (FRunners.empty())
             return;
+        FStopping = true;
+        for (TRunner* r : FParked) {
+            r->Go.store(KEnd);
+            r->Go.notify_one();
+        }
+        FParked.clear();
         runners.swap(FRunners);
     }
     FWork.reset();
     FContext.stop();
-    for (auto& r : runners) {
-        int waiting = 0;
-        if (r.Go->compare_exchange_strong(waiting, 2))
-            r.Go->notify_one();
+    // A thread still in route code ends once that returns: it finds the loop stopped.
+    for (auto& r : runners)
         r.Thread.join();
-    }
 }
 
 void TEventLoop::Run()
@@ -113,7 +183,7 @@ void TEventLoop::RunAndWait(const std::function<void()>& AWork)
     done.get_future().get();
 }
 
-uint64_t TEventLoop::BeginChain()
+uint64_t TEventLoop::BeginRun()
 {
     const uint64_t token = (++FChains << 1) | 1;
     FChainSince.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
@@ -123,10 +193,15 @@ uint64_t TEventLoop::BeginChain()
     return token;
 }
 
-bool TEventLoop::EndChain(uint64_t AToken)
+bool TEventLoop::PauseRun(uint64_t AToken)
 {
     uint64_t expected = AToken;
-    if (FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel))
+    return FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel);
+}
+
+bool TEventLoop::EndRun(uint64_t AToken)
+{
+    if (PauseRun(AToken))
         return true;
     GLeaveLoop = true;
     return false;
@@ -140,18 +215,18 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     const TClock::time_point since{TClock::duration(FChainSince.load(std::memory_order_relaxed))};
     if (ANow - since < AAfter)
         return state >> 1;
-    // The thread for the loop first: when none can be made, the chain keeps the loop for now.
+    // The thread for the loop first: when none can be had, the run keeps the loop for now.
     TRunner* runner = nullptr;
     try {
-        runner = AddRunner();
+        runner = TakeRunner();
     } catch (const std::system_error&) {
         return state >> 1;
     }
-    // The chain's thread keeps its request; the new one runs the loop from here, unless the
-    // chain ended meanwhile.
+    // The blocked thread keeps its request; the other one runs the loop from here, unless the
+    // run ended meanwhile.
     const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
-    runner->Go->store(blocked ? 1 : 2);
-    runner->Go->notify_one();
+    runner->Go.store(blocked ? KRunLoop : KNotNeeded);
+    runner->Go.notify_one();
     return state >> 1;
 }
 

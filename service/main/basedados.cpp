@@ -79,9 +79,9 @@ TBaseDados::TLease TBaseDados::Use()
             return TLease(*this, *s);
         if (!MayConnect()) {
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
-                FFree.wait_until(guard, FRetryGrowthAt);
+                FFree.WaitUntil(guard, FRetryGrowthAt);
             else
-                FFree.wait(guard);
+                FFree.Wait(guard);
             continue;
         }
 
@@ -104,7 +104,7 @@ TBaseDados::TLease TBaseDados::Use()
         }
         guard.lock();
         --FConnecting;
-        FFree.notify_all();
+        FFree.NotifyAll();
         if (!failure) {
             SetOpen(*s, true);
             FGrowthLimit = KNoHold; // the server took one more
@@ -114,7 +114,8 @@ TBaseDados::TLease TBaseDados::Use()
         // Parked, not dropped: it is connected again when a connect is due.
         FIdle.insert(FIdle.begin(), s);
         // A connect still in progress may open a session that can serve this request.
-        FFree.wait(guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
+        while (FConnecting != 0 && IdleOpenCount() == 0)
+            FFree.Wait(guard);
         if (FOpenCount == 0)
             std::rethrow_exception(failure);
         // The server takes no more connections (its own limit, or this login's): hold the pool
@@ -137,7 +138,7 @@ void TBaseDados::Release(TSession& ASession) noexcept
         SetOpen(ASession, ASession.FdConnection1.Connected());
         FIdle.push_back(&ASession);
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 size_t TBaseDados::MaxSessions() const
@@ -152,7 +153,7 @@ void TBaseDados::SetMaxSessions(size_t AValue)
         std::lock_guard guard(FLock);
         FMaxSessions = std::max<size_t>(AValue, 1);
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 void TBaseDados::SetRetryGrowth(TClock::duration AValue)
@@ -163,7 +164,7 @@ void TBaseDados::SetRetryGrowth(TClock::duration AValue)
         if (FGrowthLimit != KNoHold)
             FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 size_t TBaseDados::SessionCount() const
@@ -209,7 +210,7 @@ void TBaseDados::SetParam(const std::string& AName, const std::string& AValue)
             s->FParamsVersion = FParamsVersion;
         }
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 } // namespace service
