@@ -11,14 +11,13 @@
 #include <vector>
 
 #include "platform/base/exception.hpp"
-#include "platform/base/gcc_restrict.hpp"
 #include "platform/data/fd_connection.hpp"
 #include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_server.hpp"
-#include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/http.hpp"
 #include "support/process_state.hpp"
+#include "support/route_module.hpp"
 #include "support/testdb.hpp"
 
 using namespace platform;
@@ -26,25 +25,6 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 
 namespace {
-
-// What the one action does for each path.
-std::function<std::string(const std::string& APath)> Route;
-
-std::unique_ptr<TWebModule> MakeRouteModule()
-{
-    auto module = std::make_unique<TWebModule>();
-    TWebActionItem& a = module->AddAction();
-    a.Name = "Route";
-    a.Default = true;
-    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
-    a.PathInfo = "/";
-    MIROVANDEL_GCC12_FALSE_RESTRICT_END
-    a.OnAction = [](TObject*, TWebRequest& ARequest, TWebResponse& AResponse, bool& AHandled) {
-        AHandled = true;
-        AResponse.SetContent(Route(ARequest.PathInfo()));
-    };
-    return module;
-}
 
 // Database links for route code, one per request in work; the lock is held only to take or give
 // one, never across a statement.
@@ -119,7 +99,7 @@ protected:
     void TearDown() override
     {
         Server.reset();
-        Route = nullptr;
+        RouteByPath = nullptr;
     }
 
     // A statement on the test's own link.
@@ -187,7 +167,7 @@ protected:
 TEST_F(HttpCoroutine, LookupsWaitingOnTheDatabaseHoldNoIOThread)
 {
     TLinks links("60");
-    Route = [&](const std::string& APath) -> std::string {
+    RouteByPath = [&](const std::string& APath) -> std::string {
         if (APath == "/fast")
             return "fast";
         return links.Run("SELECT CONCAT('waited ', " + GatedText() + ")");
@@ -214,7 +194,7 @@ TEST_F(HttpCoroutine, InsertsInFlightAtOnceWaitWithoutLimitWhileALookupTimesOut)
     // while a lookup on the same loops gives up after it.
     TLinks links("1");
     const std::string tag = testsupport::UniqueCode("co");
-    Route = [&](const std::string& APath) -> std::string {
+    RouteByPath = [&](const std::string& APath) -> std::string {
         if (APath == "/fast")
             return "fast";
         if (APath == "/lookup")
