@@ -1,5 +1,6 @@
 #include "platform/web/http_event_loop.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <future>
 #include <system_error>
@@ -60,8 +61,7 @@ void TEventLoop::StartThread()
         FStopping = false;
     }
     TRunner* runner = TakeRunner();
-    runner->Go.store(KRunLoop);
-    runner->Go.notify_one();
+    Tell(*runner, KRunLoop);
 }
 
 TEventLoop::TRunner* TEventLoop::TakeRunner()
@@ -92,25 +92,45 @@ TEventLoop::TRunner* TEventLoop::TakeRunner()
     return &runner;
 }
 
+void TEventLoop::Tell(TRunner& ARunner, int AGo)
+{
+    {
+        std::lock_guard lock(FRunnersLock);
+        ARunner.Go = AGo;
+    }
+    FRunnerTold.notify_all();
+}
+
 void TEventLoop::RunnerMain(TRunner& ARunner)
 {
     BlockSigPipe();
     GThreadsAlive.fetch_add(1);
+    std::unique_lock lock(FRunnersLock);
     for (;;) {
-        ARunner.Go.wait(KWait);
-        const int go = ARunner.Go.exchange(KWait);
+        // A parked thread left unused for a while ends.
+        if (!FRunnerTold.wait_for(lock, limits::KWatchdogRest, [&] { return ARunner.Go != KWait; })) {
+            auto parked = std::find(FParked.begin(), FParked.end(), &ARunner);
+            if (parked != FParked.end()) {
+                FParked.erase(parked);
+                ARunner.Ended = true;
+                break;
+            }
+            continue;
+        }
+        const int go = std::exchange(ARunner.Go, KWait);
         if (go == KEnd)
             break;
         if (go == KRunLoop) {
+            lock.unlock();
             GLeaveLoop = false;
             // One handler at a time, so that a thread whose route code blocked leaves as soon
             // as that handler returns.
             while (!GLeaveLoop && FContext.run_one() != 0) {
             }
+            lock.lock();
         }
         // The loop went to another thread (or stops): parked for the next hand-off, when there
         // is room.
-        std::lock_guard lock(FRunnersLock);
         if (FStopping || FParked.size() >= static_cast<size_t>(limits::KSpareLoopThreads)) {
             ARunner.Ended = true;
             break;
@@ -125,14 +145,13 @@ void TEventLoop::ReleaseSpareThreads()
     std::list<TRunner> spare;
     {
         std::lock_guard lock(FRunnersLock);
-        for (TRunner* r : FParked) {
-            r->Go.store(KEnd);
-            r->Go.notify_one();
-        }
+        for (TRunner* r : FParked)
+            r->Go = KEnd;
         FParked.clear();
+        FRunnerTold.notify_all();
         for (auto it = FRunners.begin(); it != FRunners.end();) {
             auto next = std::next(it);
-            if (it->Ended || it->Go.load() == KEnd)
+            if (it->Ended || it->Go == KEnd)
                 spare.splice(spare.end(), FRunners, it);
             it = next;
         }
@@ -149,11 +168,10 @@ void TEventLoop::StopThread()
         if (FRunners.empty())
             return;
         FStopping = true;
-        for (TRunner* r : FParked) {
-            r->Go.store(KEnd);
-            r->Go.notify_one();
-        }
+        for (TRunner* r : FParked)
+            r->Go = KEnd;
         FParked.clear();
+        FRunnerTold.notify_all();
         runners.swap(FRunners);
     }
     FWork.reset();
@@ -225,8 +243,7 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     // The blocked thread keeps its request; the other one runs the loop from here, unless the
     // run ended meanwhile.
     const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
-    runner->Go.store(blocked ? KRunLoop : KNotNeeded);
-    runner->Go.notify_one();
+    Tell(*runner, blocked ? KRunLoop : KNotNeeded);
     return state >> 1;
 }
 

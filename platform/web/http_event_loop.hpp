@@ -8,6 +8,7 @@
 // go on; the blocked thread ends its request and is parked in turn.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -102,12 +103,13 @@ public:
 private:
     struct TRunner {
         std::thread Thread;
-        std::atomic<int> Go{0}; // KWait, KRunLoop, KNotNeeded, KEnd
-        bool Ended = false;     // under FRunnersLock
+        int Go = 0;         // KWait, KRunLoop, KNotNeeded, KEnd; under FRunnersLock
+        bool Ended = false; // under FRunnersLock
     };
     // A thread to run the loop once told to go: a parked one, or a new one.
     TRunner* TakeRunner();
     void RunnerMain(TRunner& ARunner);
+    void Tell(TRunner& ARunner, int AGo);
     void ScheduleCheck();
     void CheckDeadlines();
 
@@ -126,6 +128,7 @@ private:
     std::atomic<TClock::rep> FChainSince{0};
     uint64_t FChains = 0; // the thread that runs the loop
     std::mutex FRunnersLock;
+    std::condition_variable FRunnerTold;
     std::list<TRunner> FRunners;
     std::vector<TRunner*> FParked; // threads that gave the loop away, kept for the next hand-off
     bool FStopping = false;        // under FRunnersLock
