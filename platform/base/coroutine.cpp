@@ -14,6 +14,7 @@
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/context/stack_traits.hpp>
+#include <boost/context/detail/fcontext.hpp>
 
 #include "platform/web/http_limits.hpp"
 
@@ -42,24 +43,10 @@ size_t PageSize()
     return size;
 }
 
-// Gives the fiber its stack from the pool, and tells its coroutine where it is.
-struct TPooledStack {
-    const void** Bottom;
-    size_t* Size;
-    bctx::stack_context allocate()
-    {
-        bctx::stack_context stack = TStackPool::Instance().Take();
-        *Bottom = static_cast<char*>(stack.sp) - stack.size;
-        *Size = stack.size;
-        return stack;
-    }
-    void deallocate(bctx::stack_context& AStack) noexcept { TStackPool::Instance().Give(AStack); }
-};
-
-// Coroutines dropped while suspended (their loop went away with them): never resumed again, since
-// unwinding them would run their code on a thread that does not expect it.
+// Stacks of coroutines dropped while suspended (their loop went away with them): never resumed,
+// never reused.
 std::mutex GAbandonedLock;
-std::vector<bctx::fiber>* GAbandoned = nullptr;
+std::vector<bctx::stack_context>* GAbandoned = nullptr;
 
 } // namespace
 
@@ -146,11 +133,15 @@ TCoroutine::TCoroutine(ICoroutineHost& AHost, std::function<void()> AWork, std::
 
 TCoroutine::~TCoroutine()
 {
-    if (FFiber) {
-        std::lock_guard lock(GAbandonedLock);
-        if (!GAbandoned)
-            GAbandoned = new std::vector<bctx::fiber>;
-        GAbandoned->push_back(std::move(FFiber));
+    if (FStack.sp) {
+        if (FEnded || !FSelf) {
+            TStackPool::Instance().Give(FStack);
+        } else {
+            std::lock_guard lock(GAbandonedLock);
+            if (!GAbandoned)
+                GAbandoned = new std::vector<bctx::stack_context>;
+            GAbandoned->push_back(FStack);
+        }
     }
 #if defined(__SANITIZE_THREAD__)
     if (FTsanFiber)
@@ -165,32 +156,10 @@ TCoroutine* TCoroutine::Current() noexcept
 
 void TCoroutine::Start(ICoroutineHost& AHost, std::function<void()> AWork, std::function<void(bool)> ADone)
 {
-    std::shared_ptr<TCoroutine> co;
+    auto co = std::make_shared<TCoroutine>(AHost, std::move(AWork), std::move(ADone));
     try {
-        co = std::make_shared<TCoroutine>(AHost, std::move(AWork), std::move(ADone));
-        TCoroutine* self = co.get();
-        co->FFiber = bctx::fiber(std::allocator_arg, TPooledStack{&co->FStackBottom, &co->FStackSize},
-                                 [self](bctx::fiber&& ACaller) {
-#if defined(__SANITIZE_ADDRESS__)
-                                     __sanitizer_finish_switch_fiber(nullptr, &self->FCallerBottom, &self->FCallerSize);
-#endif
-                                     self->FCaller = std::move(ACaller);
-                                     self->FWork();
-                                     self->FEnded = true;
-#if defined(__SANITIZE_ADDRESS__)
-                                     __sanitizer_start_switch_fiber(nullptr, self->FCallerBottom, self->FCallerSize);
-#endif
-#if defined(__SANITIZE_THREAD__)
-                                     __tsan_switch_to_fiber(self->FTsanCaller, 0);
-#endif
-                                     return std::move(self->FCaller);
-                                 });
-#if defined(__SANITIZE_THREAD__)
-        co->FTsanFiber = __tsan_create_fiber(0);
-#endif
+        co->FStack = TStackPool::Instance().Take();
     } catch (const std::bad_alloc&) {
-        if (!co)
-            throw;
         // No stack to be had: the work runs on the caller's, and blocks where it waits.
         const uint64_t token = AHost.BeginRun();
         co->FWork();
@@ -198,7 +167,41 @@ void TCoroutine::Start(ICoroutineHost& AHost, std::function<void()> AWork, std::
         co->FDone(owns);
         return;
     }
+    // The guard page is below the usable part.
+    co->FSelf = bctx::detail::make_fcontext(co->FStack.sp, co->FStack.size - PageSize(), &TCoroutine::Entry);
+#if defined(__SANITIZE_THREAD__)
+    co->FTsanFiber = __tsan_create_fiber(0);
+#endif
     co->Resume();
+}
+
+// The first code on the coroutine's stack: nothing in it may use the sanitizer's stack before it
+// is told of the switch.
+#if defined(__SANITIZE_ADDRESS__)
+__attribute__((no_sanitize_address))
+#endif
+void TCoroutine::Entry(bctx::detail::transfer_t AFrom)
+{
+    auto* self = static_cast<TCoroutine*>(AFrom.data);
+    self->FCaller = AFrom.fctx;
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_finish_switch_fiber(nullptr, &self->FCallerBottom, &self->FCallerSize);
+#endif
+    self->Body();
+    self->FEnded = true;
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_start_switch_fiber(nullptr, self->FCallerBottom, self->FCallerSize);
+#endif
+#if defined(__SANITIZE_THREAD__)
+    __tsan_switch_to_fiber(self->FTsanCaller, 0);
+#endif
+    bctx::detail::jump_fcontext(self->FCaller, nullptr);
+    __builtin_unreachable(); // the stack is given back once it has left it
+}
+
+void TCoroutine::Body() noexcept
+{
+    FWork();
 }
 
 bool TCoroutine::TryPause()
@@ -214,7 +217,8 @@ void TCoroutine::Suspend()
 #if defined(__SANITIZE_THREAD__)
     __tsan_switch_to_fiber(FTsanCaller, 0);
 #endif
-    FCaller = std::move(FCaller).resume();
+    const bctx::detail::transfer_t from = bctx::detail::jump_fcontext(FCaller, this);
+    FCaller = from.fctx;
 #if defined(__SANITIZE_ADDRESS__)
     __sanitizer_finish_switch_fiber(FFakeStack, &FCallerBottom, &FCallerSize);
 #endif
@@ -227,19 +231,23 @@ void TCoroutine::Resume()
     TCoroutine* const previous = std::exchange(GCurrent, this);
 #if defined(__SANITIZE_ADDRESS__)
     void* fake = nullptr;
-    __sanitizer_start_switch_fiber(&fake, FStackBottom, FStackSize);
+    __sanitizer_start_switch_fiber(&fake, static_cast<char*>(FStack.sp) - FStack.size, FStack.size);
 #endif
 #if defined(__SANITIZE_THREAD__)
     FTsanCaller = __tsan_get_current_fiber();
     __tsan_switch_to_fiber(FTsanFiber, 0);
 #endif
-    FFiber = std::move(FFiber).resume();
+    const bctx::detail::transfer_t from = bctx::detail::jump_fcontext(FSelf, this);
 #if defined(__SANITIZE_ADDRESS__)
     __sanitizer_finish_switch_fiber(fake, nullptr, nullptr);
 #endif
     GCurrent = previous;
-    if (!FEnded)
-        return; // suspended: whatever it waits for resumes it
+    if (!FEnded) {
+        FSelf = from.fctx; // suspended: whatever it waits for resumes it
+        return;
+    }
+    FSelf = nullptr;
+    TStackPool::Instance().Give(std::exchange(FStack, {}));
     const bool owns = FHost.EndRun(FToken);
     auto done = std::move(FDone);
     FWork = nullptr;

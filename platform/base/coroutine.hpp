@@ -22,7 +22,8 @@
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
-#include <boost/context/fiber.hpp>
+#include <boost/context/detail/fcontext.hpp>
+#include <boost/context/stack_context.hpp>
 
 namespace platform {
 
@@ -46,7 +47,8 @@ class TCoroutine : public std::enable_shared_from_this<TCoroutine> {
 public:
     // Runs AWork on a new coroutine of AHost, at once (call it on the host's thread). ADone
     // follows on the thread that ran its end, off the coroutine's stack, with whether that
-    // thread still runs the host's loop. AWork must not throw.
+    // thread still runs the host's loop. AWork must not throw, nor wait inside a catch block
+    // (the exception being handled belongs to the thread).
     static void Start(ICoroutineHost& AHost, std::function<void()> AWork, std::function<void(bool)> ADone);
     // The coroutine the calling code runs on, or null.
     static TCoroutine* Current() noexcept;
@@ -65,18 +67,18 @@ public:
     TCoroutine& operator=(const TCoroutine&) = delete;
 
 private:
-    void SwitchOut();
+    static void Entry(boost::context::detail::transfer_t AFrom);
+    void Body() noexcept;
 
     ICoroutineHost& FHost;
     std::function<void()> FWork;
     std::function<void(bool)> FDone;
-    boost::context::fiber FFiber;  // the coroutine, while it is suspended or not yet begun
-    boost::context::fiber FCaller; // who resumed it, while it runs
+    boost::context::stack_context FStack;
+    boost::context::detail::fcontext_t FSelf = nullptr;   // the coroutine, while suspended or not begun
+    boost::context::detail::fcontext_t FCaller = nullptr; // who resumed it, while it runs
     uint64_t FToken = 0;
     bool FEnded = false;
     // Sanitizers are told of every switch of stacks.
-    const void* FStackBottom = nullptr;
-    size_t FStackSize = 0;
     const void* FCallerBottom = nullptr;
     size_t FCallerSize = 0;
     void* FFakeStack = nullptr;

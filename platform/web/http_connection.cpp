@@ -508,8 +508,6 @@ void TConnection::HandleRequest()
 {
     try {
         WebRequestHandler().HandleRequest(FLease, *FRequest, *FResponse);
-    } catch (const boost::context::detail::forced_unwind&) {
-        throw; // the coroutine is being dropped
     } catch (...) {
         // The error page itself failed.
         if (!FResponse->Sent() && !FDead) {
