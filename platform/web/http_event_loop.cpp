@@ -108,7 +108,7 @@ void TEventLoop::RunnerMain(TRunner& ARunner)
     std::unique_lock lock(FRunnersLock);
     for (;;) {
         // A parked thread left unused for a while ends.
-        if (!FRunnerTold.wait_for(lock, limits::KWatchdogRest, [&] { return ARunner.Go != KWait; })) {
+        if (!FRunnerTold.wait_for(lock, limits::KSpareThreadLinger, [&] { return ARunner.Go != KWait; })) {
             auto parked = std::find(FParked.begin(), FParked.end(), &ARunner);
             if (parked != FParked.end()) {
                 FParked.erase(parked);
