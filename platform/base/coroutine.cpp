@@ -39,8 +39,8 @@ constexpr size_t KKeptStacks = 64;
 
 size_t PageSize()
 {
-    static const size_t size = bctx::stack_traits::page_size();
-    return size;
+    static const size_t KSize = bctx::stack_traits::page_size();
+    return KSize;
 }
 
 // Stacks of coroutines dropped while suspended (their loop went away with them): never resumed,

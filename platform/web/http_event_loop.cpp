@@ -39,7 +39,8 @@ thread_local bool GLeaveLoop = false;
 std::atomic<uint64_t> GThreadsCreated{0};
 std::atomic<int> GThreadsAlive{0};
 
-enum : int { KWait, KRunLoop, KNotNeeded, KEnd };
+// What a runner thread is told to do next.
+constexpr int KWait = 0, KRunLoop = 1, KNotNeeded = 2, KEnd = 3;
 
 } // namespace
 
