@@ -62,6 +62,8 @@ TConnection::~TConnection()
         FLoop.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
+        if (FCountsWriting)
+            FShared.WritingConnections.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     }
 }
@@ -371,9 +373,13 @@ void TConnection::WriteThen(TThen AThen)
             LeaveIdle();
             SetDeadline(TClock::now() + FShared.WriteStallTimeout);
         }
+        if (!std::exchange(FCountsWriting, true))
+            FShared.WritingConnections.fetch_add(1);
         WaitWritable();
         return;
     case TReplyWriter::TStatus::Done:
+        if (std::exchange(FCountsWriting, false))
+            FShared.WritingConnections.fetch_sub(1);
         ReleaseFile();
         Then(AThen);
         return;
@@ -485,6 +491,8 @@ void TConnection::Close()
     }
     FWriter.Clear();
     ReleaseFile();
+    if (std::exchange(FCountsWriting, false))
+        FShared.WritingConnections.fetch_sub(1);
     FParser.reset();
     FBuffer.clear();
     FBuffer.shrink_to_fit();

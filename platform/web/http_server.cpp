@@ -73,6 +73,11 @@ int THTTPWebBrokerBridge::IdleConnectionCount() const
     return static_cast<int>(idle);
 }
 
+int THTTPWebBrokerBridge::WritingConnectionCount() const
+{
+    return FImpl->Shared.WritingConnections.load();
+}
+
 int THTTPWebBrokerBridge::ConnectionCap() const
 {
     return FImpl->Shared.MaxOpen;
@@ -81,10 +86,7 @@ int THTTPWebBrokerBridge::ConnectionCap() const
 void THTTPWebBrokerBridge::ApplySettings()
 {
     http::TServerShared& s = FImpl->Shared;
-    s.KeepAlive = FKeepAlive;
-    s.IdleTimeout = FIdleTimeout;
-    s.RequestTimeout = FRequestTimeout;
-    s.TLSIOHandler = FTLSIOHandler;
+    static_cast<http::TServerSettings&>(s) = FSettings;
     s.OnParseAuthentication = OnParseAuthentication;
     s.OnQuerySSLPort = OnQuerySSLPort;
     s.MaxOpen = ConnectionCapFor(FMaxConnections);
