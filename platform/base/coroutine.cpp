@@ -33,6 +33,8 @@ namespace bctx = boost::context;
 namespace {
 
 thread_local TCoroutine* GCurrent = nullptr;
+thread_local uint32_t GThreadFlags = 0;
+constinit std::atomic<uint32_t> GFlagsTaken{0};
 
 // Stacks kept for reuse beyond the ones in use.
 constexpr size_t KKeptStacks = 64;
@@ -122,6 +124,23 @@ TStackPool::DeepestUse()
         deepest = std::max(deepest, static_cast<size_t>(high - p));
     }
     return deepest;
+}
+
+// ---- TLocalFlag ------------------------------------------------------------------------------
+
+TLocalFlag::TLocalFlag() noexcept : FBit(uint32_t(1) << (GFlagsTaken.fetch_add(1) % 32)) {}
+
+bool TLocalFlag::Get() const noexcept
+{
+    const TCoroutine* co = GCurrent;
+    return ((co ? co->FFlags : GThreadFlags) & FBit) != 0;
+}
+
+void TLocalFlag::Set(bool AValue) noexcept
+{
+    TCoroutine* co = GCurrent;
+    uint32_t& flags = co ? co->FFlags : GThreadFlags;
+    flags = AValue ? flags | FBit : flags & ~FBit;
 }
 
 // ---- TCoroutine ------------------------------------------------------------------------------

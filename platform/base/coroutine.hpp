@@ -43,6 +43,18 @@ protected:
     ~ICoroutineHost() = default;
 };
 
+// A flag of the calling code's own: of its coroutine when it runs on one (other coroutines run on
+// the same thread while it is suspended), of its thread otherwise. At most 32 in a program.
+class TLocalFlag {
+public:
+    TLocalFlag() noexcept;
+    bool Get() const noexcept;
+    void Set(bool AValue) noexcept;
+
+private:
+    uint32_t FBit;
+};
+
 class TCoroutine : public std::enable_shared_from_this<TCoroutine> {
 public:
     // Runs AWork on a new coroutine of AHost, at once (call it on the host's thread). ADone
@@ -67,6 +79,7 @@ public:
     TCoroutine& operator=(const TCoroutine&) = delete;
 
 private:
+    friend class TLocalFlag;
     static void Entry(boost::context::detail::transfer_t AFrom);
     void Body() noexcept;
 
@@ -77,6 +90,7 @@ private:
     boost::context::detail::fcontext_t FSelf = nullptr;   // the coroutine, while suspended or not begun
     boost::context::detail::fcontext_t FCaller = nullptr; // who resumed it, while it runs
     uint64_t FToken = 0;
+    uint32_t FFlags = 0; // TLocalFlag
     bool FEnded = false;
     // Sanitizers are told of every switch of stacks.
     const void* FCallerBottom = nullptr;

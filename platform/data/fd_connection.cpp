@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <utility>
 
 #include "platform/base/coroutine.hpp"
 #include "platform/data/mysql_client.hpp"
@@ -88,30 +87,23 @@ constexpr unsigned KWriteTimeout = 60;
 // the row whether or not the client still waits, so giving up would report a stored row failed.
 constexpr unsigned KReadTimeout = 60;
 
-// Set while this thread runs a statement that changes data.
-thread_local bool GAwaitAnswer = false;
+// Set while the calling code (its coroutine, or its thread) runs a statement that changes data.
+TLocalFlag GAwaitAnswer;
 
 class TAwaitAnswer {
 public:
-    TAwaitAnswer() noexcept { GAwaitAnswer = true; }
-    ~TAwaitAnswer() { GAwaitAnswer = false; }
+    TAwaitAnswer() noexcept { GAwaitAnswer.Set(true); }
+    ~TAwaitAnswer() { GAwaitAnswer.Set(false); }
     TAwaitAnswer(const TAwaitAnswer&) = delete;
     TAwaitAnswer& operator=(const TAwaitAnswer&) = delete;
 };
 
 // The client library's wait for its socket (MARIADB_OPT_IO_WAIT): ATimeout in milliseconds, or
 // negative for none; the answer to a statement that changes data is waited for without limit.
-// On an I/O thread's coroutine the wait suspends it, and other requests' statements run on this
-// thread meanwhile: the flag is this statement's only until then, and its own again after.
+// On an I/O thread's coroutine the wait suspends it, and the thread runs other requests meanwhile.
 int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 {
-    const int timeout = AIsRead && GAwaitAnswer ? -1 : ATimeout;
-    const bool awaitAnswer = std::exchange(GAwaitAnswer, false);
-    const int rc = AwaitHandle(AHandle, AIsRead != 0, timeout);
-    const int error = errno;
-    GAwaitAnswer = awaitAnswer;
-    errno = error;
-    return rc;
+    return AwaitHandle(AHandle, AIsRead != 0, AIsRead && GAwaitAnswer.Get() ? -1 : ATimeout);
 }
 
 // A database host that vanishes (power cut, pulled cable) leaves no one to close the link, and
