@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/base/coroutine.hpp"
 #include "platform/data/data_limits.hpp"
 #include "platform/data/mysql_client.hpp"
 
@@ -90,8 +90,8 @@ unsigned Seconds(std::chrono::seconds AValue) noexcept
 
 const char* const KStopping = "The server is stopping: the database is no longer waited for";
 
-// Set while this thread runs a statement that changes data.
-thread_local bool GAwaitAnswer = false;
+// Set while the calling code (its coroutine, or its thread) runs a statement that changes data.
+TLocalFlag GAwaitAnswer;
 
 } // namespace
 
@@ -111,13 +111,19 @@ struct TFDConnection::TLink {
 
 namespace {
 
-// The link of the connection this thread works on (none while it closes one).
-thread_local TFDConnection::TLink* GLink = nullptr;
+// The link of the connection the calling code (its coroutine, or its thread) works on; none while
+// it closes one.
+TLocalPointer GLink;
+
+TFDConnection::TLink* CurrentLink() noexcept
+{
+    return static_cast<TFDConnection::TLink*>(GLink.Get());
+}
 
 class TOnLink {
 public:
-    explicit TOnLink(TFDConnection::TLink* ALink) noexcept : FSaved(GLink) { GLink = ALink; }
-    ~TOnLink() { GLink = FSaved; }
+    explicit TOnLink(TFDConnection::TLink* ALink) noexcept : FSaved(CurrentLink()) { GLink.Set(ALink); }
+    ~TOnLink() { GLink.Set(FSaved); }
     TOnLink(const TOnLink&) = delete;
     TOnLink& operator=(const TOnLink&) = delete;
 
@@ -127,19 +133,19 @@ private:
 
 class TAwaitAnswer {
 public:
-    TAwaitAnswer() noexcept { GAwaitAnswer = true; }
-    ~TAwaitAnswer() { GAwaitAnswer = false; }
+    TAwaitAnswer() noexcept { GAwaitAnswer.Set(true); }
+    ~TAwaitAnswer() { GAwaitAnswer.Set(false); }
     TAwaitAnswer(const TAwaitAnswer&) = delete;
     TAwaitAnswer& operator=(const TAwaitAnswer&) = delete;
 };
 
 // The client library's wait for its socket (MARIADB_OPT_IO_WAIT): ATimeout in milliseconds, or
 // negative for none; the answer to a statement that changes data has its own, longer limit.
-// A shutdown of the socket (Abort) ends the wait.
+// A shutdown of the socket (Abort) ends the wait. On an I/O thread's coroutine the wait suspends
+// it, and the thread runs other requests meanwhile.
 int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
 {
-    using TClock = std::chrono::steady_clock;
-    TFDConnection::TLink* const link = GLink;
+    TFDConnection::TLink* const link = CurrentLink();
     if (link) {
         std::lock_guard guard(link->Lock);
         if (link->Aborted) {
@@ -148,23 +154,11 @@ int WaitForSocket(my_socket AHandle, my_bool AIsRead, int ATimeout)
         }
         link->Socket = AHandle;
     }
-    const int timeout = AIsRead && GAwaitAnswer && link ? link->ChangeTimeout : ATimeout;
-    const TClock::time_point until = TClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
-    pollfd wait{AHandle, static_cast<short>(AIsRead ? POLLIN : POLLOUT), 0};
-    for (;;) {
-        int left = -1;
-        if (timeout >= 0)
-            left = static_cast<int>(
-                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(until - TClock::now()).count()));
-        const int rc = ::poll(&wait, 1, left);
-        if (rc == 0) {
-            errno = ETIMEDOUT; // the library's message names it
-            if (link)
-                link->TimedOut = true;
-        }
-        if (rc >= 0 || errno != EINTR)
-            return rc;
-    }
+    const int timeout = AIsRead && GAwaitAnswer.Get() && link ? link->ChangeTimeout : ATimeout;
+    const int rc = AwaitHandle(AHandle, AIsRead != 0, timeout);
+    if (rc == 0 && link)
+        link->TimedOut = true;
+    return rc;
 }
 
 // A database host that vanishes (power cut, pulled cable) leaves no one to close the link, and

@@ -4,6 +4,7 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 
+#include "platform/base/coroutine.hpp"
 #include "platform/base/exception.hpp"
 #include "platform/base/process_tuning.hpp"
 #include "platform/text/ascii.hpp"
@@ -505,7 +506,14 @@ void TConnection::Close()
 void TConnection::RunChain()
 {
     auto self = shared_from_this();
-    const uint64_t token = FLoop.BeginChain();
+    // The chain runs on a coroutine of the loop: where it waits for the database, the loop goes on
+    // with its other connections.
+    TCoroutine::Start(
+        FLoop, [self] { self->HandleRequest(); }, [self](bool AOwnsLoop) { self->FinishWork(AOwnsLoop); });
+}
+
+void TConnection::HandleRequest()
+{
     try {
         WebRequestHandler().HandleRequest(FLease, *FRequest, *FResponse);
     } catch (...) {
@@ -535,7 +543,6 @@ void TConnection::RunChain()
     FLease.Release();
     FResponse.reset();
     FRequest.reset();
-    FinishWork(FLoop.EndChain(token));
 }
 
 void TConnection::SendReply(const TWebResponse& AResponse)

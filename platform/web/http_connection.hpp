@@ -136,6 +136,8 @@ private:
     void WriteThen(TThen AThen);
     void Then(TThen AThen);
     void RunChain();
+    // The request's chain, on its coroutine.
+    void HandleRequest();
     void FinishWork(bool AOwnsLoop);
     void AfterWork();
     void NextRequest();

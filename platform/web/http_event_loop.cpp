@@ -1,5 +1,6 @@
 #include "platform/web/http_event_loop.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <future>
 #include <system_error>
@@ -35,43 +36,129 @@ namespace {
 // once the handler it runs returns.
 thread_local bool GLeaveLoop = false;
 
+std::atomic<uint64_t> GThreadsCreated{0};
+std::atomic<int> GThreadsAlive{0};
+
+// What a runner thread is told to do next.
+constexpr int KWait = 0, KRunLoop = 1, KNotNeeded = 2, KEnd = 3;
+
 } // namespace
+
+uint64_t TEventLoop::ThreadsCreated()
+{
+    return GThreadsCreated.load();
+}
+
+int TEventLoop::ThreadsAlive()
+{
+    return GThreadsAlive.load();
+}
 
 void TEventLoop::StartThread()
 {
     FWork.emplace(FContext.get_executor());
-    TRunner* runner = AddRunner();
-    runner->Go->store(1);
-    runner->Go->notify_one();
+    {
+        std::lock_guard lock(FRunnersLock);
+        FStopping = false;
+    }
+    TRunner* runner = TakeRunner();
+    Tell(*runner, KRunLoop);
 }
 
-TEventLoop::TRunner* TEventLoop::AddRunner()
+TEventLoop::TRunner* TEventLoop::TakeRunner()
 {
-    auto go = std::make_shared<std::atomic<int>>(0);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, go, done] {
-        BlockSigPipe();
-        go->wait(0);
-        GLeaveLoop = false;
-        // One handler at a time, so that a thread whose route code blocked leaves as soon as
-        // that handler returns.
-        if (go->load() == 1)
-            while (!GLeaveLoop && FContext.run_one() != 0) {
-            }
-        done->store(true);
-    });
     std::lock_guard lock(FRunnersLock);
-    // Threads that gave the loop away and have ended since.
+    // Threads that ended since (more were parked than kept).
     for (auto it = FRunners.begin(); it != FRunners.end();) {
-        if (it->Done->load()) {
+        if (it->Ended) {
             it->Thread.join();
             it = FRunners.erase(it);
         } else {
             ++it;
         }
     }
-    FRunners.push_back({std::move(thread), go, done});
-    return &FRunners.back();
+    if (!FParked.empty()) {
+        TRunner* runner = FParked.back();
+        FParked.pop_back();
+        return runner;
+    }
+    TRunner& runner = FRunners.emplace_back();
+    try {
+        runner.Thread = std::thread([this, &runner] { RunnerMain(runner); });
+    } catch (...) {
+        FRunners.pop_back();
+        throw;
+    }
+    GThreadsCreated.fetch_add(1);
+    return &runner;
+}
+
+void TEventLoop::Tell(TRunner& ARunner, int AGo)
+{
+    {
+        std::lock_guard lock(FRunnersLock);
+        ARunner.Go = AGo;
+    }
+    FRunnerTold.notify_all();
+}
+
+void TEventLoop::RunnerMain(TRunner& ARunner)
+{
+    BlockSigPipe();
+    GThreadsAlive.fetch_add(1);
+    std::unique_lock lock(FRunnersLock);
+    for (;;) {
+        // A parked thread left unused for a while ends.
+        if (!FRunnerTold.wait_for(lock, limits::KSpareThreadLinger, [&] { return ARunner.Go != KWait; })) {
+            auto parked = std::find(FParked.begin(), FParked.end(), &ARunner);
+            if (parked != FParked.end()) {
+                FParked.erase(parked);
+                ARunner.Ended = true;
+                break;
+            }
+            continue;
+        }
+        const int go = std::exchange(ARunner.Go, KWait);
+        if (go == KEnd)
+            break;
+        if (go == KRunLoop) {
+            lock.unlock();
+            GLeaveLoop = false;
+            // One handler at a time, so that a thread whose route code blocked leaves as soon
+            // as that handler returns.
+            while (!GLeaveLoop && FContext.run_one() != 0) {
+            }
+            lock.lock();
+        }
+        // The loop went to another thread (or stops): parked for the next hand-off, when there
+        // is room.
+        if (FStopping || FParked.size() >= static_cast<size_t>(limits::KSpareLoopThreads)) {
+            ARunner.Ended = true;
+            break;
+        }
+        FParked.push_back(&ARunner);
+    }
+    GThreadsAlive.fetch_sub(1);
+}
+
+void TEventLoop::ReleaseSpareThreads()
+{
+    std::list<TRunner> spare;
+    {
+        std::lock_guard lock(FRunnersLock);
+        for (TRunner* r : FParked)
+            r->Go = KEnd;
+        FParked.clear();
+        FRunnerTold.notify_all();
+        for (auto it = FRunners.begin(); it != FRunners.end();) {
+            auto next = std::next(it);
+            if (it->Ended || it->Go == KEnd)
+                spare.splice(spare.end(), FRunners, it);
+            it = next;
+        }
+    }
+    for (auto& r : spare)
+        r.Thread.join();
 }
 
 void TEventLoop::StopThread()
@@ -81,16 +168,18 @@ void TEventLoop::StopThread()
         std::lock_guard lock(FRunnersLock);
         if (FRunners.empty())
             return;
+        FStopping = true;
+        for (TRunner* r : FParked)
+            r->Go = KEnd;
+        FParked.clear();
+        FRunnerTold.notify_all();
         runners.swap(FRunners);
     }
     FWork.reset();
     FContext.stop();
-    for (auto& r : runners) {
-        int waiting = 0;
-        if (r.Go->compare_exchange_strong(waiting, 2))
-            r.Go->notify_one();
+    // A thread still in route code ends once that returns: it finds the loop stopped.
+    for (auto& r : runners)
         r.Thread.join();
-    }
 }
 
 void TEventLoop::Run()
@@ -113,7 +202,7 @@ void TEventLoop::RunAndWait(const std::function<void()>& AWork)
     done.get_future().get();
 }
 
-uint64_t TEventLoop::BeginChain()
+uint64_t TEventLoop::BeginRun()
 {
     const uint64_t token = (++FChains << 1) | 1;
     FChainSince.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
@@ -123,10 +212,15 @@ uint64_t TEventLoop::BeginChain()
     return token;
 }
 
-bool TEventLoop::EndChain(uint64_t AToken)
+bool TEventLoop::PauseRun(uint64_t AToken)
 {
     uint64_t expected = AToken;
-    if (FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel))
+    return FChainState.compare_exchange_strong(expected, AToken & ~uint64_t(1), std::memory_order_acq_rel);
+}
+
+bool TEventLoop::EndRun(uint64_t AToken)
+{
+    if (PauseRun(AToken))
         return true;
     GLeaveLoop = true;
     return false;
@@ -140,18 +234,17 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     const TClock::time_point since{TClock::duration(FChainSince.load(std::memory_order_relaxed))};
     if (ANow - since < AAfter)
         return state >> 1;
-    // The thread for the loop first: when none can be made, the chain keeps the loop for now.
+    // The thread for the loop first: when none can be had, the run keeps the loop for now.
     TRunner* runner = nullptr;
     try {
-        runner = AddRunner();
+        runner = TakeRunner();
     } catch (const std::system_error&) {
         return state >> 1;
     }
-    // The chain's thread keeps its request; the new one runs the loop from here, unless the
-    // chain ended meanwhile.
+    // The blocked thread keeps its request; the other one runs the loop from here, unless the
+    // run ended meanwhile.
     const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
-    runner->Go->store(blocked ? 1 : 2);
-    runner->Go->notify_one();
+    Tell(*runner, blocked ? KRunLoop : KNotNeeded);
     return state >> 1;
 }
 

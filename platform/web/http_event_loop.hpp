@@ -1,11 +1,14 @@
 #pragma once
 // One I/O thread of the HTTP server: an Asio event loop, the connections it holds, a check of
-// their deadlines every limits::KDeadlineCheckInterval, and the requests' route code, run right
-// on the loop's thread. Route code may block (a database lookup that waits): when it runs past
-// limits::KChainHandOffAfter, the loop's watchdog (TLoopWatchdog) gives the loop to a new thread,
-// so its other connections go on; the blocked thread ends its request and then ends.
+// their deadlines every limits::KDeadlineCheckInterval, and the requests' route code, each on a
+// coroutine of the loop (platform::TCoroutine): a database wait suspends it and the loop goes on.
+// Route code that blocks without suspending (a slow disk, say) for longer than
+// limits::KChainHandOffAfter keeps its thread: the loop's watchdog (TLoopWatchdog) gives the
+// loop to another thread, one kept parked for that when there is one, so its other connections
+// go on; the blocked thread ends its request and is parked in turn.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -19,6 +22,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/intrusive/list.hpp>
+
+#include "platform/base/coroutine.hpp"
 
 namespace platform::http {
 
@@ -36,7 +41,7 @@ struct TIdleEntry : boost::intrusive::list_base_hook<> {
 // its error code, whatever the program does with the signal. Every thread of the server calls it.
 void BlockSigPipe();
 
-class TEventLoop {
+class TEventLoop final : public ICoroutineHost {
 public:
     using TClock = std::chrono::steady_clock;
 
@@ -47,7 +52,7 @@ public:
     TEventLoop(const TEventLoop&) = delete;
     TEventLoop& operator=(const TEventLoop&) = delete;
 
-    boost::asio::io_context& Context() { return FContext; }
+    boost::asio::io_context& Context() override { return FContext; }
 
     // Runs the loop on a thread of its own until StopThread.
     void StartThread();
@@ -58,14 +63,23 @@ public:
     // Runs AWork on the loop's thread and waits for it (from another thread only).
     void RunAndWait(const std::function<void()>& AWork);
 
-    // Route code runs between these two, on the loop's thread. EndChain is false when the loop
-    // went to another thread meanwhile: the caller then no longer runs the loop, must leave the
-    // loop's state alone (post to it instead) and return from its handler.
-    uint64_t BeginChain();
-    bool EndChain(uint64_t AToken);
-    // Watchdog: gives the loop to a new thread when its route code has run for AAfter;
-    // returns the number of chains begun so far (to see whether the loop is busy).
+    // Runs of route code on the loop's thread (a coroutine begins or resumes, and suspends or
+    // ends). EndRun and PauseRun are false when the loop went to another thread meanwhile: the
+    // caller then no longer runs the loop, must leave the loop's state alone (post to it instead)
+    // and return from its handler.
+    uint64_t BeginRun() override;
+    bool PauseRun(uint64_t AToken) override;
+    bool EndRun(uint64_t AToken) override;
+    // Watchdog: gives the loop to another thread when its route code has run for AAfter;
+    // returns the number of runs begun so far (to see whether the loop is busy).
     uint64_t HandOffIfBlocked(TClock::time_point ANow, TClock::duration AAfter);
+
+    // Watchdog, once requests stopped coming: ends and joins the threads parked for hand-offs.
+    void ReleaseSpareThreads();
+
+    // Threads made to run loops so far, and alive now, in the whole process.
+    static uint64_t ThreadsCreated();
+    static int ThreadsAlive();
 
     // The connections held; added and removed on the loop's thread. The first one added starts
     // the deadline checks, which end when none is left.
@@ -89,11 +103,13 @@ public:
 private:
     struct TRunner {
         std::thread Thread;
-        std::shared_ptr<std::atomic<int>> Go; // 0: wait, 1: run the loop, 2: not needed after all
-        std::shared_ptr<std::atomic<bool>> Done;
+        int Go = 0;         // KWait, KRunLoop, KNotNeeded, KEnd; under FRunnersLock
+        bool Ended = false; // under FRunnersLock
     };
-    // A thread that runs the loop once told to go.
-    TRunner* AddRunner();
+    // A thread to run the loop once told to go: a parked one, or a new one.
+    TRunner* TakeRunner();
+    void RunnerMain(TRunner& ARunner);
+    void Tell(TRunner& ARunner, int AGo);
     void ScheduleCheck();
     void CheckDeadlines();
 
@@ -106,13 +122,16 @@ private:
     TLoopWatchdog* const FWatchdog;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> FWork;
 
-    // (chains begun << 1) | 1 while one runs; written by the thread that runs the chain, and by
-    // the watchdog when it takes the loop away from that thread.
+    // (runs begun << 1) | 1 while one runs; written by the thread that runs it, and by the
+    // watchdog when it takes the loop away from that thread.
     std::atomic<uint64_t> FChainState{0};
     std::atomic<TClock::rep> FChainSince{0};
     uint64_t FChains = 0; // the thread that runs the loop
     std::mutex FRunnersLock;
+    std::condition_variable FRunnerTold;
     std::list<TRunner> FRunners;
+    std::vector<TRunner*> FParked; // threads that gave the loop away, kept for the next hand-off
+    bool FStopping = false;        // under FRunnersLock
 
     boost::asio::steady_timer FCheck;
     bool FCheckScheduled = false; // loop thread only

@@ -32,12 +32,18 @@ inline constexpr int KMaxOpenConnections = 50000;
 inline constexpr int KReservedDescriptors = 1024;
 
 // I/O threads per core: they accept, read, parse and write for every connection, and run the
-// requests' route code. Route code that runs longer than KChainHandOffAfter (it waits, say, on
-// a database) keeps its thread, and its I/O thread's connections go to a new thread, so a
-// request that waits never holds up another. A watchdog looks every KWatchdogTick while
+// requests' route code, each request on a coroutine of its own (KCoroutineStackBytes of stack,
+// a guard page below). A database wait suspends the coroutine, and the thread goes on with its
+// other connections meanwhile. Route code that blocks otherwise (a slow disk, say) for longer
+// than KChainHandOffAfter keeps its thread, and its I/O thread's connections go to another
+// (one of at most KSpareLoopThreads kept for that, each ended once unused for
+// KSpareThreadLinger), so a request that blocks never holds up another. A watchdog looks every KWatchdogTick while
 // requests come, and sleeps once none came for KWatchdogRest.
 inline constexpr int KIOThreadsPerCore = 1;
 inline constexpr std::chrono::microseconds KChainHandOffAfter{2000};
+inline constexpr std::size_t KCoroutineStackBytes = 512 * 1024;
+inline constexpr int KSpareLoopThreads = 4;
+inline constexpr std::chrono::milliseconds KSpareThreadLinger{200};
 inline constexpr std::chrono::microseconds KWatchdogTick{1000};
 inline constexpr std::chrono::seconds KWatchdogRest{1};
 

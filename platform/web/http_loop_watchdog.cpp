@@ -61,6 +61,8 @@ void TLoopWatchdog::Run()
         // Nothing came for a while: sleep until a chain begins. Said before the last look, so a
         // chain that begins meanwhile is either seen by it or wakes us.
         FAsleep.store(true, std::memory_order_seq_cst);
+        for (TEventLoop* loop : FLoops)
+            loop->ReleaseSpareThreads();
         if (!look())
             FChanged.wait(lock, [this] { return FStopping || FWoken; });
         FAsleep.store(false, std::memory_order_seq_cst);

@@ -106,7 +106,7 @@ void TBaseDados::CloseIdle()
         guard.lock();
         SetOpen(*due, false);
         FIdle.insert(FIdle.begin(), due);
-        FFree.notify_all(); // a pool held at what the server accepted may connect again
+        FFree.NotifyAll(); // a pool held at what the server accepted may connect again
     }
 }
 
@@ -162,9 +162,9 @@ TBaseDados::TLease TBaseDados::Use()
                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(FPoolWait).count()) + " s");
             ++FWaiting;
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
-                FFree.wait_until(guard, std::min(until, FRetryGrowthAt));
+                FFree.WaitUntil(guard, std::min(until, FRetryGrowthAt));
             else
-                FFree.wait_until(guard, until);
+                FFree.WaitUntil(guard, until);
             --FWaiting;
             continue;
         }
@@ -189,7 +189,7 @@ TBaseDados::TLease TBaseDados::Use()
         }
         guard.lock();
         --FConnecting;
-        FFree.notify_all();
+        FFree.NotifyAll();
         if (!failure) {
             SetOpen(*s, true);
             FGrowthLimit = KNoHold; // the server took one more
@@ -201,7 +201,8 @@ TBaseDados::TLease TBaseDados::Use()
         s->FdConnection1.ClearAbort();
         FIdle.insert(FIdle.begin(), s);
         // A connect still in progress may open a session that can serve this request.
-        FFree.wait(guard, [this] { return FConnecting == 0 || IdleOpenCount() > 0; });
+        while (FConnecting != 0 && IdleOpenCount() == 0)
+            FFree.Wait(guard);
         if (FOpenCount == 0 || FEndedWaits != ended)
             std::rethrow_exception(failure);
         // The server takes no more connections (its own limit, or this login's): hold the pool
@@ -234,7 +235,7 @@ void TBaseDados::Release(TSession& ASession) noexcept
         if (ASession.FOpen && FIdleCheckAt == TClock::time_point::max())
             FIdleWake.notify_one();
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 void TBaseDados::EndWaits()
@@ -246,7 +247,7 @@ void TBaseDados::EndWaits()
             if (s->FInUse)
                 s->FdConnection1.Abort();
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 TBaseDados::TClock::duration TBaseDados::PoolWait() const
@@ -285,7 +286,7 @@ void TBaseDados::SetMaxSessions(size_t AValue)
         std::lock_guard guard(FLock);
         FMaxSessions = std::max<size_t>(AValue, 1);
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 void TBaseDados::SetRetryGrowth(TClock::duration AValue)
@@ -296,7 +297,7 @@ void TBaseDados::SetRetryGrowth(TClock::duration AValue)
         if (FGrowthLimit != KNoHold)
             FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 void TBaseDados::SetIdleClose(TClock::duration AValue)
@@ -358,7 +359,7 @@ void TBaseDados::SetParam(const std::string& AName, const std::string& AValue)
             s->FParamsVersion = FParamsVersion;
         }
     }
-    FFree.notify_all();
+    FFree.NotifyAll();
 }
 
 } // namespace service

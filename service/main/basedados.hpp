@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/coroutine.hpp"
 #include "platform/base/object.hpp"
 #include "platform/data/data_limits.hpp"
 #include "platform/data/fd_connection.hpp"
@@ -138,7 +139,9 @@ private:
     void CloseIdle();
 
     mutable std::mutex FLock;
-    std::condition_variable FFree; // a session came back, a connect ended, a limit changed
+    // A session came back, a connect ended, a limit changed. A request on an I/O thread's
+    // coroutine waits here suspended, its thread free for other requests meanwhile.
+    platform::TAwaitQueue FFree;
     platform::TFDStrings FParams;
     uint64_t FParamsVersion = 0;
     size_t FMaxSessions = KDefaultMaxSessions;
