@@ -73,6 +73,11 @@ int THTTPWebBrokerBridge::IdleConnectionCount() const
     return static_cast<int>(idle);
 }
 
+size_t THTTPWebBrokerBridge::BodyMemoryHeld() const
+{
+    return FImpl->Shared.BodyHeld.load();
+}
+
 int THTTPWebBrokerBridge::ConnectionCap() const
 {
     return FImpl->Shared.MaxOpen;
@@ -84,6 +89,10 @@ void THTTPWebBrokerBridge::ApplySettings()
     s.KeepAlive = FKeepAlive;
     s.IdleTimeout = FIdleTimeout;
     s.RequestTimeout = FRequestTimeout;
+    s.BodyBudget = FBodyMemoryBudget;
+    s.MinSendRate = FMinSendRate;
+    s.SendRateGrace = FSendRateGrace;
+    s.EvictBusyAfter = FEvictBusyAfter;
     s.TLSIOHandler = FTLSIOHandler;
     s.OnParseAuthentication = OnParseAuthentication;
     s.OnQuerySSLPort = OnQuerySSLPort;

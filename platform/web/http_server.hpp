@@ -91,6 +91,18 @@ public:
     // Waits on silent clients (defaults: limits::KIdleTimeout, limits::KRequestTimeout).
     void SetIdleTimeout(std::chrono::milliseconds AValue) { FIdleTimeout = AValue; }
     void SetRequestTimeout(std::chrono::milliseconds AValue) { FRequestTimeout = AValue; }
+    // Request bodies held in memory by all connections (default limits::KMaxBodyMemory).
+    void SetBodyMemoryBudget(size_t AValue) { FBodyMemoryBudget = AValue; }
+    // The least rate a reply must average once AGrace has passed (limits::KMinSendRate, 0: none).
+    void SetMinSendRate(size_t ABytesPerSecond, std::chrono::milliseconds AGrace)
+    {
+        FMinSendRate = ABytesPerSecond;
+        FSendRateGrace = AGrace;
+    }
+    // How long a request or a reply must have waited before it may make room at the cap.
+    void SetEvictBusyAfter(std::chrono::milliseconds AValue) { FEvictBusyAfter = AValue; }
+    // Bytes of request bodies the connections hold at this moment (counted against the budget).
+    size_t BodyMemoryHeld() const;
 
     // Connections open at this moment.
     int ConnectionCount() const;
@@ -122,6 +134,10 @@ private:
     bool FTLSIOHandler = false;
     std::chrono::milliseconds FIdleTimeout{limits::KIdleTimeout};
     std::chrono::milliseconds FRequestTimeout{limits::KRequestTimeout};
+    size_t FBodyMemoryBudget = limits::KMaxBodyMemory;
+    size_t FMinSendRate = limits::KMinSendRate;
+    std::chrono::milliseconds FSendRateGrace{limits::KSendRateGrace};
+    std::chrono::milliseconds FEvictBusyAfter{limits::KEvictBusyAfter};
     std::unique_ptr<TImpl> FImpl;
 };
 
