@@ -8,6 +8,7 @@
 #include <boost/json/basic_parser_impl.hpp>
 
 #include "platform/base/exception.hpp"
+#include "platform/web/request_limits.hpp"
 
 namespace platform {
 
@@ -73,11 +74,6 @@ bool IsWhiteSpace(char AChar) noexcept
 {
     return AChar == ' ' || AChar == '\t' || AChar == '\n' || AChar == '\r';
 }
-
-// Deepest nesting of arrays and objects a parsed text may have. Bodies come from the
-// network: the bound keeps the parser, the tree's destructor and the writer (all of which
-// recurse per level) far from the stack's end, and no product body needs more than one level.
-constexpr size_t KMaxParseDepth = 64;
 
 // Builds the value tree from the parser's events. Containers under construction are kept on
 // an explicit stack; a finished value goes into the container on top, or becomes the root.
@@ -446,7 +442,7 @@ std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(std::string_view AText, 
     };
 
     boost::json::parse_options opt;
-    opt.max_depth = KMaxParseDepth;
+    opt.max_depth = limits::KMaxJsonDepth;
     boost::json::basic_parser<TTreeBuilder> parser(opt);
     boost::json::error_code ec;
     // One call with more=false: the parser takes one value and the white space after it, and

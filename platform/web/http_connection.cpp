@@ -56,6 +56,8 @@ TConnection::~TConnection()
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
         ReleaseBody();
+        if (FCountsWriting)
+            FShared.WritingConnections.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     }
 }
@@ -499,9 +501,13 @@ void TConnection::WriteThen(TThen AThen)
             }
             SetDeadline(deadline);
         }
+        if (!std::exchange(FCountsWriting, true))
+            FShared.WritingConnections.fetch_add(1);
         WaitWritable();
         return;
     case TReplyWriter::TStatus::Done:
+        if (std::exchange(FCountsWriting, false))
+            FShared.WritingConnections.fetch_sub(1);
         ReleaseFile();
         Then(AThen);
         return;
@@ -621,6 +627,8 @@ void TConnection::Close()
     }
     FWriter.Clear();
     ReleaseFile();
+    if (std::exchange(FCountsWriting, false))
+        FShared.WritingConnections.fetch_sub(1);
     FParser.reset();
     ReleaseBody();
     FBuffer.clear();

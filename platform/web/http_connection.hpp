@@ -28,31 +28,24 @@
 #include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_limits.hpp"
 #include "platform/web/http_reply_writer.hpp"
+#include "platform/web/http_server_settings.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform::http {
 
 // What the connections of one server share. Settings are fixed while the server is active.
-struct TServerShared {
-    bool KeepAlive = false;
-    std::chrono::milliseconds IdleTimeout{limits::KIdleTimeout};
-    std::chrono::milliseconds RequestTimeout{limits::KRequestTimeout};
-    std::chrono::milliseconds WriteStallTimeout{limits::KWriteStallTimeout};
-    bool TLSIOHandler = false;
+struct TServerShared : TServerSettings {
     TParseAuthenticationEvent OnParseAuthentication;
     TQuerySSLPortEvent OnQuerySSLPort;
     // Open connections allowed (descriptors of replies still being sent from files count too).
     int MaxOpen = limits::KMaxOpenConnections;
-    std::chrono::milliseconds EvictBusyAfter{limits::KEvictBusyAfter};
-    // Bytes a second a reply must average once SendRateGrace has passed; 0: no such limit.
-    size_t MinSendRate = limits::KMinSendRate;
-    std::chrono::milliseconds SendRateGrace{limits::KSendRateGrace};
-    // Request bodies held by all connections together.
-    size_t BodyBudget = limits::KMaxBodyMemory;
+    // Request body bytes the connections hold, against BodyBudget.
     std::atomic<size_t> BodyHeld{0};
 
     std::atomic<bool> Stopping{false};
     std::atomic<int> OpenConnections{0};
+    // Of those, the ones whose reply waits for the client to take more.
+    std::atomic<int> WritingConnections{0};
     // What counts against MaxOpen: open connections and the files of their replies, less the
     // connections chosen to make room (their room is taken as soon as they are chosen).
     std::atomic<int> Occupied{0};
@@ -215,6 +208,7 @@ private:
     TReplyWriter FWriter;
     TThen FThen = TThen::NextRequest;
     bool FCountsFile = false;         // the writer's own file descriptor is counted in Occupied
+    bool FCountsWriting = false;      // loop thread: counted in WritingConnections
     TClock::time_point FWaitingSince; // the reply began to wait on the client
 };
 

@@ -78,6 +78,11 @@ size_t THTTPWebBrokerBridge::BodyMemoryHeld() const
     return FImpl->Shared.BodyHeld.load();
 }
 
+int THTTPWebBrokerBridge::WritingConnectionCount() const
+{
+    return FImpl->Shared.WritingConnections.load();
+}
+
 int THTTPWebBrokerBridge::ConnectionCap() const
 {
     return FImpl->Shared.MaxOpen;
@@ -86,14 +91,7 @@ int THTTPWebBrokerBridge::ConnectionCap() const
 void THTTPWebBrokerBridge::ApplySettings()
 {
     http::TServerShared& s = FImpl->Shared;
-    s.KeepAlive = FKeepAlive;
-    s.IdleTimeout = FIdleTimeout;
-    s.RequestTimeout = FRequestTimeout;
-    s.BodyBudget = FBodyMemoryBudget;
-    s.MinSendRate = FMinSendRate;
-    s.SendRateGrace = FSendRateGrace;
-    s.EvictBusyAfter = FEvictBusyAfter;
-    s.TLSIOHandler = FTLSIOHandler;
+    static_cast<http::TServerSettings&>(s) = FSettings;
     s.OnParseAuthentication = OnParseAuthentication;
     s.OnQuerySSLPort = OnQuerySSLPort;
     s.MaxOpen = ConnectionCapFor(FMaxConnections);

@@ -12,6 +12,7 @@
 
 #include "platform/web/http_app_request.hpp"
 #include "platform/web/http_limits.hpp"
+#include "platform/web/http_server_settings.hpp"
 
 namespace platform {
 
@@ -58,8 +59,8 @@ public:
     void SetDefaultPort(int APort) { FDefaultPort = APort; }
     int ListenQueue() const { return FListenQueue; }
     void SetListenQueue(int AValue) { FListenQueue = AValue; }
-    bool KeepAlive() const { return FKeepAlive; }
-    void SetKeepAlive(bool AValue) { FKeepAlive = AValue; }
+    bool KeepAlive() const { return FSettings.KeepAlive; }
+    void SetKeepAlive(bool AValue) { FSettings.KeepAlive = AValue; }
     // Open connections allowed; 0: the server's own cap (limits::KMaxOpenConnections, and below
     // the process's descriptor limit).
     int MaxConnections() const { return FMaxConnections; }
@@ -85,22 +86,22 @@ public:
     TQuerySSLPortEvent OnQuerySSLPort;
     // A TLS I/O handler is installed: each new connection asks OnQuerySSLPort. This build
     // speaks no TLS, so a connection that is to use it is closed at once.
-    bool TLSIOHandler() const { return FTLSIOHandler; }
-    void SetTLSIOHandler(bool AValue) { FTLSIOHandler = AValue; }
+    bool TLSIOHandler() const { return FSettings.TLSIOHandler; }
+    void SetTLSIOHandler(bool AValue) { FSettings.TLSIOHandler = AValue; }
 
     // Waits on silent clients (defaults: limits::KIdleTimeout, limits::KRequestTimeout).
-    void SetIdleTimeout(std::chrono::milliseconds AValue) { FIdleTimeout = AValue; }
-    void SetRequestTimeout(std::chrono::milliseconds AValue) { FRequestTimeout = AValue; }
+    void SetIdleTimeout(std::chrono::milliseconds AValue) { FSettings.IdleTimeout = AValue; }
+    void SetRequestTimeout(std::chrono::milliseconds AValue) { FSettings.RequestTimeout = AValue; }
     // Request bodies held in memory by all connections (default limits::KMaxBodyMemory).
-    void SetBodyMemoryBudget(size_t AValue) { FBodyMemoryBudget = AValue; }
+    void SetBodyMemoryBudget(size_t AValue) { FSettings.BodyBudget = AValue; }
     // The least rate a reply must average once AGrace has passed (limits::KMinSendRate, 0: none).
     void SetMinSendRate(size_t ABytesPerSecond, std::chrono::milliseconds AGrace)
     {
-        FMinSendRate = ABytesPerSecond;
-        FSendRateGrace = AGrace;
+        FSettings.MinSendRate = ABytesPerSecond;
+        FSettings.SendRateGrace = AGrace;
     }
     // How long a request or a reply must have waited before it may make room at the cap.
-    void SetEvictBusyAfter(std::chrono::milliseconds AValue) { FEvictBusyAfter = AValue; }
+    void SetEvictBusyAfter(std::chrono::milliseconds AValue) { FSettings.EvictBusyAfter = AValue; }
     // Bytes of request bodies the connections hold at this moment (counted against the budget).
     size_t BodyMemoryHeld() const;
 
@@ -109,6 +110,9 @@ public:
     // Of those, the ones that wait idle between requests or silent since they were accepted
     // (the ones that may be closed to make room at the cap).
     int IdleConnectionCount() const;
+    // Of those, the ones whose reply waits for the client to take more (up to the write stall
+    // limit, limits::KWriteStallTimeout).
+    int WritingConnectionCount() const;
     // The open-connection cap of the running server (see MaxConnections).
     int ConnectionCap() const;
 
@@ -127,17 +131,11 @@ private:
     TSocketHandles FBindings;
     int FDefaultPort = 80;
     int FListenQueue = 15;
-    bool FKeepAlive = false;
     int FMaxConnections = 0;
     int FIOThreads = 0;
     bool FActive = false;
-    bool FTLSIOHandler = false;
-    std::chrono::milliseconds FIdleTimeout{limits::KIdleTimeout};
-    std::chrono::milliseconds FRequestTimeout{limits::KRequestTimeout};
-    size_t FBodyMemoryBudget = limits::KMaxBodyMemory;
-    size_t FMinSendRate = limits::KMinSendRate;
-    std::chrono::milliseconds FSendRateGrace{limits::KSendRateGrace};
-    std::chrono::milliseconds FEvictBusyAfter{limits::KEvictBusyAfter};
+    // Handed to the connections, as one, when the server starts.
+    http::TServerSettings FSettings;
     std::unique_ptr<TImpl> FImpl;
 };
 

@@ -14,17 +14,19 @@
 #include <vector>
 
 #include "platform/base/stream.hpp"
+#include "platform/web/request_limits.hpp"
 #include "platform/web/web_request.hpp"
 
 namespace platform {
 
+// The program's limits are in platform/web/request_limits.hpp; tests and fuzzing use smaller ones.
 struct TMultipartLimits {
     // Parts in one body.
-    size_t MaxParts = 1000;
+    size_t MaxParts = limits::KMaxMultipartParts;
     // Bytes of the header block of one part (its lines up to the blank line).
-    size_t MaxPartHeaderSize = 8 * 1024;
+    size_t MaxPartHeaderSize = limits::KMaxMultipartPartHeaderBytes;
     // Files up to this size are kept in memory, larger ones in an unnamed temporary file.
-    size_t MemoryFileThreshold = 256 * 1024;
+    size_t MemoryFileThreshold = limits::KMultipartMemoryFileBytes;
 };
 
 struct TMultipartForm {

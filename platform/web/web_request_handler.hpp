@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/base/adaptive_mutex.hpp"
+#include "platform/web/request_limits.hpp"
 #include "platform/web/web_module.hpp"
 
 namespace platform {
@@ -25,7 +26,7 @@ public:
     void SetWebModuleClass(TWebModuleClass AClass);
     TWebModuleClass WebModuleClass() const;
 
-    // Modules in use at once; a request beyond it is refused (default 32).
+    // Modules in use at once; a request beyond it is refused (default limits::KMaxRequestsInWork).
     void SetMaxConnections(int AValue);
     int MaxConnections() const;
     int ActiveCount() const;
@@ -76,7 +77,7 @@ private:
     mutable TAdaptiveMutex FLock;
     TWebModuleClass FWebModuleClass = nullptr;
     unsigned FGeneration = 0;
-    int FMaxConnections = 32;
+    int FMaxConnections = limits::KMaxRequestsInWork;
     int FActive = 0;
     std::vector<TPooled> FIdle;
 };

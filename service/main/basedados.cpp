@@ -78,10 +78,12 @@ TBaseDados::TLease TBaseDados::Use()
         if (TSession* s = TakeIdle(true))
             return TLease(*this, *s);
         if (!MayConnect()) {
+            ++FWaiting;
             if (FGrowthLimit != KNoHold && TClock::now() < FRetryGrowthAt)
                 FFree.wait_until(guard, FRetryGrowthAt);
             else
                 FFree.wait(guard);
+            --FWaiting;
             continue;
         }
 
@@ -188,6 +190,12 @@ size_t TBaseDados::OpenCount() const
 {
     std::lock_guard guard(FLock);
     return FOpenCount;
+}
+
+size_t TBaseDados::WaitingCount() const
+{
+    std::lock_guard guard(FLock);
+    return FWaiting;
 }
 
 platform::TFDStrings TBaseDados::Params() const

@@ -85,6 +85,7 @@ public:
     size_t SessionCount() const;   // sessions made so far
     size_t ConnectedCount() const; // of those, how many hold an open connection (idle ones)
     size_t OpenCount() const;      // sessions with an open connection, idle or in use
+    size_t WaitingCount() const;   // requests that wait in Use for a session
 
     // The connection settings every session starts from (Server, User_Name, Password,
     // Database, Port, DriverID).
@@ -113,6 +114,7 @@ private:
     std::vector<TSession*> FIdle; // the last released at the back
     size_t FOpenCount = 0;        // sessions whose FOpen is set
     size_t FConnecting = 0;       // connects in progress
+    size_t FWaiting = 0;          // requests waiting in Use for a session
     // After a refused connect: open plus connecting sessions held at this number until
     // FRetryGrowthAt; KNoHold otherwise.
     size_t FGrowthLimit = KNoHold;

@@ -18,10 +18,7 @@ using namespace relay;
 using platform::mtAny;
 using platform::mtGet;
 using platform::mtPost;
-using testing_support::Join;
-using testing_support::TLog;
-using testing_support::TMemoryExchange;
-using testing_support::TWalkResult;
+using namespace testing_support;
 
 namespace {
 
@@ -35,22 +32,6 @@ public:
 };
 
 class TDeeperRelay : public TTestRelay {};
-
-TRelayCallback Logger(TLog& ALog, std::string AName)
-{
-    return [&ALog, AName](TRelayRequest&, TRelayResponse& AResponse, const TProc&) {
-        ALog.push_back(AName);
-        AResponse.Send(AName);
-    };
-}
-
-TRelayCallback Middleware(TLog& ALog, std::string AName)
-{
-    return [&ALog, AName](TRelayRequest&, TRelayResponse&, const TProc& ANext) {
-        ALog.push_back(AName);
-        ANext();
-    };
-}
 
 TWalkResult Walk(const std::string& AMethod, const std::string& ATarget)
 {
@@ -126,7 +107,7 @@ TEST_F(RelayCore, SecondCreateFailsAndKeepsTheFirst)
 {
     TTestRelay* first = TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore::Get("/x", Logger(log, "x"));
+    TRelayCore::Get("/x", Recorder(log, "x"));
     const std::function<void()> attempts[] = {
         [] { TRelayCore::CreateAs<TTestRelay>(); },
         [] { TRelayCore::Create(); },
@@ -149,9 +130,9 @@ TEST_F(RelayCore, AnyOperationBeforeCreateMakesAPlainCore)
     TLog log;
     const std::function<void()> early[] = {
         [] { TRelayCore::GetInstance(); },
-        [&log] { TRelayCore::Get("/x", Logger(log, "x")); },
-        [&log] { TRelayCore::Use(Middleware(log, "m")); },
-        [&log] { TRelayCore::AddCallback(Logger(log, "a")); },
+        [&log] { TRelayCore::Get("/x", Recorder(log, "x")); },
+        [&log] { TRelayCore::Use(RecordingMiddleware(log, "m")); },
+        [&log] { TRelayCore::AddCallback(Recorder(log, "a")); },
         [] { TRelayCore::AddCallbacks({}); },
         [] { TRelayCore::RootTree(); },
     };
@@ -179,7 +160,8 @@ TEST_F(RelayCore, RegistrationsReturnTheCoreAndChain)
 {
     TTestRelay* relay = TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore& core = TRelayCore::Get("/a", Logger(log, "a")).Post("/b", Logger(log, "b")).Use(Middleware(log, "m"));
+    TRelayCore& core =
+        TRelayCore::Get("/a", Recorder(log, "a")).Post("/b", Recorder(log, "b")).Use(RecordingMiddleware(log, "m"));
     EXPECT_EQ(&core, relay);
     EXPECT_EQ(Walk("GET", "/a").Content, "a");
     EXPECT_EQ(Walk("POST", "/b").Content, "b");
@@ -190,33 +172,25 @@ TEST_F(RelayCore, PendingCallbacksAttachToTheNextMethodRegistration)
 {
     TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore::AddCallback(Logger(log, "A")).AddCallback(Logger(log, "B"));
-    TRelayCore::Get("/x", Logger(log, "H"));
-    TRelayCore::Post("/x", Logger(log, "P"));
+    TRelayCore::AddCallback(Recorder(log, "A")).AddCallback(Recorder(log, "B"));
+    TRelayCore::Get("/x", Recorder(log, "H"));
+    TRelayCore::Post("/x", Recorder(log, "P"));
     EXPECT_EQ(CallbackCount("/x", mtGet), 3u);
     EXPECT_EQ(CallbackCount("/x", mtPost), 1u);
-    Walk("GET", "/x");
-    EXPECT_EQ(Join(log), "A,B,H");
-    log.clear();
-    Walk("POST", "/x");
-    EXPECT_EQ(Join(log), "P");
+    ExpectRows(TRelayCore::RootTree(), log, {{"GET", "/x", 200, "A,B,H"}, {"POST", "/x", 200, "P"}});
 }
 
 TEST_F(RelayCore, PendingCallbacksWithAllAttachUnderAnyOnly)
 {
     TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore::AddCallbacks({Logger(log, "A")});
-    TRelayCore::All("/x", Logger(log, "H"));
+    TRelayCore::AddCallbacks({Recorder(log, "A")});
+    TRelayCore::All("/x", Recorder(log, "H"));
     EXPECT_EQ(CallbackCount("/x", mtAny), 2u);
     for (auto m :
          {platform::mtGet, platform::mtPut, platform::mtPost, platform::mtHead, platform::mtDelete, platform::mtPatch})
         EXPECT_EQ(CallbackCount("/x", m), 1u) << int(m);
-    Walk("OPTIONS", "/x");
-    EXPECT_EQ(Join(log), "A,H");
-    log.clear();
-    Walk("DELETE", "/x");
-    EXPECT_EQ(Join(log), "H");
+    ExpectRows(TRelayCore::RootTree(), log, {{"OPTIONS", "/x", 200, "A,H"}, {"DELETE", "/x", 200, "H"}});
 }
 
 TEST_F(RelayCore, AllSharesOneCallableAcrossItsMethods)
@@ -242,7 +216,7 @@ TEST_F(RelayCore, AllSharesOneCallableAcrossItsMethods)
 TEST_F(RelayCore, EmptyCallbacksAreRefusedWhenRegistered)
 {
     TLog log;
-    TRelayCore::AddCallback(Logger(log, "A"));
+    TRelayCore::AddCallback(Recorder(log, "A"));
     const std::function<void()> registrations[] = {
         [] { TRelayCore::Get("/e", TRelayCallback()); },
         [] { TRelayCore::Post("/e", TRelayCallbackRequestResponse()); },
@@ -252,11 +226,11 @@ TEST_F(RelayCore, EmptyCallbacksAreRefusedWhenRegistered)
         [] { TRelayCore::Use(TRelayCallback()); },
         [] { TRelayCore::Use("/e", TRelayCallback()); },
         [&log] {
-            TRelayCore::Use("/e", {Middleware(log, "M"), TRelayCallback()});
+            TRelayCore::Use("/e", {RecordingMiddleware(log, "M"), TRelayCallback()});
         },
         [] { TRelayCore::AddCallback(TRelayCallback()); },
         [&log] {
-            TRelayCore::AddCallbacks({Logger(log, "B"), TRelayCallback()});
+            TRelayCore::AddCallbacks({Recorder(log, "B"), TRelayCallback()});
         },
         [] { TRelayCore::Group()->Prefix("g")->Get("e", TRelayCallbackResponse()); },
         [] { TRelayCore::Route("/e")->Patch(TRelayCallbackRequest()); },
@@ -273,7 +247,7 @@ TEST_F(RelayCore, EmptyCallbacksAreRefusedWhenRegistered)
     EXPECT_EQ(TRelayCore::RootTree().Child("e"), nullptr);
     EXPECT_EQ(TRelayCore::RootTree().Child("g"), nullptr);
     EXPECT_TRUE(TRelayCore::RootTree().Middleware().empty());
-    TRelayCore::Get("/x", Logger(log, "H"));
+    TRelayCore::Get("/x", Recorder(log, "H"));
     Walk("GET", "/x");
     EXPECT_EQ(Join(log), "A,H");
 }
@@ -282,31 +256,23 @@ TEST_F(RelayCore, UseLeavesPendingCallbacksQueued)
 {
     TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore::AddCallback(Logger(log, "A"));
-    TRelayCore::Use("/x", Middleware(log, "M"));
-    TRelayCore::Get("/x", Logger(log, "X"));
-    TRelayCore::Get("/y", Logger(log, "Y"));
+    TRelayCore::AddCallback(Recorder(log, "A"));
+    TRelayCore::Use("/x", RecordingMiddleware(log, "M"));
+    TRelayCore::Get("/x", Recorder(log, "X"));
+    TRelayCore::Get("/y", Recorder(log, "Y"));
     ASSERT_NE(TRelayCore::RootTree().Child("x"), nullptr);
     EXPECT_EQ(TRelayCore::RootTree().Child("x")->Middleware().size(), 1u);
-    Walk("GET", "/x");
-    EXPECT_EQ(Join(log), "M,A,X");
-    log.clear();
-    Walk("GET", "/y");
-    EXPECT_EQ(Join(log), "Y");
+    ExpectRows(TRelayCore::RootTree(), log, {{"GET", "/x", 200, "M,A,X"}, {"GET", "/y", 200, "Y"}});
 }
 
 TEST_F(RelayCore, PendingCallbacksTravelToAnyPath)
 {
     TRelayCore::CreateAs<TTestRelay>();
     TLog log;
-    TRelayCore::AddCallback(Logger(log, "A"));
-    TRelayCore::Put("/other", Logger(log, "O"));
-    TRelayCore::Put("/x", Logger(log, "X"));
-    Walk("PUT", "/x");
-    EXPECT_EQ(Join(log), "X");
-    log.clear();
-    Walk("PUT", "/other");
-    EXPECT_EQ(Join(log), "A,O");
+    TRelayCore::AddCallback(Recorder(log, "A"));
+    TRelayCore::Put("/other", Recorder(log, "O"));
+    TRelayCore::Put("/x", Recorder(log, "X"));
+    ExpectRows(TRelayCore::RootTree(), log, {{"PUT", "/x", 200, "X"}, {"PUT", "/other", 200, "A,O"}});
 }
 
 TEST_F(RelayCore, EmptySequencesRegisterNothing)
@@ -320,21 +286,21 @@ TEST_F(RelayCore, EmptySequencesRegisterNothing)
     EXPECT_TRUE(TRelayCore::RootTree().Middleware().empty());
     EXPECT_EQ(TRelayCore::RootTree().Child("x"), nullptr);
     TLog log;
-    TRelayCore::Get("/g", Logger(log, "G"));
+    TRelayCore::Get("/g", Recorder(log, "G"));
     EXPECT_EQ(CallbackCount("/g", mtGet), 1u);
 }
 
 TEST_F(RelayCore, UseFormsOnTheRoot)
 {
     TLog log;
-    TRelayCore::Use(Middleware(log, "1"));
-    TRelayCore::Use("", Middleware(log, "2"));
-    TRelayCore::Use("/", Middleware(log, "3"));
-    TRelayCore::Use("///", {Middleware(log, "4"), Middleware(log, "5")});
-    std::vector<TRelayCallback> more{Middleware(log, "6")};
+    TRelayCore::Use(RecordingMiddleware(log, "1"));
+    TRelayCore::Use("", RecordingMiddleware(log, "2"));
+    TRelayCore::Use("/", RecordingMiddleware(log, "3"));
+    TRelayCore::Use("///", {RecordingMiddleware(log, "4"), RecordingMiddleware(log, "5")});
+    std::vector<TRelayCallback> more{RecordingMiddleware(log, "6")};
     TRelayCore::Use(more);
     EXPECT_EQ(TRelayCore::RootTree().Middleware().size(), 6u);
-    TRelayCore::Get("/", Logger(log, "root"));
+    TRelayCore::Get("/", Recorder(log, "root"));
     Walk("GET", "/");
     EXPECT_EQ(Join(log), "1,2,3,4,5,6,root");
 }
@@ -359,8 +325,8 @@ TEST_F(RelayCore, PathsAreNormalised)
         EXPECT_EQ(TRelayCore::NormalizePath(c.in), c.out) << c.in;
 
     TLog log;
-    TRelayCore::Get("api/gtin/:id/", Logger(log, "gtin"));
-    TRelayCore::Get("", Logger(log, "root"));
+    TRelayCore::Get("api/gtin/:id/", Recorder(log, "gtin"));
+    TRelayCore::Get("", Recorder(log, "root"));
     EXPECT_EQ(CallbackCount("/api/gtin/:id", mtGet), 1u);
     EXPECT_EQ(Walk("GET", "/api/gtin/1").Content, "gtin");
     EXPECT_EQ(Walk("GET", "/").Content, "root");
@@ -437,7 +403,7 @@ TEST_F(RelayCore, ModuleHandsOverTheState)
     TRelayModule module = TRelayCore::ToModule();
     EXPECT_EQ(module.ToRelay(), relay);
     TLog log;
-    TRelayCore::Get("/m", Logger(log, "m"));
+    TRelayCore::Get("/m", Recorder(log, "m"));
     EXPECT_EQ(TRelayCore::GetInstance(), relay);
     EXPECT_EQ(Walk("GET", "/m").Content, "m");
 }

@@ -12,20 +12,22 @@
 #include "framework/relay/core/group.hpp"
 #include "framework/relay/core/route.hpp"
 #include "support/memory_web.hpp"
+#include "support/router_walk.hpp"
 
 using namespace relay;
+using testing_support::Recorder;
 
 namespace {
 
-// Runs a callback once to learn its name: each test callback appends its name to Ran.
-std::string Ran;
+// Runs a callback once to learn its name: each test callback notes its name in Ran.
+testing_support::TLog Ran;
 
 std::string NameOf(const TRelayCallback& ACallback)
 {
     testing_support::TMemoryExchange ex("GET", "/");
     Ran.clear();
     ACallback(ex.Req(), ex.Res(), [] {});
-    return Ran;
+    return testing_support::Join(Ran);
 }
 template <class F>
 std::string NameOfShort(const F& ACallback)
@@ -38,12 +40,7 @@ std::string NameOfShort(const F& ACallback)
         ACallback(ex.Req());
     else
         ACallback(ex.Res());
-    return Ran;
-}
-
-TRelayCallback Named(const std::string& AName)
-{
-    return [AName](TRelayRequest&, TRelayResponse&, const TProc&) { Ran += AName; };
+    return testing_support::Join(Ran);
 }
 
 class TFakeCore : public platform::TObject {
@@ -163,7 +160,7 @@ TEST(GroupForwarding, JoinPrefixTable)
         auto group = NewGroup();
         if (r.Prefix)
             group->Prefix(r.Prefix);
-        group->Get(r.Path, Named("H"));
+        group->Get(r.Path, Recorder(Ran, "H"));
         EXPECT_EQ(TFakeCore::Log, Log{std::string("Get ") + r.Joined + " full H"}) << r.Path;
     }
 }
@@ -189,15 +186,15 @@ TEST(GroupForwarding, EveryMethodAndFormKeepsItsForm)
 {
     auto group = NewGroup();
     group->Prefix("p");
-    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran += "rr"; };
-    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran += "rq"; };
-    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran += "rs"; };
-    group->Get("a", Named("f"))->Get("a", rr)->Get("a", rq)->Get("a", rs);
-    group->Put("b", Named("f"))->Put("b", rr)->Put("b", rq)->Put("b", rs);
-    group->Head("c", Named("f"))->Head("c", rr)->Head("c", rq)->Head("c", rs);
-    group->Post("d", Named("f"))->Post("d", rr)->Post("d", rq)->Post("d", rs);
-    group->Patch("e", Named("f"))->Patch("e", rr)->Patch("e", rq)->Patch("e", rs);
-    group->Delete("g", Named("f"))->Delete("g", rr)->Delete("g", rq)->Delete("g", rs);
+    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran.push_back("rr"); };
+    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran.push_back("rq"); };
+    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran.push_back("rs"); };
+    group->Get("a", Recorder(Ran, "f"))->Get("a", rr)->Get("a", rq)->Get("a", rs);
+    group->Put("b", Recorder(Ran, "f"))->Put("b", rr)->Put("b", rq)->Put("b", rs);
+    group->Head("c", Recorder(Ran, "f"))->Head("c", rr)->Head("c", rq)->Head("c", rs);
+    group->Post("d", Recorder(Ran, "f"))->Post("d", rr)->Post("d", rq)->Post("d", rs);
+    group->Patch("e", Recorder(Ran, "f"))->Patch("e", rr)->Patch("e", rq)->Patch("e", rs);
+    group->Delete("g", Recorder(Ran, "f"))->Delete("g", rr)->Delete("g", rq)->Delete("g", rs);
     Log expected;
     for (auto [method, path] : std::vector<std::pair<std::string, std::string>>{{"Get", "/p/a"},
                                                                                 {"Put", "/p/b"},
@@ -217,23 +214,23 @@ TEST(GroupForwarding, UseIsMiddlewareOnThePrefixPath)
 {
     auto group = NewGroup();
     group->Prefix("/api/");
-    group->Use(Named("M"));
-    group->Use(Named("M1"), Named("M2"));
-    group->Use(std::vector<TRelayCallback>{Named("A"), Named("B")});
-    group->Use(std::vector<TRelayCallback>{Named("A"), Named("B")}, Named("C"));
+    group->Use(Recorder(Ran, "M"));
+    group->Use(Recorder(Ran, "M1"), Recorder(Ran, "M2"));
+    group->Use(std::vector<TRelayCallback>{Recorder(Ran, "A"), Recorder(Ran, "B")});
+    group->Use(std::vector<TRelayCallback>{Recorder(Ran, "A"), Recorder(Ran, "B")}, Recorder(Ran, "C"));
     group->Use(std::vector<TRelayCallback>{});
     EXPECT_EQ(TFakeCore::Log, (Log{"Use /api/ M", "Use /api/ [M1,M2,]", "Use /api/ [A,B,]", "Use /api/ [A,B,]",
                                    "Use /api/ [C,]", "Use /api/ []"}));
 
     auto root = NewGroup();
-    root->Use(Named("R"));
+    root->Use(Recorder(Ran, "R"));
     EXPECT_EQ(TFakeCore::Log, (Log{"Use / R"}));
 }
 
 TEST(GroupForwarding, PendingCallbacksRouteAndEnd)
 {
     auto group = NewGroup();
-    group->AddCallback(Named("A"))->AddCallbacks({Named("B"), Named("C")})->AddCallbacks({});
+    group->AddCallback(Recorder(Ran, "A"))->AddCallbacks({Recorder(Ran, "B"), Recorder(Ran, "C")})->AddCallbacks({});
     EXPECT_EQ(TFakeCore::Log, (Log{"AddCallback A", "AddCallback B", "AddCallback C"}));
 
     group->Prefix("api");
@@ -242,7 +239,7 @@ TEST(GroupForwarding, PendingCallbacksRouteAndEnd)
     EXPECT_EQ(TFakeCore::Log, (Log{"Route /api/users"}));
     group->Prefix("other");
     TFakeCore::Log.clear();
-    route->Get(Named("H"));
+    route->Get(Recorder(Ran, "H"));
     EXPECT_EQ(TFakeCore::Log, (Log{"Get /api/users full H"})); // not moved by the new prefix
 
     EXPECT_EQ(&group->End(), &TFakeCore::GetInstance());
@@ -253,8 +250,8 @@ TEST(GroupForwarding, ChainedCallsReturnTheSameObject)
 {
     auto group = NewGroup();
     EXPECT_EQ(group->Prefix("x").get(), group.get());
-    EXPECT_EQ(group->Get("a", Named("H")).get(), group.get());
-    EXPECT_EQ(group->Use(Named("M")).get(), group.get());
+    EXPECT_EQ(group->Get("a", Recorder(Ran, "H")).get(), group.get());
+    EXPECT_EQ(group->Use(Recorder(Ran, "M")).get(), group.get());
     EXPECT_EQ(group->AddCallbacks({}).get(), group.get());
     auto other = NewGroup();
     EXPECT_NE(other.get(), group.get());
@@ -263,10 +260,17 @@ TEST(GroupForwarding, ChainedCallsReturnTheSameObject)
 TEST(RouteForwarding, PathKeptAndEveryFormForwarded)
 {
     auto route = NewRoute("api/x/");
-    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran += "rr"; };
-    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran += "rq"; };
-    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran += "rs"; };
-    route->Get(Named("f"))->Put(rr)->Head(rq)->Post(rs)->Patch(Named("p"))->Delete(rr)->Patch(rq)->Delete(rs);
+    TRelayCallbackRequestResponse rr = [](TRelayRequest&, TRelayResponse&) { Ran.push_back("rr"); };
+    TRelayCallbackRequest rq = [](TRelayRequest&) { Ran.push_back("rq"); };
+    TRelayCallbackResponse rs = [](TRelayResponse&) { Ran.push_back("rs"); };
+    route->Get(Recorder(Ran, "f"))
+        ->Put(rr)
+        ->Head(rq)
+        ->Post(rs)
+        ->Patch(Recorder(Ran, "p"))
+        ->Delete(rr)
+        ->Patch(rq)
+        ->Delete(rs);
     EXPECT_EQ(TFakeCore::Log,
               (Log{"Get api/x/ full f", "Put api/x/ reqres rr", "Head api/x/ req rq", "Post api/x/ res rs",
                    "Patch api/x/ full p", "Delete api/x/ reqres rr", "Patch api/x/ req rq", "Delete api/x/ res rs"}));
@@ -276,10 +280,10 @@ TEST(RouteForwarding, PathKeptAndEveryFormForwarded)
 TEST(RouteForwarding, AllIsMiddlewareOnly)
 {
     auto route = NewRoute("/r");
-    route->All(Named("M"))
-        ->All(Named("M1"), Named("M2"))
-        ->All(std::vector<TRelayCallback>{Named("A"), Named("B")})
-        ->All(std::vector<TRelayCallback>{Named("A")}, Named("C"));
+    route->All(Recorder(Ran, "M"))
+        ->All(Recorder(Ran, "M1"), Recorder(Ran, "M2"))
+        ->All(std::vector<TRelayCallback>{Recorder(Ran, "A"), Recorder(Ran, "B")})
+        ->All(std::vector<TRelayCallback>{Recorder(Ran, "A")}, Recorder(Ran, "C"));
     EXPECT_EQ(TFakeCore::Log, (Log{"Use /r M", "Use /r [M1,M2,]", "Use /r [A,B,]", "Use /r [A,]", "Use /r [C,]"}));
 }
 
@@ -287,7 +291,7 @@ TEST(RouteForwarding, ThisAndEnd)
 {
     auto route = TRoute::Create("/t");
     EXPECT_EQ(route->This().get(), static_cast<IRelayCoreRoute<TFakeCore>*>(route.get()));
-    EXPECT_EQ(route->AddCallback(Named("A")).get(), route->This().get());
+    EXPECT_EQ(route->AddCallback(Recorder(Ran, "A")).get(), route->This().get());
     EXPECT_EQ(&route->End(), &TFakeCore::GetInstance());
 }
 
@@ -301,8 +305,8 @@ TEST(GroupRouteObjects, MadeOnlyThroughCreate)
     static_assert(!std::is_constructible_v<TRelayCoreRoute<TRelayCore>, std::string>);
 
     auto group = NewGroup();
-    EXPECT_EQ(group->Get("a", Named("H")).get(), group.get());
+    EXPECT_EQ(group->Get("a", Recorder(Ran, "H")).get(), group.get());
     auto route = NewRoute("/r");
-    EXPECT_EQ(route->Post(Named("P")).get(), route.get());
+    EXPECT_EQ(route->Post(Recorder(Ran, "P")).get(), route.get());
     EXPECT_EQ(TFakeCore::Log, (Log{"Post /r full P"}));
 }

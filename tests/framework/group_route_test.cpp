@@ -12,29 +12,20 @@
 #include "framework/relay/response.hpp"
 #include "support/framework_state.hpp"
 #include "support/memory_web.hpp"
+#include "support/router_walk.hpp"
 
 using namespace relay;
 using platform::mtAny;
 using platform::mtGet;
 using platform::mtPost;
+using testing_support::Recorder;
+using testing_support::RecordingMiddleware;
 using testing_support::TMemoryExchange;
 
 namespace {
 
-std::string Ran;
-
-// A route callback or middleware that notes its name; middleware goes on with Next.
-TRelayCallback Named(const std::string& AName)
-{
-    return [AName](TRelayRequest&, TRelayResponse&, const TProc&) { Ran += AName + " "; };
-}
-TRelayCallback Middleware(const std::string& AName)
-{
-    return [AName](TRelayRequest&, TRelayResponse&, const TProc& ANext) {
-        Ran += AName + " ";
-        ANext();
-    };
-}
+// What the test callbacks ran, in order.
+testing_support::TLog Ran;
 
 // What a request runs, and the status it ends with.
 std::string Walk(const std::string& AMethod, const std::string& ATarget)
@@ -42,7 +33,8 @@ std::string Walk(const std::string& AMethod, const std::string& ATarget)
     TMemoryExchange ex(AMethod, ATarget);
     Ran.clear();
     TRelayCore::RootTree().Execute(ex.Req(), ex.Res());
-    return Ran + std::to_string(ex.Status());
+    const std::string ran = testing_support::Join(Ran, " ");
+    return (ran.empty() ? "" : ran + " ") + std::to_string(ex.Status());
 }
 
 // The node of a normalised path, or null.
@@ -86,7 +78,7 @@ TEST_F(GroupRoute, PrefixedParameterRoute)
 TEST_F(GroupRoute, NoPrefixLandsAtTheRoot)
 {
     auto group = TRelayCore::Group();
-    group->Get("users", Named("H"))->Use(Middleware("M"));
+    group->Get("users", Recorder(Ran, "H"))->Use(RecordingMiddleware(Ran, "M"));
     EXPECT_EQ(CallbackCount(Node({"users"}), mtGet), 1u);
     EXPECT_EQ(TRelayCore::RootTree().Middleware().size(), 1u);
     EXPECT_EQ(Walk("GET", "/users"), "M H 200");
@@ -95,8 +87,8 @@ TEST_F(GroupRoute, NoPrefixLandsAtTheRoot)
 
 TEST_F(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
 {
-    TRelayCore::Group()->Prefix("")->Get("a", Named("A"))->Use(Middleware("M1"));
-    TRelayCore::Group()->Prefix("/")->Get("b", Named("B"))->Use(Middleware("M2"));
+    TRelayCore::Group()->Prefix("")->Get("a", Recorder(Ran, "A"))->Use(RecordingMiddleware(Ran, "M1"));
+    TRelayCore::Group()->Prefix("/")->Get("b", Recorder(Ran, "B"))->Use(RecordingMiddleware(Ran, "M2"));
     EXPECT_EQ(CallbackCount(Node({"a"}), mtGet), 1u);
     EXPECT_EQ(CallbackCount(Node({"b"}), mtGet), 1u);
     EXPECT_EQ(TRelayCore::RootTree().Middleware().size(), 2u);
@@ -106,14 +98,14 @@ TEST_F(GroupRoute, EmptyAndSlashPrefixesAreNoPrefix)
 TEST_F(GroupRoute, SecondPrefixReplacesTheFirst)
 {
     auto group = TRelayCore::Group();
-    group->Prefix("v1")->Get("x", Named("One"))->Prefix("v2")->Get("x", Named("Two"));
+    group->Prefix("v1")->Get("x", Recorder(Ran, "One"))->Prefix("v2")->Get("x", Recorder(Ran, "Two"));
     EXPECT_EQ(Walk("GET", "/v1/x"), "One 200");
     EXPECT_EQ(Walk("GET", "/v2/x"), "Two 200");
 }
 
 TEST_F(GroupRoute, EmptyPathLandsOnThePrefixPath)
 {
-    TRelayCore::Group()->Prefix("api")->Get("", Named("G"))->Post("/", Named("P"));
+    TRelayCore::Group()->Prefix("api")->Get("", Recorder(Ran, "G"))->Post("/", Recorder(Ran, "P"));
     EXPECT_EQ(CallbackCount(Node({"api"}), mtGet), 1u);
     EXPECT_EQ(CallbackCount(Node({"api"}), mtPost), 1u);
     EXPECT_EQ(Walk("GET", "/api"), "G 200");
@@ -123,20 +115,21 @@ TEST_F(GroupRoute, EmptyPathLandsOnThePrefixPath)
 TEST_F(GroupRoute, UseRegistersMiddlewareInOrder)
 {
     auto group = TRelayCore::Group()->Prefix("api");
-    group->Use(Middleware("M1"), Middleware("M2"));
-    group->Use(std::vector<TRelayCallback>{Middleware("A"), Middleware("B")}, Middleware("C"));
+    group->Use(RecordingMiddleware(Ran, "M1"), RecordingMiddleware(Ran, "M2"));
+    group->Use(std::vector<TRelayCallback>{RecordingMiddleware(Ran, "A"), RecordingMiddleware(Ran, "B")},
+               RecordingMiddleware(Ran, "C"));
     group->Use(std::vector<TRelayCallback>{});
     const TRelayRouterTree* api = Node({"api"});
     ASSERT_NE(api, nullptr);
     EXPECT_EQ(api->Middleware().size(), 5u);
     EXPECT_TRUE(api->Callbacks().empty() || CallbackCount(api, mtGet) + CallbackCount(api, mtAny) == 0);
-    group->Get("x", Named("H"));
+    group->Get("x", Recorder(Ran, "H"));
     EXPECT_EQ(Walk("GET", "/api/x"), "M1 M2 A B C H 200");
 }
 
 TEST_F(GroupRoute, RouteAllIsMiddlewareOnly)
 {
-    TRelayCore::Route("/r")->All(Middleware("M"));
+    TRelayCore::Route("/r")->All(RecordingMiddleware(Ran, "M"));
     const TRelayRouterTree* r = Node({"r"});
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Middleware().size(), 1u);
@@ -147,16 +140,16 @@ TEST_F(GroupRoute, RouteAllIsMiddlewareOnly)
 TEST_F(GroupRoute, PendingCallbacksWaitForTheNextMethodRegistration)
 {
     auto route = TRelayCore::Route("/r");
-    route->AddCallback(Named("A"))->All(Middleware("M"));
-    TRelayCore::Group()->Prefix("g")->Use(Middleware("GM"));
+    route->AddCallback(Recorder(Ran, "A"))->All(RecordingMiddleware(Ran, "M"));
+    TRelayCore::Group()->Prefix("g")->Use(RecordingMiddleware(Ran, "GM"));
     route->AddCallbacks({});
-    TRelayCore::Post("/elsewhere", Named("H")); // the next method registration, anywhere
+    TRelayCore::Post("/elsewhere", Recorder(Ran, "H")); // the next method registration, anywhere
     EXPECT_EQ(Walk("POST", "/elsewhere"), "A H 200");
-    route->Post(Named("P"));
+    route->Post(Recorder(Ran, "P"));
     EXPECT_EQ(CallbackCount(Node({"r"}), mtPost), 1u); // A was used up
 
     auto group = TRelayCore::Group()->Prefix("/api");
-    group->AddCallback(Named("A2"))->Get("users", Named("H2"));
+    group->AddCallback(Recorder(Ran, "A2"))->Get("users", Recorder(Ran, "H2"));
     EXPECT_EQ(Walk("GET", "/api/users"), "A2 H2 200");
 }
 
@@ -165,7 +158,7 @@ TEST_F(GroupRoute, GroupRouteIsIndependentOfTheGroup)
     auto group = TRelayCore::Group()->Prefix("api");
     auto route = group->Route("users");
     group->Prefix("other");
-    route->Get(Named("U"));
+    route->Get(Recorder(Ran, "U"));
     EXPECT_EQ(Walk("GET", "/api/users"), "U 200");
     EXPECT_EQ(&route->End(), TRelayCore::GetInstance());
     EXPECT_EQ(&group->End(), TRelayCore::GetInstance());
@@ -175,7 +168,7 @@ TEST_F(GroupRoute, CoreRouteKeepsItsPath)
 {
     auto route = TRelayCore::Route("api/x/");
     EXPECT_EQ(std::static_pointer_cast<TRelayCoreRoute<TRelayCore>>(route)->Path(), "api/x/");
-    route->Get(Named("G"))->Delete(Named("D"));
+    route->Get(Recorder(Ran, "G"))->Delete(Recorder(Ran, "D"));
     EXPECT_EQ(CallbackCount(Node({"api", "x"}), mtGet), 1u);
     EXPECT_EQ(Walk("DELETE", "/api/x"), "D 200");
 }
@@ -185,8 +178,8 @@ TEST_F(GroupRoute, TwoGroupsAreIndependent)
     auto a = TRelayCore::Group()->Prefix("a");
     auto b = TRelayCore::Group()->Prefix("b");
     EXPECT_NE(a.get(), b.get());
-    a->Get("x", Named("A"));
-    b->Get("x", Named("B"));
+    a->Get("x", Recorder(Ran, "A"));
+    b->Get("x", Recorder(Ran, "B"));
     EXPECT_EQ(Walk("GET", "/a/x"), "A 200");
     EXPECT_EQ(Walk("GET", "/b/x"), "B 200");
     EXPECT_EQ(&a->End(), &b->End());
@@ -195,11 +188,11 @@ TEST_F(GroupRoute, TwoGroupsAreIndependent)
 TEST_F(GroupRoute, ChainedRegistrationReachesTheDirectNodes)
 {
     // a group, a route and the core registering on the same path append to the same lists
-    TRelayCore::Group()->Prefix("/shop/")->Get("items", Named("G1"));
-    TRelayCore::Route("shop/items/")->Get(Named("G2"));
-    TRelayCore::Get("/shop/items", Named("G3"));
-    TRelayCore::Group()->Prefix("shop")->Route("/items")->Post(Named("P1"));
-    TRelayCore::Post("shop/items", Named("P2"));
+    TRelayCore::Group()->Prefix("/shop/")->Get("items", Recorder(Ran, "G1"));
+    TRelayCore::Route("shop/items/")->Get(Recorder(Ran, "G2"));
+    TRelayCore::Get("/shop/items", Recorder(Ran, "G3"));
+    TRelayCore::Group()->Prefix("shop")->Route("/items")->Post(Recorder(Ran, "P1"));
+    TRelayCore::Post("shop/items", Recorder(Ran, "P2"));
     EXPECT_EQ(CallbackCount(Node({"shop", "items"}), mtGet), 3u);
     EXPECT_EQ(CallbackCount(Node({"shop", "items"}), mtPost), 2u);
     EXPECT_EQ(TRelayCore::RootTree().Child("shop")->Child("items"), Node({"shop", "items"}));
@@ -210,7 +203,7 @@ TEST_F(GroupRoute, ChainedRegistrationReachesTheDirectNodes)
 TEST_F(GroupRoute, ShortFormsAreAdaptedByTheCore)
 {
     auto group = TRelayCore::Group()->Prefix("s");
-    group->Get("req", [](TRelayRequest&) { Ran += "R "; });
+    group->Get("req", [](TRelayRequest&) { Ran.push_back("R"); });
     group->Get("res", [](TRelayResponse& AResponse) { AResponse.Status(201); });
     group->Get("both", [](TRelayRequest&, TRelayResponse& AResponse) { AResponse.Send("x"); });
     EXPECT_EQ(Walk("GET", "/s/req"), "R 204");

@@ -10,24 +10,12 @@
 #include "framework/relay/core/files.hpp"
 #include "framework/relay/mime.hpp"
 #include "platform/base/exception.hpp"
+#include "support/exception_text.hpp"
 #include "temp_dir.hpp"
 
 using namespace relay;
+using testing_support::ExceptionText;
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string ExceptionText(const std::function<void()>& AAction)
-{
-    try {
-        AAction();
-    } catch (const platform::Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
-
-} // namespace
 
 TEST(MimeTypeOfFile, ByExtension)
 {

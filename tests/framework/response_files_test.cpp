@@ -6,9 +6,11 @@
 #include "framework/relay/commons.hpp"
 #include "framework/relay/response.hpp"
 #include "platform/base/exception.hpp"
+#include "support/exception_text.hpp"
 #include "temp_dir.hpp"
 
 using namespace relay;
+using testing_support::ExceptionText;
 
 namespace {
 
@@ -55,16 +57,6 @@ struct TFileExchange {
     TCapturingWebResponse Web;
     TRelayResponse Response{Web};
 };
-
-std::string ExceptionText(const std::function<void()>& AAction)
-{
-    try {
-        AAction();
-    } catch (const platform::Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 const std::string PngBytes = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) + std::string(3000, '\x7F');
 

@@ -17,46 +17,19 @@ using namespace relay;
 using platform::mtAny;
 using platform::mtGet;
 using platform::mtPost;
-using testing_support::Join;
-using testing_support::TLog;
-using testing_support::TMemoryExchange;
-using testing_support::TWalkResult;
-using testing_support::Walk;
+using namespace testing_support;
 
 namespace {
-
-// A route callback that records its name and the "id" parameter, then answers its name.
-TRelayCallback Handler(TLog& ALog, std::string AName)
-{
-    return [&ALog, AName](TRelayRequest& ARequest, TRelayResponse& AResponse, const TProc&) {
-        std::string entry = AName;
-        if (ARequest.Params().ContainsKey("id"))
-            entry += ":" + ARequest.Params().Items("id");
-        ALog.push_back(entry);
-        AResponse.Send(AName);
-    };
-}
-
-TRelayCallback Middleware(TLog& ALog, std::string AName, bool ACallNext = true)
-{
-    return [&ALog, AName, ACallNext](TRelayRequest&, TRelayResponse&, const TProc& ANext) {
-        ALog.push_back(AName);
-        if (ACallNext) {
-            ANext();
-            ALog.push_back(AName + "-after");
-        }
-    };
-}
 
 // The product's route table with one root middleware.
 void RegisterProductRoutes(TRelayRouterTree& ATree, TLog& ALog)
 {
-    ATree.RegisterMiddleware("/", Middleware(ALog, "mw", false));
+    ATree.RegisterMiddleware("/", RecordingMiddleware(ALog, "mw", TThen::Stop));
     const char* gets[] = {"gtin", "fotoexiste", "fotoexistej", "descricao", "um2", "um", "desc", "desc200", "desc_ini"};
     for (const char* name : gets) {
         if (std::string(name) == "fotoexistej")
-            ATree.RegisterRoute(mtPost, "/api/grava", Handler(ALog, "grava"));
-        ATree.RegisterRoute(mtGet, std::string("/api/") + name + "/:id", Handler(ALog, name));
+            ATree.RegisterRoute(mtPost, "/api/grava", Recorder(ALog, "grava"));
+        ATree.RegisterRoute(mtGet, std::string("/api/") + name + "/:id", Recorder(ALog, name));
     }
 }
 
@@ -74,44 +47,28 @@ TEST(RouterTree, ProductRoutesWorkedExample)
     TLog log;
     RegisterProductRoutes(tree, log);
 
-    struct Row {
-        const char* method;
-        const char* target;
-        bool found;
-        int status;
-        const char* content;
-        const char* log;
-    };
-    const Row rows[] = {
-        {"GET", "/api/gtin/123", true, 200, "gtin", "mw,gtin:123"},
-        {"POST", "/api/gtin/123", false, 404, "Not Found", "mw,mw"},
-        {"GET", "/api/grava", true, 405, "Method Not Allowed", "mw"},
-        {"POST", "/api/grava", true, 200, "grava", "mw,grava"},
-        {"GET", "/api/nothing", false, 404, "Not Found", "mw,mw"},
-        {"GET", "/api/descricao/", false, 404, "Not Found", "mw,mw"},
-        {"GET", "/", true, 404, "Not Found", "mw"},
-        {"OPTIONS", "/api/gtin/123", true, 405, "Method Not Allowed", "mw"},
-        {"GET", "/api/fotoexiste/7891", true, 200, "fotoexiste", "mw,fotoexiste:7891"},
-        {"GET", "/api/fotoexistej/7891", true, 200, "fotoexistej", "mw,fotoexistej:7891"},
-        {"GET", "/api/descricao/1", true, 200, "descricao", "mw,descricao:1"},
-        {"GET", "/api/um2/UN", true, 200, "um2", "mw,um2:UN"},
-        {"GET", "/api/um/KG", true, 200, "um", "mw,um:KG"},
-        {"GET", "/api/desc/5", true, 200, "desc", "mw,desc:5"},
-        {"GET", "/api/desc200/5", true, 200, "desc200", "mw,desc200:5"},
-        {"GET", "/api/desc_ini/5", true, 200, "desc_ini", "mw,desc_ini:5"},
-        {"DELETE", "/api/desc/5", false, 404, "Not Found", "mw,mw"},
-        {"GET", "/api/gtin/123/extra", false, 404, "Not Found", "mw,mw"},
-        {"GET", "/api", false, 404, "Not Found", "mw,mw"},
-    };
-    for (const auto& r : rows) {
-        log.clear();
-        TWalkResult res = Walk(tree, r.method, r.target);
-        SCOPED_TRACE(std::string(r.method) + " " + r.target);
-        EXPECT_EQ(res.Found, r.found);
-        EXPECT_EQ(res.Status, r.status);
-        EXPECT_EQ(res.Content, r.content);
-        EXPECT_EQ(Join(log), r.log);
-    }
+    ExpectRows(tree, log,
+               {
+                   {"GET", "/api/gtin/123", true, 200, "gtin", "mw,gtin:123"},
+                   {"POST", "/api/gtin/123", false, 404, "Not Found", "mw,mw"},
+                   {"GET", "/api/grava", true, 405, "Method Not Allowed", "mw"},
+                   {"POST", "/api/grava", true, 200, "grava", "mw,grava"},
+                   {"GET", "/api/nothing", false, 404, "Not Found", "mw,mw"},
+                   {"GET", "/api/descricao/", false, 404, "Not Found", "mw,mw"},
+                   {"GET", "/", true, 404, "Not Found", "mw"},
+                   {"OPTIONS", "/api/gtin/123", true, 405, "Method Not Allowed", "mw"},
+                   {"GET", "/api/fotoexiste/7891", true, 200, "fotoexiste", "mw,fotoexiste:7891"},
+                   {"GET", "/api/fotoexistej/7891", true, 200, "fotoexistej", "mw,fotoexistej:7891"},
+                   {"GET", "/api/descricao/1", true, 200, "descricao", "mw,descricao:1"},
+                   {"GET", "/api/um2/UN", true, 200, "um2", "mw,um2:UN"},
+                   {"GET", "/api/um/KG", true, 200, "um", "mw,um:KG"},
+                   {"GET", "/api/desc/5", true, 200, "desc", "mw,desc:5"},
+                   {"GET", "/api/desc200/5", true, 200, "desc200", "mw,desc200:5"},
+                   {"GET", "/api/desc_ini/5", true, 200, "desc_ini", "mw,desc_ini:5"},
+                   {"DELETE", "/api/desc/5", false, 404, "Not Found", "mw,mw"},
+                   {"GET", "/api/gtin/123/extra", false, 404, "Not Found", "mw,mw"},
+                   {"GET", "/api", false, 404, "Not Found", "mw,mw"},
+               });
 }
 
 TEST(RouterTree, OptionsStoresTheParameterBeforeAnswering405)
@@ -130,31 +87,20 @@ TEST(RouterTree, PathShapes)
     TLog log;
     RegisterProductRoutes(tree, log);
 
-    struct Row {
-        const char* raw;
-        int status;
-        const char* log;
-    };
-    const Row rows[] = {
-        {"/api//gtin/123/", 200, "mw,gtin:123"},
-        {"//api/gtin//123//", 200, "mw,gtin:123"},
-        {"", 404, "mw"},                           // walked as "/"
-        {"/api/gtin/123?x=1", 200, "mw,gtin:123"}, // the query is never part of the path
-        {"x/api/gtin/123", 200, "mw,gtin:123"},    // the first piece is the root's
-        {"api/gtin/123", 404, "mw,mw"},            // walked as /gtin/123
-        {"/API/gtin/123", 404, "mw,mw"},           // literals compare exactly...
-        {"/api/gt%69n/123", 404, "mw,mw"},         // ...and undecoded
-        {"/api/GTIN/123", 404, "mw,mw"},
-    };
-    for (const auto& r : rows) {
-        log.clear();
-        TMemoryExchange x("GET", "/");
-        SetRaw(x, r.raw);
-        Walk(tree, "GET", "", &x);
-        SCOPED_TRACE(std::string("raw path '") + r.raw + "'");
-        EXPECT_EQ(x.Status(), r.status);
-        EXPECT_EQ(Join(log), r.log);
-    }
+    ExpectRows(tree, log,
+               {
+                   RawPath("/api//gtin/123/", 200, "mw,gtin:123"),
+                   RawPath("//api/gtin//123//", 200, "mw,gtin:123"),
+                   RawPath("", 404, "mw"), // walked as "/"
+                   // the query is never part of the path
+                   RawPath("/api/gtin/123?x=1", 200, "mw,gtin:123"),
+                   // the first piece is the root's
+                   RawPath("x/api/gtin/123", 200, "mw,gtin:123"),
+                   RawPath("api/gtin/123", 404, "mw,mw"),    // walked as /gtin/123
+                   RawPath("/API/gtin/123", 404, "mw,mw"),   // literals compare exactly...
+                   RawPath("/api/gt%69n/123", 404, "mw,mw"), // ...and undecoded
+                   RawPath("/api/GTIN/123", 404, "mw,mw"),
+               });
 }
 
 TEST(RouterTree, ParameterValuesAreDecoded)
@@ -162,23 +108,14 @@ TEST(RouterTree, ParameterValuesAreDecoded)
     TRelayRouterTree tree;
     TLog log;
     RegisterProductRoutes(tree, log);
-    struct Row {
-        const char* raw;
-        const char* log;
-    };
-    const Row rows[] = {
-        {"/api/gtin/12%2034", "mw,gtin:12 34"}, {"/api/gtin/a+b", "mw,gtin:a b"},
-        {"/api/gtin/a%2Fb", "mw,gtin:a/b"},     {"/api/gtin/caf%C3%A9", "mw,gtin:caf\xC3\xA9"},
-        {"/api/gtin/100%%", "mw,gtin:100%"},
-    };
-    for (const auto& r : rows) {
-        log.clear();
-        TMemoryExchange x("GET", "/");
-        SetRaw(x, r.raw);
-        Walk(tree, "GET", "", &x);
-        EXPECT_EQ(Join(log), r.log) << r.raw;
-        EXPECT_EQ(x.Status(), 200) << r.raw;
-    }
+    ExpectRows(tree, log,
+               {
+                   RawPath("/api/gtin/12%2034", 200, "mw,gtin:12 34"),
+                   RawPath("/api/gtin/a+b", 200, "mw,gtin:a b"),
+                   RawPath("/api/gtin/a%2Fb", 200, "mw,gtin:a/b"),
+                   RawPath("/api/gtin/caf%C3%A9", 200, "mw,gtin:caf\xC3\xA9"),
+                   RawPath("/api/gtin/100%%", 200, "mw,gtin:100%"),
+               });
 }
 
 TEST(RouterTree, MalformedEscapeInAParameterFails)
@@ -213,33 +150,24 @@ TEST(RouterTree, PatternAndParameterSiblings)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/p/(\\d+)/x", Handler(log, "px"));
-    tree.RegisterRoute(mtGet, "/p/:id/y", Handler(log, "py"));
-    struct Row {
-        const char* target;
-        int status;
-        const char* log;
-    };
-    const Row rows[] = {
-        {"/p/5/x", 200, "px"},
-        {"/p/a/y", 200, "py:a"},
-        {"/p/5/y", 404, ""}, // the pattern child is entered and fails; the parameter child is never tried
-        {"/p/a/x", 404, ""},
-    };
-    for (const auto& r : rows) {
-        log.clear();
-        TWalkResult res = Walk(tree, "GET", r.target);
-        EXPECT_EQ(res.Status, r.status) << r.target;
-        EXPECT_EQ(Join(log), r.log) << r.target;
-    }
+    tree.RegisterRoute(mtGet, "/p/(\\d+)/x", Recorder(log, "px"));
+    tree.RegisterRoute(mtGet, "/p/:id/y", Recorder(log, "py"));
+    ExpectRows(tree, log,
+               {
+                   {"GET", "/p/5/x", 200, "px"},
+                   {"GET", "/p/a/y", 200, "py:a"},
+                   // the pattern child is entered and fails; the parameter child is never tried
+                   {"GET", "/p/5/y", 404, ""},
+                   {"GET", "/p/a/x", 404, ""},
+               });
 }
 
 TEST(RouterTree, PatternPieces)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/n/(\\d+)", Handler(log, "n"));
-    tree.RegisterRoute(mtGet, "/r/(a/b)", Handler(log, "r")); // cut into the literals "(a" and "b)"
+    tree.RegisterRoute(mtGet, "/n/(\\d+)", Recorder(log, "n"));
+    tree.RegisterRoute(mtGet, "/r/(a/b)", Recorder(log, "r")); // cut into the literals "(a" and "b)"
 
     {
         TMemoryExchange x("GET", "/n/42");
@@ -262,7 +190,7 @@ TEST(RouterTree, FailedLookAheadKeepsTheParameter)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/q/:id/(\\d+)/z", Handler(log, "q"));
+    tree.RegisterRoute(mtGet, "/q/:id/(\\d+)/z", Recorder(log, "q"));
     TMemoryExchange x("GET", "/q/7/8/w");
     EXPECT_FALSE(tree.Execute(x.Req(), x.Res()));
     EXPECT_EQ(x.Status(), 404);
@@ -275,8 +203,8 @@ TEST(RouterTree, InvalidPatternFailsOnlyWhenTested)
 {
     TRelayRouterTree tree;
     TLog log;
-    EXPECT_NO_THROW(tree.RegisterRoute(mtGet, "/v/([a-)", Handler(log, "v")));
-    tree.RegisterRoute(mtGet, "/ok", Handler(log, "ok"));
+    EXPECT_NO_THROW(tree.RegisterRoute(mtGet, "/v/([a-)", Recorder(log, "v")));
+    tree.RegisterRoute(mtGet, "/ok", Recorder(log, "ok"));
     EXPECT_EQ(Walk(tree, "GET", "/ok").Content, "ok");
     for (int i = 0; i < 2; ++i) {
         TMemoryExchange x("GET", "/v/a");
@@ -295,10 +223,10 @@ TEST(RouterTree, RouteRegisteredTwiceRunsTwice)
 {
     TRelayRouterTree tree;
     TLog log;
-    auto handler = Handler(log, "g");
+    auto handler = Recorder(log, "g");
     tree.RegisterRoute(mtGet, "/a/:id", handler);
     tree.RegisterRoute(mtGet, "/a/:id", handler);
-    tree.RegisterRoute(mtGet, "/a/(x+)", Handler(log, "x"));
+    tree.RegisterRoute(mtGet, "/a/(x+)", Recorder(log, "x"));
     const TRelayRouterTree* a = tree.Child("a");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->RegexedKeys(), (std::vector<std::string>{":id", ":id", "(x+)"}));
@@ -311,7 +239,7 @@ TEST(RouterTree, RepeatedParameterNameEndsInAnError)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/d/:id/e/:id", Handler(log, "d"));
+    tree.RegisterRoute(mtGet, "/d/:id/e/:id", Recorder(log, "d"));
     TMemoryExchange x("GET", "/d/1/e/2");
     try {
         tree.Execute(x.Req(), x.Res());
@@ -327,44 +255,28 @@ TEST(RouterTree, SecondWalkAsStar)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterMiddleware("/", Middleware(log, "mw", false));
-    tree.RegisterRoute(mtGet, "/*", Handler(log, "star"));
-    tree.RegisterRoute(mtGet, "/api/:id", Handler(log, "api"));
+    tree.RegisterMiddleware("/", RecordingMiddleware(log, "mw", TThen::Stop));
+    tree.RegisterRoute(mtGet, "/*", Recorder(log, "star"));
+    tree.RegisterRoute(mtGet, "/api/:id", Recorder(log, "api"));
 
-    struct Row {
-        const char* method;
-        const char* target;
-        bool found;
-        int status;
-        const char* content;
-        const char* log;
-    };
-    const Row rows[] = {
-        {"GET", "/api/5", true, 200, "api", "mw,api:5"},
-        // The first walk's 404 stays: the route only writes its text.
-        {"GET", "/nothing/here", true, 404, "star", "mw,mw,star"},
-        {"GET", "/", true, 404, "Not Found", "mw"},
-        {"POST", "/nothing", true, 404, "Not Found", "mw,mw"}, // the 405 of the second walk reads as 404
-        {"POST", "/api/5", true, 404, "Not Found", "mw,mw"},
-        {"GET", "/*", true, 200, "star", "mw,star"},
-    };
-    for (const auto& r : rows) {
-        log.clear();
-        TWalkResult res = Walk(tree, r.method, r.target);
-        SCOPED_TRACE(std::string(r.method) + " " + r.target);
-        EXPECT_EQ(res.Found, r.found);
-        EXPECT_EQ(res.Status, r.status);
-        EXPECT_EQ(res.Content, r.content);
-        EXPECT_EQ(Join(log), r.log);
-    }
+    ExpectRows(tree, log,
+               {
+                   {"GET", "/api/5", true, 200, "api", "mw,api:5"},
+                   // The first walk's 404 stays: the route only writes its text.
+                   {"GET", "/nothing/here", true, 404, "star", "mw,mw,star"},
+                   {"GET", "/", true, 404, "Not Found", "mw"},
+                   {"POST", "/nothing", true, 404, "Not Found", "mw,mw"}, // the 405 of the second walk reads as 404
+                   {"POST", "/api/5", true, 404, "Not Found", "mw,mw"},
+                   {"GET", "/*", true, 200, "star", "mw,star"},
+               });
 }
 
 TEST(RouterTree, SecondWalkEntersARootParameterNamedLikeTheFirst)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/:id", Handler(log, "root"));
-    tree.RegisterRoute(mtGet, "/x/:id/(\\d+)/y", Handler(log, "xy"));
+    tree.RegisterRoute(mtGet, "/:id", Recorder(log, "root"));
+    tree.RegisterRoute(mtGet, "/x/:id/(\\d+)/y", Recorder(log, "xy"));
     TMemoryExchange x("GET", "/x/1/2/z"); // stores id = 1, then the second walk enters :id with "*"
     EXPECT_THROW(tree.Execute(x.Req(), x.Res()), platform::EListError);
     EXPECT_TRUE(log.empty());
@@ -375,44 +287,37 @@ TEST(RouterTree, MiddlewareOrder)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterMiddleware("/", Middleware(log, "one", false));
-    tree.RegisterMiddleware("/", Middleware(log, "two", true));
-    tree.RegisterMiddleware("/api", Middleware(log, "api", true));
-    tree.RegisterRoute(mtGet, "/api/:id", Handler(log, "h"));
-    tree.RegisterRoute(mtGet, "/other", Handler(log, "other"));
+    tree.RegisterMiddleware("/", RecordingMiddleware(log, "one", TThen::Stop));
+    tree.RegisterMiddleware("/", RecordingMiddleware(log, "two", TThen::NextThenNote));
+    tree.RegisterMiddleware("/api", RecordingMiddleware(log, "api", TThen::NextThenNote));
+    tree.RegisterRoute(mtGet, "/api/:id", Recorder(log, "h"));
+    tree.RegisterRoute(mtGet, "/other", Recorder(log, "other"));
 
-    Walk(tree, "GET", "/api/1");
-    EXPECT_EQ(Join(log), "one,two,api,h:1,api-after,two-after");
-    log.clear();
-    Walk(tree, "GET", "/other");
-    EXPECT_EQ(Join(log), "one,two,other,two-after");
+    ExpectRows(tree, log,
+               {{"GET", "/api/1", true, 200, "h", "one,two,api,h:1,api-after,two-after"},
+                {"GET", "/other", true, 200, "other", "one,two,other,two-after"}});
 }
 
 TEST(RouterTree, TwoCallbacksRunOnceEachInOrder)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/c", Handler(log, "first"));
-    tree.RegisterRoute(mtGet, "/c", Handler(log, "second"));
+    tree.RegisterRoute(mtGet, "/c", Recorder(log, "first"));
+    tree.RegisterRoute(mtGet, "/c", Recorder(log, "second"));
     tree.RegisterRoute(mtGet, "/n", [&log](TRelayRequest&, TRelayResponse&, const TProc& ANext) {
         log.push_back("calls-next");
         ANext();
     });
-    tree.RegisterRoute(mtGet, "/n", Handler(log, "after"));
-    TWalkResult res = Walk(tree, "GET", "/c");
-    EXPECT_EQ(Join(log), "first,second");
-    EXPECT_EQ(res.Content, "second");
-    log.clear();
-    Walk(tree, "GET", "/n");
-    EXPECT_EQ(Join(log), "calls-next,after");
+    tree.RegisterRoute(mtGet, "/n", Recorder(log, "after"));
+    ExpectRows(tree, log, {{"GET", "/c", true, 200, "second", "first,second"}, {"GET", "/n", 200, "calls-next,after"}});
 }
 
 TEST(RouterTree, MiddlewareOnlyNodeAtTheLastPiece)
 {
     TRelayRouterTree tree;
     TLog log;
-    tree.RegisterRoute(mtGet, "/c/:id/z", Handler(log, "z"));
-    tree.RegisterMiddleware("/c/:id/w", Middleware(log, "w"));
+    tree.RegisterRoute(mtGet, "/c/:id/z", Recorder(log, "z"));
+    tree.RegisterMiddleware("/c/:id/w", RecordingMiddleware(log, "w", TThen::NextThenNote));
     EXPECT_EQ(Walk(tree, "GET", "/c/5/w").Status, 404);
     EXPECT_EQ(Walk(tree, "GET", "/c/5/z").Content, "z");
     EXPECT_EQ(Join(log), "z:5");
@@ -424,8 +329,8 @@ TEST(RouterTree, PrefixAndSplitting)
     TLog log;
     tree.Prefix("//base/");
     EXPECT_EQ(tree.GetPrefix(), "/base");
-    tree.RegisterRoute(mtGet, "/api", Handler(log, "a"));
-    tree.RegisterRoute(mtGet, "rel", Handler(log, "r"));
+    tree.RegisterRoute(mtGet, "/api", Recorder(log, "a"));
+    tree.RegisterRoute(mtGet, "rel", Recorder(log, "r"));
     EXPECT_EQ(Walk(tree, "GET", "/base/api").Content, "a");
     EXPECT_EQ(Walk(tree, "GET", "/base/rel").Content, "r");
     EXPECT_EQ(Walk(tree, "GET", "/api").Status, 404);
@@ -524,7 +429,7 @@ TEST(RouterTree, ErrorOutOfAMiddlewarePassesWithoutTheRule)
     TLog log;
     tree.RegisterMiddleware("/",
                             [](TRelayRequest&, TRelayResponse&, const TProc&) { throw platform::Exception("mw"); });
-    tree.RegisterRoute(mtGet, "/x", Handler(log, "x"));
+    tree.RegisterRoute(mtGet, "/x", Recorder(log, "x"));
     auto res = RunExpecting<platform::Exception>(tree, "/x");
     EXPECT_EQ(res.Status, 200);
     EXPECT_EQ(res.Content, "");
@@ -537,7 +442,7 @@ TEST(RouterTree, NextKeptBeyondItsCallDoesNothing)
     TLog log;
     TProc kept;
     tree.RegisterMiddleware("/", [&kept](TRelayRequest&, TRelayResponse&, const TProc& ANext) { kept = ANext; });
-    tree.RegisterRoute(mtGet, "/x", Handler(log, "x"));
+    tree.RegisterRoute(mtGet, "/x", Recorder(log, "x"));
     {
         TMemoryExchange x("GET", "/x");
         tree.Execute(x.Req(), x.Res());
@@ -557,7 +462,7 @@ TEST(RouterTree, NextCalledTwiceByAMiddleware)
         ANext();
         ANext();
     });
-    tree.RegisterRoute(mtGet, "/x", Handler(log, "x"));
+    tree.RegisterRoute(mtGet, "/x", Recorder(log, "x"));
     TWalkResult res = Walk(tree, "GET", "/x");
     EXPECT_EQ(Join(log), "x");
     EXPECT_TRUE(res.Found);

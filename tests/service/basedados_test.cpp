@@ -126,7 +126,7 @@ TEST_F(BaseDadosDb, SessionsAreReusedAndBoundedAcrossThreads)
             Cv.notify_all();
         });
         // Only a wrong bound could let the third in while both are held.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(testing_support::WaitFor([&] { return Db.WaitingCount() == 1; }));
         std::lock_guard L(M);
         EXPECT_FALSE(ThirdGot);
     } // A released: the third takes its session
@@ -307,9 +307,8 @@ TEST_F(BaseDadosLimitedLogin, ConcurrentUseBeyondTheLimitWaitsForAnOpenSessionTh
             }
             ThirdDone = true;
         });
-        while (FDb.SessionCount() < 3)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // Its connect refused, it waits for a session.
+        EXPECT_TRUE(testing_support::WaitFor([&] { return FDb.SessionCount() == 3 && FDb.WaitingCount() == 1; }));
         EXPECT_FALSE(ThirdDone.load()) << ThirdFailure;
         Lookup(B);
     }

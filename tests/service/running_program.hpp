@@ -3,7 +3,6 @@
 // server on a free loopback port, a picture folder with a small and a big picture. Measures the
 // thread and descriptor counts at rest, so a test can check that everything it caused is gone.
 #include <gtest/gtest.h>
-#include <dirent.h>
 
 #include <chrono>
 #include <filesystem>
@@ -20,23 +19,12 @@
 #include "service/main/view.hpp"
 #include "service_support.hpp"
 #include "support/http.hpp"
+#include "support/process_counts.hpp"
 
 namespace service_test {
 
 using namespace std::chrono_literals;
 using namespace testing_support;
-
-inline int FdCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        ::closedir(d);
-    }
-    return n - 1; // the directory stream itself
-}
 
 // Waits until AValue() has not changed for 300 ms (at most ATimeout); returns it.
 template <class F>

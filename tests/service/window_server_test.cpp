@@ -214,12 +214,15 @@ TEST_F(RunningWindow, ClosingTheWindowWhileRequestThreadsRun)
     WriteBytes(FFiles + "2.png", std::string(64 * 1024, 'q'));
     ClickPower("Stop");
     PictureClients clients(FPort, 32);
-    std::this_thread::sleep_for(150ms);
+    // Closed while the clients keep asking.
+    ASSERT_TRUE(testing_support::WaitFor([&] { return clients.Answered() >= 32; }));
     FView->close();
     FView.reset(); // stops the server and detaches the history first
     EXPECT_FALSE(Answers(FPort));
     clients.Join();
     // Requests that still finish only reach the queue, never the freed window.
     THistory::Add("after close");
-    SUCCEED();
+    const std::vector<THistoryOp> queued = THistory::TakePending();
+    ASSERT_FALSE(queued.empty());
+    EXPECT_EQ(queued.back().Line, "after close");
 }

@@ -20,7 +20,8 @@ class TFrameworkState {
 public:
     TFrameworkState()
         : FPort(relay::TRelay::Port()), FHost(relay::TRelay::Host()), FKeepAlive(relay::TRelay::KeepAlive()),
-          FJsonCharset(relay::JsonCharset()), FConfig(Settings())
+          FJsonCharset(relay::JsonCharset()), FConfig(relay::TRelayCoreParamConfig::GetInstance().Settings()),
+          FCheckLhsBrackets(relay::TRelayCoreParamConfig::GetInstance().CheckLhsBrackets())
     {
     }
     TFrameworkState(const TFrameworkState&) = delete;
@@ -37,34 +38,17 @@ public:
         relay::TRelay::SetHost(FHost);
         relay::TRelay::SetKeepAlive(FKeepAlive);
         (void)relay::JsonBody(FJsonCharset);
-        relay::TRelayCoreParamConfig::GetInstance()
-            .RequiredMessage(FConfig.RequiredMessage)
-            .InvalidFormatMessage(FConfig.InvalidFormatMessage)
-            .DateFormat(FConfig.DateFormat)
-            .TimeFormat(FConfig.TimeFormat)
-            .ReturnUTC(FConfig.ReturnUTC)
-            .TrueValue(FConfig.TrueValue)
-            .CheckLhsBrackets(FConfig.CheckLhsBrackets);
+        relay::TRelayCoreParamConfig::GetInstance().Settings(FConfig).CheckLhsBrackets(FCheckLhsBrackets);
     }
 
 private:
-    struct TSettings {
-        std::string RequiredMessage, InvalidFormatMessage, DateFormat, TimeFormat, TrueValue;
-        bool ReturnUTC, CheckLhsBrackets;
-    };
-    static TSettings Settings()
-    {
-        const relay::TRelayCoreParamConfig& c = relay::TRelayCoreParamConfig::GetInstance();
-        return {c.RequiredMessage(), c.InvalidFormatMessage(), c.DateFormat(), c.TimeFormat(), c.TrueValue(),
-                c.ReturnUTC(),       c.CheckLhsBrackets()};
-    }
-
     TPlatformState FPlatform; // restored after the framework, which stops its server first
     int FPort;
     std::string FHost;
     bool FKeepAlive;
     std::string FJsonCharset;
-    TSettings FConfig;
+    relay::TRelayCoreParamSettings FConfig;
+    bool FCheckLhsBrackets;
 };
 
 // Fixture of tests that change the framework's process-wide state.

@@ -1,6 +1,6 @@
 #pragma once
 // Test helpers for HTTP over real loopback sockets: run the curl program, talk raw HTTP over a
-// socket, pick a free port. Header-only; every wait is bounded in time.
+// socket, pick a free port, wait on state. Header-only; every wait is bounded in time.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <dirent.h>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -255,27 +254,6 @@ inline bool HaveIPv6Loopback()
     bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
-}
-
-// Threads of this process right now.
-inline int ThreadCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        ::closedir(d);
-    }
-    return n;
-}
-
-// The thread count at rest. Sanitizer runtimes (TSan) start a helper thread of their own with
-// the process's first new thread; one short-lived thread first makes sure it is already counted.
-inline int IdleThreadCount()
-{
-    std::thread([] {}).join();
-    return ThreadCount();
 }
 
 // Polls APredicate every 10 ms until it holds or ATimeout passes; returns its last value.

@@ -2,22 +2,17 @@
 
 namespace relay {
 
-std::string TRelayCoreParamConfig::FRequiredMessage;
-std::string TRelayCoreParamConfig::FInvalidFormatMessage;
-std::string TRelayCoreParamConfig::FDateFormat;
-std::string TRelayCoreParamConfig::FTimeFormat;
-bool TRelayCoreParamConfig::FReturnUTC = false;
-std::string TRelayCoreParamConfig::FTrueValue;
+TRelayCoreParamSettings TRelayCoreParamConfig::FSettings;
 bool TRelayCoreParamConfig::FCheckLhsBrackets = false;
 
 TRelayCoreParamConfig::TRelayCoreParamConfig()
 {
-    FRequiredMessage = "The %s param is required.";
-    FInvalidFormatMessage = "The %0:s param '%1:s' is not valid a %2:s type.";
-    FDateFormat = "yyyy-MM-dd";
-    FTimeFormat = "hh:mm:ss";
-    FReturnUTC = true;
-    FTrueValue = "true";
+    FSettings = {.RequiredMessage = "The %s param is required.",
+                 .InvalidFormatMessage = "The %0:s param '%1:s' is not valid a %2:s type.",
+                 .DateFormat = "yyyy-MM-dd",
+                 .TimeFormat = "hh:mm:ss",
+                 .ReturnUTC = true,
+                 .TrueValue = "true"};
     FCheckLhsBrackets = false;
 }
 
@@ -31,43 +26,49 @@ TRelayCoreParamConfig& TRelayCoreParamConfig::GetInstance()
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::RequiredMessage(std::string AValue)
 {
-    FRequiredMessage = std::move(AValue);
+    FSettings.RequiredMessage = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::InvalidFormatMessage(std::string AValue)
 {
-    FInvalidFormatMessage = std::move(AValue);
+    FSettings.InvalidFormatMessage = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::DateFormat(std::string AValue)
 {
-    FDateFormat = std::move(AValue);
+    FSettings.DateFormat = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::TimeFormat(std::string AValue)
 {
-    FTimeFormat = std::move(AValue);
+    FSettings.TimeFormat = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::ReturnUTC(bool AValue)
 {
-    FReturnUTC = AValue;
+    FSettings.ReturnUTC = AValue;
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::TrueValue(std::string AValue)
 {
-    FTrueValue = std::move(AValue);
+    FSettings.TrueValue = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamConfig& TRelayCoreParamConfig::CheckLhsBrackets(bool AValue)
 {
     FCheckLhsBrackets = AValue;
+    return *this;
+}
+
+TRelayCoreParamConfig& TRelayCoreParamConfig::Settings(TRelayCoreParamSettings AValue)
+{
+    FSettings = std::move(AValue);
     return *this;
 }
 

@@ -3,6 +3,7 @@
 // time formats, the text that means true, the time zone of ISO 8601 values and bracket reading.
 #include <string>
 
+#include "framework/relay/core/param/settings.hpp"
 #include "platform/base/object.hpp"
 
 namespace relay {
@@ -15,31 +16,29 @@ public:
     // The settings are class-level: every getter reads, every setter writes the one shared set.
     // Setters validate nothing and return the instance so calls chain. Change them only before
     // requests are served; request threads read them without a lock.
-    const std::string& RequiredMessage() const noexcept { return FRequiredMessage; }
+    const std::string& RequiredMessage() const noexcept { return FSettings.RequiredMessage; }
     TRelayCoreParamConfig& RequiredMessage(std::string AValue);
-    const std::string& InvalidFormatMessage() const noexcept { return FInvalidFormatMessage; }
+    const std::string& InvalidFormatMessage() const noexcept { return FSettings.InvalidFormatMessage; }
     TRelayCoreParamConfig& InvalidFormatMessage(std::string AValue);
-    const std::string& DateFormat() const noexcept { return FDateFormat; }
+    const std::string& DateFormat() const noexcept { return FSettings.DateFormat; }
     TRelayCoreParamConfig& DateFormat(std::string AValue);
-    const std::string& TimeFormat() const noexcept { return FTimeFormat; }
+    const std::string& TimeFormat() const noexcept { return FSettings.TimeFormat; }
     TRelayCoreParamConfig& TimeFormat(std::string AValue);
-    bool ReturnUTC() const noexcept { return FReturnUTC; }
+    bool ReturnUTC() const noexcept { return FSettings.ReturnUTC; }
     TRelayCoreParamConfig& ReturnUTC(bool AValue);
-    const std::string& TrueValue() const noexcept { return FTrueValue; }
+    const std::string& TrueValue() const noexcept { return FSettings.TrueValue; }
     TRelayCoreParamConfig& TrueValue(std::string AValue);
     bool CheckLhsBrackets() const noexcept { return FCheckLhsBrackets; }
     TRelayCoreParamConfig& CheckLhsBrackets(bool AValue);
+    // All of the field settings above at once.
+    const TRelayCoreParamSettings& Settings() const noexcept { return FSettings; }
+    TRelayCoreParamConfig& Settings(TRelayCoreParamSettings AValue);
 
 private:
     // Writes the defaults; only GetInstance calls it.
     TRelayCoreParamConfig();
 
-    static std::string FRequiredMessage;
-    static std::string FInvalidFormatMessage;
-    static std::string FDateFormat;
-    static std::string FTimeFormat;
-    static bool FReturnUTC;
-    static std::string FTrueValue;
+    static TRelayCoreParamSettings FSettings;
     static bool FCheckLhsBrackets;
 };
 

@@ -80,14 +80,7 @@ TRelayCoreParamField& TRelayCoreParam::Field(const std::string& AKey)
     if (!field)
         field = std::make_unique<TRelayCoreParamField>(*FParams, AKey);
 
-    const TRelayCoreParamConfig& config = TRelayCoreParamConfig::GetInstance();
-    field->Required(FRequired)
-        .DateFormat(config.DateFormat())
-        .InvalidFormatMessage(config.InvalidFormatMessage())
-        .RequiredMessage(config.RequiredMessage())
-        .ReturnUTC(config.ReturnUTC())
-        .TimeFormat(config.TimeFormat())
-        .TrueValue(config.TrueValue());
+    field->Required(FRequired).Settings(TRelayCoreParamConfig::GetInstance().Settings());
     TRelayCoreParamField& result = *field;
     (*FFields)[cacheKey] = std::move(field);
     return result;
@@ -132,37 +125,43 @@ void TRelayCoreParamField::LoadBracketValues(const TStringDictionary& AParams)
 
 TRelayCoreParamField& TRelayCoreParamField::DateFormat(std::string AValue)
 {
-    FDateFormat = std::move(AValue);
+    FSettings.DateFormat = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamField& TRelayCoreParamField::TimeFormat(std::string AValue)
 {
-    FTimeFormat = std::move(AValue);
+    FSettings.TimeFormat = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamField& TRelayCoreParamField::TrueValue(std::string AValue)
 {
-    FTrueValue = std::move(AValue);
+    FSettings.TrueValue = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamField& TRelayCoreParamField::RequiredMessage(std::string AValue)
 {
-    FRequiredMessage = std::move(AValue);
+    FSettings.RequiredMessage = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamField& TRelayCoreParamField::InvalidFormatMessage(std::string AValue)
 {
-    FInvalidFormatMessage = std::move(AValue);
+    FSettings.InvalidFormatMessage = std::move(AValue);
     return *this;
 }
 
 TRelayCoreParamField& TRelayCoreParamField::ReturnUTC(bool AValue)
 {
-    FReturnUTC = AValue;
+    FSettings.ReturnUTC = AValue;
+    return *this;
+}
+
+TRelayCoreParamField& TRelayCoreParamField::Settings(TRelayCoreParamSettings AValue)
+{
+    FSettings = std::move(AValue);
     return *this;
 }
 
@@ -174,7 +173,7 @@ TRelayCoreParamField& TRelayCoreParamField::Required(bool AValue)
 
 void TRelayCoreParamField::RaiseInvalid(const std::string& AValue, const char* ATypeWord) const
 {
-    RaiseFormatted(FInvalidFormatMessage, {FFieldName, AValue, ATypeWord});
+    RaiseFormatted(FSettings.InvalidFormatMessage, {FFieldName, AValue, ATypeWord});
 }
 
 std::string TRelayCoreParamField::AsString()
@@ -182,7 +181,7 @@ std::string TRelayCoreParamField::AsString()
     if (FContains)
         return FValue; // present, even when empty
     if (FRequired)
-        RaiseFormatted(FRequiredMessage, {FFieldName});
+        RaiseFormatted(FSettings.RequiredMessage, {FFieldName});
     return {};
 }
 
@@ -196,7 +195,7 @@ bool TRelayCoreParamField::AsBoolean()
     std::string value = TrimmedValue();
     if (value.empty())
         return false;
-    return platform::AsciiLower(value) == platform::AsciiLower(FTrueValue);
+    return platform::AsciiLower(value) == platform::AsciiLower(FSettings.TrueValue);
 }
 
 template <class T, class TConvert>
@@ -258,30 +257,31 @@ TCurrency TRelayCoreParamField::AsCurrency()
 TDateTime TRelayCoreParamField::AsDate()
 {
     return Converted<TDateTime>("date", [this](const std::string& AText, TDateTime& AValue) {
-        return platform::TryStrToDate(platform::Utf16Left(AText, platform::Utf16Length(FDateFormat)), AValue,
-                                      PrepareFormatSettings(FDateFormat, FTimeFormat));
+        return platform::TryStrToDate(platform::Utf16Left(AText, platform::Utf16Length(FSettings.DateFormat)), AValue,
+                                      PrepareFormatSettings(FSettings.DateFormat, FSettings.TimeFormat));
     });
 }
 
 TTime TRelayCoreParamField::AsTime()
 {
     return Converted<TTime>("time", [this](const std::string& AText, TTime& AValue) {
-        return platform::TryStrToTime(platform::Utf16Left(AText, platform::Utf16Length(FTimeFormat)), AValue,
-                                      PrepareFormatSettings(FDateFormat, FTimeFormat));
+        return platform::TryStrToTime(platform::Utf16Left(AText, platform::Utf16Length(FSettings.TimeFormat)), AValue,
+                                      PrepareFormatSettings(FSettings.DateFormat, FSettings.TimeFormat));
     });
 }
 
 TDateTime TRelayCoreParamField::AsDateTime()
 {
     return Converted<TDateTime>("datetime", [this](const std::string& AText, TDateTime& AValue) {
-        return platform::TryStrToDateTime(AText, AValue, PrepareFormatSettings(FDateFormat, FTimeFormat));
+        return platform::TryStrToDateTime(AText, AValue,
+                                          PrepareFormatSettings(FSettings.DateFormat, FSettings.TimeFormat));
     });
 }
 
 TDateTime TRelayCoreParamField::AsISO8601DateTime()
 {
     return Converted<TDateTime>("ISO8601 date", [this](const std::string& AText, TDateTime& AValue) {
-        return platform::TryISO8601ToDate(AText, AValue, FReturnUTC);
+        return platform::TryISO8601ToDate(AText, AValue, FSettings.ReturnUTC);
     });
 }
 
@@ -293,7 +293,7 @@ platform::TStream* TRelayCoreParamField::AsStream()
         return FStream;
     }
     if (FRequired)
-        RaiseFormatted(FRequiredMessage, {FFieldName});
+        RaiseFormatted(FSettings.RequiredMessage, {FFieldName});
     return nullptr;
 }
 

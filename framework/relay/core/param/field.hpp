@@ -8,6 +8,7 @@
 
 #include "framework/relay/core/param.hpp"
 #include "framework/relay/core/param/field/brackets.hpp"
+#include "framework/relay/core/param/settings.hpp"
 #include "platform/base/date_time.hpp"
 #include "platform/base/object.hpp"
 #include "platform/base/stream.hpp"
@@ -41,18 +42,20 @@ public:
     TRelayCoreParamField& RequiredMessage(std::string AValue);
     TRelayCoreParamField& InvalidFormatMessage(std::string AValue);
     TRelayCoreParamField& ReturnUTC(bool AValue);
+    TRelayCoreParamField& Settings(TRelayCoreParamSettings AValue); // all of the above at once
     TRelayCoreParamField& Required(bool AValue);
     TRelayCoreParamField& Required() { return Required(true); }
 
     const std::string& FieldName() const noexcept { return FFieldName; }
     bool Contains() const noexcept { return FContains; }
     bool IsRequired() const noexcept { return FRequired; }
-    const std::string& DateFormat() const noexcept { return FDateFormat; }
-    const std::string& TimeFormat() const noexcept { return FTimeFormat; }
-    const std::string& TrueValue() const noexcept { return FTrueValue; }
-    const std::string& RequiredMessage() const noexcept { return FRequiredMessage; }
-    const std::string& InvalidFormatMessage() const noexcept { return FInvalidFormatMessage; }
-    bool ReturnUTC() const noexcept { return FReturnUTC; }
+    const std::string& DateFormat() const noexcept { return FSettings.DateFormat; }
+    const std::string& TimeFormat() const noexcept { return FSettings.TimeFormat; }
+    const std::string& TrueValue() const noexcept { return FSettings.TrueValue; }
+    const std::string& RequiredMessage() const noexcept { return FSettings.RequiredMessage; }
+    const std::string& InvalidFormatMessage() const noexcept { return FSettings.InvalidFormatMessage; }
+    bool ReturnUTC() const noexcept { return FSettings.ReturnUTC; }
+    const TRelayCoreParamSettings& Settings() const noexcept { return FSettings; }
     // Null for a field made from a stream.
     TRelayCoreParamFieldLhsBrackets* LhsBrackets() const noexcept { return FLhsBrackets.get(); }
 
@@ -88,12 +91,7 @@ private:
     bool FContains = false;
     std::string FFieldName;
     bool FRequired = false;
-    std::string FRequiredMessage;
-    std::string FInvalidFormatMessage;
-    std::string FDateFormat;
-    std::string FTimeFormat;
-    bool FReturnUTC = false;
-    std::string FTrueValue;
+    TRelayCoreParamSettings FSettings; // empty until set (TRelayCoreParam::Field copies the config's)
     std::string FValue;
     platform::TStream* FStream = nullptr;
     std::unique_ptr<TRelayCoreParamFieldLhsBrackets> FLhsBrackets;

@@ -1,0 +1,131 @@
+// The HTTP server keeps connections open between requests and answers pipelined requests in
+// order.
+#include "http_server_fixture.hpp"
+
+using namespace http_server_test;
+
+TEST_F(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection)
+{
+    int n = 0;
+    Handler = [&](TWebRequest&, TWebResponse& res) {
+        std::string text = "r";
+        text += std::to_string(++n);
+        res.SetContent(text);
+    };
+    Start();
+    auto c = CurlSync({"-w", "%{num_connects}\n", "-o", "/dev/null", Url("/a"), "-o", "/dev/null", Url("/b"), "-o",
+                       "/dev/null", Url("/c")},
+                      false);
+    ASSERT_EQ(c.ExitCode, 0);
+    EXPECT_EQ(c.Output, "1\n0\n0\n");
+
+    TRawClient raw("127.0.0.1", Port);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(raw.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        auto r = raw.ReadReply(5s);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->HeaderOr("Connection", "keep-alive"), "keep-alive");
+    }
+    // HTTP/1.0 without keep-alive, and "Connection: close", end the connection after the reply.
+    ASSERT_TRUE(raw.Send("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(raw.ReadReply(5s));
+    EXPECT_TRUE(raw.WaitClosed(5s));
+    TRawClient old("127.0.0.1", Port);
+    ASSERT_TRUE(old.Send("GET / HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(old.ReadReply(5s));
+    EXPECT_TRUE(old.WaitClosed(5s));
+}
+
+TEST_F(HttpServer, KeepAliveOffClosesAfterEveryReply)
+{
+    Server->SetKeepAlive(false);
+    Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("x"); };
+    Start();
+    TRawClient raw("127.0.0.1", Port);
+    ASSERT_TRUE(raw.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    auto r = raw.ReadReply(5s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->HeaderOr("Connection"), "close");
+    EXPECT_TRUE(raw.WaitClosed(5s));
+}
+
+// One client pipelines tens of thousands of requests: each is answered, in order, and the loop
+// they share serves another connection meanwhile (one I/O thread holds both).
+TEST_F(HttpServer, ConcurrentPipelinedRequestsAreAnsweredInOrderWhileOthersAreServed)
+{
+    HandlerUnlocked = true;
+    constexpr int KRequests = 30000;
+    constexpr int KOtherAt = 1000;
+    std::atomic<int> handled{0};
+    std::atomic<int> handledAtOther{-1};
+    std::atomic<int> otherFd{-1};
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/other") {
+            handledAtOther = handled.load();
+            res.SetContent("other");
+            return;
+        }
+        if (++handled == KOtherAt) {
+            // The other connection's request arrives while the pipeline is still being answered.
+            static const char request[] = "GET /other HTTP/1.1\r\nHost: x\r\n\r\n";
+            [[maybe_unused]] ssize_t n = ::send(otherFd.load(), request, sizeof request - 1, MSG_NOSIGNAL);
+        }
+        res.SetContent(r.PathInfo());
+    };
+    Server->SetIOThreads(1);
+    Start();
+    TRawClient other("127.0.0.1", Port);
+    TRawClient pipelining("127.0.0.1", Port);
+    ASSERT_TRUE(WaitFor([&] { return Server->ConnectionCount() == 2; }, 5s));
+    otherFd = other.Fd();
+    const std::string stream = PipelinedRequests("/p/", KRequests);
+    std::atomic<bool> sent{false};
+    std::thread writer([&] { sent = pipelining.Send(stream); });
+    int wrong = -1;
+    const int got = ReadPipelinedReplies(pipelining, KRequests, [&](int i, const THttpReply& reply) {
+        if (reply.Status == 200 && reply.Body == "/p/" + std::to_string(i))
+            return true;
+        wrong = i;
+        return false;
+    });
+    writer.join();
+    EXPECT_TRUE(sent.load());
+    EXPECT_EQ(got, KRequests) << "reply " << wrong << " out of order or missing";
+    auto answer = other.ReadReply(5s);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->Body, "other");
+    EXPECT_GE(handledAtOther.load(), KOtherAt);
+    EXPECT_LT(handledAtOther.load(), KOtherAt + 1000) << "the other connection waited for the pipeline";
+    // The connection goes on as usual afterwards.
+    EXPECT_EQ(Ask(pipelining), "/");
+}
+
+// Requests refused before their chain (an authorization scheme nobody takes, 32 requests already
+// in work) go the same way when pipelined by the tens of thousands.
+TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
+{
+    constexpr int KRequests = 40000;
+    TGate gate(std::chrono::seconds(180));
+    AnswerDoneBlockingOn(gate);
+    Server->SetIOThreads(2);
+    Start();
+    auto expectStatus = [](int AStatus) {
+        return [AStatus](int, const THttpReply& AReply) { return AReply.Status == AStatus; };
+    };
+    {
+        TRawClient c("127.0.0.1", Port);
+        std::thread writer([&] { c.Send(PipelinedRequests("/", KRequests, "Authorization: Bearer abc\r\n")); });
+        EXPECT_EQ(ReadPipelinedReplies(c, KRequests, expectStatus(401)), KRequests);
+        writer.join();
+        EXPECT_EQ(Ask(c), "done");
+    }
+    std::vector<std::unique_ptr<TRawClient>> blocked;
+    ASSERT_NO_FATAL_FAILURE(BlockRequests(32, gate, blocked));
+    {
+        TRawClient c("127.0.0.1", Port);
+        std::thread writer([&] { c.Send(PipelinedRequests("/", KRequests)); });
+        EXPECT_EQ(ReadPipelinedReplies(c, KRequests, expectStatus(500)), KRequests);
+        writer.join();
+    }
+    ExpectReleased(gate, blocked);
+}
