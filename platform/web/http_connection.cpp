@@ -58,6 +58,8 @@ TConnection::~TConnection()
         ReleaseBody();
         if (FCountsWriting)
             FShared.WritingConnections.fetch_sub(1);
+        if (FCountsLingering)
+            FShared.LingeringConnections.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     }
 }
@@ -564,6 +566,8 @@ void TConnection::StartLinger()
     const auto now = TClock::now();
     SetBusySince(now);
     FPhase.store(TPhase::Lingering, std::memory_order_release);
+    if (!std::exchange(FCountsLingering, true))
+        FShared.LingeringConnections.fetch_add(1);
     FBuffer.consume(FBuffer.size());
     FDropped = 0;
     SetDeadline(now + limits::KLingerTime);
@@ -629,6 +633,8 @@ void TConnection::Close()
     ReleaseFile();
     if (std::exchange(FCountsWriting, false))
         FShared.WritingConnections.fetch_sub(1);
+    if (std::exchange(FCountsLingering, false))
+        FShared.LingeringConnections.fetch_sub(1);
     FParser.reset();
     ReleaseBody();
     FBuffer.clear();

@@ -46,6 +46,8 @@ struct TServerShared : TServerSettings {
     std::atomic<int> OpenConnections{0};
     // Of those, the ones whose reply waits for the client to take more.
     std::atomic<int> WritingConnections{0};
+    // And the ones lingering after their last reply (the first to make room at the cap).
+    std::atomic<int> LingeringConnections{0};
     // What counts against MaxOpen: open connections and the files of their replies, less the
     // connections chosen to make room (their room is taken as soon as they are chosen).
     std::atomic<int> Occupied{0};
@@ -209,6 +211,7 @@ private:
     TThen FThen = TThen::NextRequest;
     bool FCountsFile = false;         // the writer's own file descriptor is counted in Occupied
     bool FCountsWriting = false;      // loop thread: counted in WritingConnections
+    bool FCountsLingering = false;    // loop thread: counted in LingeringConnections
     TClock::time_point FWaitingSince; // the reply began to wait on the client
 };
 

@@ -42,9 +42,10 @@ inline constexpr std::chrono::seconds KBusyRetryAfter{5};
 // closed at once. The cap also stays KReservedDescriptors (a quarter of it, when the limit is
 // lower than four times that) below the process's limit of open descriptors, raised to its
 // hard limit at start-up; the files of replies still being sent count against the cap too.
-// When none is idle, the one that makes least use of its place goes instead: one lingering
-// after its reply, else the one whose unfinished request began longest ago, else the one whose
-// reply has waited on its client longest (either at least KEvictBusyAfter).
+// One lingering after its last reply goes before any idle one. When none is idle, the one that
+// makes least use of its place goes instead: the one whose unfinished request began longest
+// ago, else the one whose reply has waited on its client longest (either at least
+// KEvictBusyAfter).
 inline constexpr int KMaxOpenConnections = 50000;
 inline constexpr int KReservedDescriptors = 1024;
 inline constexpr std::chrono::seconds KEvictBusyAfter{1};

@@ -247,6 +247,9 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
 
 bool TListener::MakeRoom()
 {
+    // A connection lingering after its last reply has done its work: it goes first.
+    if (FShared.LingeringConnections.load() > 0 && MakeRoomFromBusy(true))
+        return true;
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
@@ -268,10 +271,10 @@ bool TListener::MakeRoom()
         asio::post(where->Context(), [chosen, since] { chosen->Evict(since); });
         return true;
     }
-    return MakeRoomFromBusy();
+    return MakeRoomFromBusy(false);
 }
 
-bool TListener::MakeRoomFromBusy()
+bool TListener::MakeRoomFromBusy(bool ALingeringOnly)
 {
     using TClock = TConnection::TClock;
     // Only at the cap with none idle, so looking at every connection is rare.
@@ -288,7 +291,8 @@ bool TListener::MakeRoomFromBusy()
                 TClock::rep since = 0;
                 const int rank = c->RoomRank(since);
                 // A lingering one at once; a request or a reply only once it has had its time.
-                if (rank == 0 || since == 0 || c->EvictionClaimed() || (rank > 1 && since > oldEnough))
+                if (rank == 0 || since == 0 || c->EvictionClaimed() ||
+                    (rank > 1 && (ALingeringOnly || since > oldEnough)))
                     continue;
                 if (!chosen || rank < chosenRank || (rank == chosenRank && since < chosenSince)) {
                     chosen = c;
