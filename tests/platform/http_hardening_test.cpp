@@ -1,81 +1,53 @@
 // The HTTP server against clients that would cut its replies, smuggle a request past it, or
 // hold its memory and its connection cap: over real loopback sockets.
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
-#include <thread>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/base/gcc_restrict.hpp"
 #include "platform/base/stream.hpp"
-#include "platform/web/http_limits.hpp"
-#include "platform/web/http_server.hpp"
-#include "platform/web/web_module.hpp"
-#include "platform/web/web_request_handler.hpp"
-#include "support/http.hpp"
-#include "support/process_state.hpp"
+#include "http_server_fixture.hpp"
 
-using namespace platform;
-using namespace testing_support;
-using namespace std::chrono_literals;
+using namespace http_server_test;
 
 namespace {
 
 constexpr size_t KBigReply = 32 * 1024 * 1024; // more than the loopback's socket buffers hold
 
 std::atomic<int> RoutesRun{0};
-std::string FileToSend; // set before the server starts
 
-const std::string& BigText()
+// "/file": AFile; "/text": 3 MB of text; "/big": KBigReply of text; else "fine".
+void AnswerBy(const std::string& AFile)
 {
-    static const std::string text(KBigReply, 'b');
-    return text;
-}
-
-// "/file": FileToSend; "/text": 3 MB of text; "/big": KBigReply of text; else "fine".
-std::unique_ptr<TWebModule> MakeHardeningModule()
-{
-    auto module = std::make_unique<TWebModule>();
-    TWebActionItem& a = module->AddAction();
-    a.Name = "DefaultHandler";
-    a.Default = true;
-    MIROVANDEL_GCC12_FALSE_RESTRICT_BEGIN
-    a.PathInfo = "/";
-    MIROVANDEL_GCC12_FALSE_RESTRICT_END
-    a.OnAction = [](TObject*, TWebRequest& ARequest, TWebResponse& AResponse, bool& AHandled) {
-        AHandled = true;
+    static const std::string big(KBigReply, 'b');
+    HandlerUnlocked = true; // the tests share only atomics with it
+    Handler = [AFile](TWebRequest& ARequest, TWebResponse& AResponse) {
         ++RoutesRun;
         if (ARequest.PathInfo() == "/file") {
             AResponse.SetContentType("application/octet-stream");
-            AResponse.SetContentStream(new TFileStream(FileToSend));
+            AResponse.SetContentStream(new TFileStream(AFile));
         } else if (ARequest.PathInfo() == "/text") {
             AResponse.SetContentType("text/plain; charset=utf-8");
             AResponse.SetContent(std::string(3 * 1000 * 1000, 't'));
         } else if (ARequest.PathInfo() == "/big") {
             AResponse.SetContentType("text/plain; charset=utf-8");
-            AResponse.SetContent(BigText());
+            AResponse.SetContent(big);
         } else {
             AResponse.SetContent("fine");
         }
     };
-    return module;
 }
 
-class HttpServerHardening : public TRestoresPlatform {
+class HttpServerHardening : public HttpServer {
 protected:
     void SetUp() override
     {
-        WebRequestHandler().SetWebModuleClass(&MakeHardeningModule);
+        HttpServer::SetUp();
         RoutesRun = 0;
-        NewServer();
+        AnswerBy("");
     }
-    void TearDown() override { Server.reset(); }
+    // A server of its own, on a port of its own, not started.
     void NewServer()
     {
         Server.reset();
@@ -83,16 +55,6 @@ protected:
         Server = std::make_unique<THTTPWebBrokerBridge>();
         Server->SetKeepAlive(true);
     }
-    void Start()
-    {
-        TSocketHandle& b = Server->Bindings().Add();
-        b.IP = "127.0.0.1";
-        b.Port = Port;
-        Server->SetActive(true);
-    }
-
-    int Port = 0;
-    std::unique_ptr<THTTPWebBrokerBridge> Server;
 };
 
 // What a client read until the server ended the connection.
@@ -177,7 +139,7 @@ TEST_F(HttpServerHardening, ClosingAfterAReplyNeverCutsItWithAReset)
                       static_cast<ssize_t>(std::min(piece.size(), KFileSize - at)));
         ::close(fd);
     }
-    FileToSend = name;
+    AnswerBy(name);
     Start();
     struct TCase {
         const char* Path;
