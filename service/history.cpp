@@ -21,6 +21,26 @@ void Enqueue(std::vector<THistoryOp>& APending, IHistorySink* ASink, THistoryOp 
         ASink->HistoryPending();
 }
 
+// Cuts the UTF-8 text ALine to AMax characters (code points, never split), the last of them "…",
+// when it holds more.
+void CutToLength(std::string& ALine, size_t AMax)
+{
+    if (ALine.size() <= AMax) // no more bytes than allowed: no more characters either
+        return;
+    size_t characters = 0, lastKept = 0;
+    for (size_t i = 0; i < ALine.size(); ++i) {
+        if ((static_cast<unsigned char>(ALine[i]) & 0xC0) == 0x80)
+            continue; // inside a character
+        if (characters == AMax - 1)
+            lastKept = i; // where "…" goes, should there be more
+        if (++characters > AMax) {
+            ALine.resize(lastKept);
+            ALine += "\xE2\x80\xA6"; // "…"
+            return;
+        }
+    }
+}
+
 // The text of AFormat for the current second. Every request formats the date and the time,
 // and localtime_r takes a process-wide lock, so each thread formats each text once a second.
 struct TSecondText {
@@ -77,9 +97,23 @@ bool THistory::Trim()
 
 void THistory::Add(std::string ALine)
 {
+    CutToLength(ALine, KMaxLineLength);
+    std::vector<THistoryOp> dropped; // freed after the lock is let go
     std::lock_guard lock(FLock);
     FCount.fetch_add(1, std::memory_order_release);
     Enqueue(FPending, FSink, THistoryOp{false, std::move(ALine)});
+    // With nobody draining, lines that never trim would pile up: past twice the window's bound,
+    // the queued lines it would push out at once go now (a clear, if queued, is always first).
+    const size_t first = FPending.front().Clear ? 1 : 0;
+    const size_t lines = FPending.size() - first;
+    if (lines > 2 * size_t{KMaxShownLines}) {
+        const size_t drop = lines - KMaxShownLines;
+        const auto from = FPending.begin() + static_cast<std::ptrdiff_t>(first);
+        dropped.assign(std::make_move_iterator(from),
+                       std::make_move_iterator(from + static_cast<std::ptrdiff_t>(drop)));
+        FPending.erase(from, from + static_cast<std::ptrdiff_t>(drop));
+        FCount.fetch_sub(static_cast<int32_t>(drop), std::memory_order_release);
+    }
 }
 
 void THistory::Attach(IHistorySink* ASink, int32_t AInitialLines)

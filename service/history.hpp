@@ -43,13 +43,20 @@ class THistory {
 public:
     // The line limit: a history holding more lines than this is emptied before the next line.
     static constexpr int32_t KMaxLines = 10000;
+    // The window's own bound: it shows at most this many lines, the newest; a line beyond them
+    // pushes out the oldest. Only lines of routes that never trim (inserts) get that far, since a
+    // route that trims finds more than KMaxLines and empties the history first.
+    static constexpr int32_t KMaxShownLines = KMaxLines + 1;
+    // A line longer than this many characters keeps its first KMaxLineLength - 1 and "…": one
+    // request's huge value (a name of megabytes) would otherwise hold the window for minutes.
+    static constexpr size_t KMaxLineLength = 1000;
 
     // --- for route handlers (any thread) ---
     // The number of lines, with all queued changes applied.
     static int32_t Count();
     // Empties the history when it holds more than MaxLines lines; true when it did.
     static bool Trim();
-    // Adds one line at the end.
+    // Adds one line at the end, cut to KMaxLineLength characters.
     static void Add(std::string ALine);
 
     // --- for the window (its own thread) ---

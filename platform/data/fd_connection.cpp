@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/data/data_limits.hpp"
 #include "platform/data/mysql_client.hpp"
 
 #include <errmsg.h>
@@ -80,12 +81,11 @@ bool IsConnectionLost(unsigned ACode) noexcept
     }
 }
 
-constexpr unsigned KConnectTimeout = 10; // seconds
-constexpr unsigned KWriteTimeout = 60;
-// A statement that returns rows gives up after this long without an answer (the "ReadTimeout"
-// parameter changes it). One that changes data has no such limit: the server goes on and stores
-// the row whether or not the client still waits, so giving up would report a stored row failed.
-constexpr unsigned KReadTimeout = 60;
+// The client library takes its timeouts in whole seconds.
+unsigned Seconds(std::chrono::seconds AValue) noexcept
+{
+    return static_cast<unsigned>(AValue.count());
+}
 
 // Set while this thread runs a statement that changes data.
 thread_local bool GAwaitAnswer = false;
@@ -215,7 +215,7 @@ void TFDConnection::Open()
     const std::string portText = Params.Values("Port");
     const unsigned port = portText.empty() ? 0 : ParseUnsigned(portText, 65535, "port");
     const std::string readTimeoutText = Params.Values("ReadTimeout");
-    unsigned readTimeout = readTimeoutText.empty() ? KReadTimeout
+    unsigned readTimeout = readTimeoutText.empty() ? Seconds(data_limits::KReadTimeout)
                                                    : ParseUnsigned(readTimeoutText, 86400, "read timeout");
     const std::string server = Params.Values("Server");
     const std::string user = Params.Values("User_Name");
@@ -229,7 +229,8 @@ void TFDConnection::Open()
     MYSQL* m = c.init(nullptr);
     if (!m)
         throw Exception("The MySQL client library could not allocate a connection");
-    unsigned connectTimeout = KConnectTimeout, writeTimeout = KWriteTimeout, noLocalFiles = 0;
+    unsigned connectTimeout = Seconds(data_limits::KConnectTimeout), writeTimeout = Seconds(data_limits::KWriteTimeout),
+             noLocalFiles = 0;
     c.options(m, MYSQL_SET_CHARSET_NAME, charset.c_str());
     c.options(m, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
     c.options(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
@@ -253,6 +254,15 @@ void TFDConnection::Open()
     }
     ProbeQuietLink(c.get_socket(m));
     FHandle = m;
+    FThreadId = c.thread_id(m);
+    FReadTimeout = std::chrono::seconds(readTimeout);
+    FServer = server + ":" + std::to_string(port) + ":" + user;
+    if (FAbandoned && FAbandonedOn == FServer) {
+        // The server may still be at work on the link given up on, holding one of its
+        // connections: end it. Gone already, it is refused with "Unknown thread id".
+        c.kill(m, FAbandoned);
+        FAbandoned = 0;
+    }
 }
 
 void TFDConnection::DropStatements() noexcept
@@ -279,14 +289,28 @@ TFDResult TFDConnection::Execute(const std::string& AStatement, const std::vecto
 void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFDValue>& AValues, TFDResult& AResult)
 {
     Open();
+    const auto started = std::chrono::steady_clock::now();
     TFailure failure;
     if (TryExecute(AStatement, AValues, AResult, failure))
         return;
     if (IsConnectionLost(failure.Code)) {
+        // The client library reports a wait for the answer that ran out as a lost link. The
+        // statement's time is then used up, and the server may still be at work on it (a held
+        // table, a paused server): it is not run again, and the server's end of the link is
+        // ended when the connection is next opened.
+        // An insert's answer is waited for without limit: it never times out.
+        const bool timedOut = (failure.Reads || failure.Step == TStep::Prepare) && FReadTimeout.count() > 0 &&
+                              std::chrono::steady_clock::now() - started >= FReadTimeout;
+        if (timedOut) {
+            FAbandoned = FThreadId;
+            FAbandonedOn = FServer;
+            failure.Message = "No answer from the database server within " + std::to_string(FReadTimeout.count()) +
+                              " s";
+        }
         Close();
         // Run again only what cannot have changed anything: a statement the server never
         // received (its preparation failed) or one that only reads.
-        if (ResourceOptions.AutoReconnect && (failure.Step == TStep::Prepare || failure.Reads)) {
+        if (!timedOut && ResourceOptions.AutoReconnect && (failure.Step == TStep::Prepare || failure.Reads)) {
             Open();
             if (TryExecute(AStatement, AValues, AResult, failure))
                 return;

@@ -2,6 +2,7 @@
 // Data access: a connection to a MySQL/MariaDB server and the queries that run on it,
 // with the names and behaviour the service expects of its database components.
 // A connection and its queries are used by one thread at a time; the owner serialises.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -78,11 +79,13 @@ public:
 
     // Server, Port, User_Name, Password, Database, DriverID ("MySQL"), optional CharacterSet
     // (default utf8mb4) and ReadTimeout: the seconds a statement that returns rows waits for the
-    // server's answer (default 60). A statement that changes data waits however long it takes.
+    // server's answer (default 60; data_limits.hpp). A statement that changes data waits however
+    // long it takes.
     TFDStrings Params;
     struct {
         // When the server is found gone, reopen the connection once and carry on. A statement
-        // that changes data is only run again when it had certainly not reached the server.
+        // that changes data is only run again when it had certainly not reached the server; one
+        // that waited out its ReadTimeout is not run again at all.
         bool AutoReconnect = false;
     } ResourceOptions;
     // Accepted for compatibility: opening never asks for credentials.
@@ -125,6 +128,11 @@ private:
     void DropStatements() noexcept;
 
     MYSQL* FHandle = nullptr;
+    unsigned long FThreadId = 0;  // the server's id of the open link
+    std::string FServer;          // server, port and login of the open link
+    unsigned long FAbandoned = 0; // a link given up on while the server was still at work on it
+    std::string FAbandonedOn;     // FServer of that link
+    std::chrono::seconds FReadTimeout{0};
     // Prepared statements that return rows, by their text, kept while the connection is open:
     // running one again costs one round trip instead of a prepare, an execute and a close.
     // Statements that change data are prepared afresh each time, so that a link found gone at

@@ -48,6 +48,8 @@ const TMySQLClient& TMySQLClient::Get()
         Resolve(handle, c.real_connect, "mysql_real_connect");
         Resolve(handle, c.close, "mysql_close");
         Resolve(handle, c.get_socket, "mysql_get_socket");
+        Resolve(handle, c.thread_id, "mysql_thread_id");
+        Resolve(handle, c.kill, "mysql_kill");
         Resolve(handle, c.errno_, "mysql_errno");
         Resolve(handle, c.error, "mysql_error");
         Resolve(handle, c.stmt_init, "mysql_stmt_init");

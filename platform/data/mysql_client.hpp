@@ -17,6 +17,8 @@ struct TMySQLClient {
     decltype(&::mysql_real_connect) real_connect;
     decltype(&::mysql_close) close;
     decltype(&::mysql_get_socket) get_socket;
+    decltype(&::mysql_thread_id) thread_id;
+    decltype(&::mysql_kill) kill;
     decltype(&::mysql_errno) errno_;
     decltype(&::mysql_error) error;
     decltype(&::mysql_stmt_init) stmt_init;

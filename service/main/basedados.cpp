@@ -33,9 +33,55 @@ TBaseDados::TBaseDados()
     FParams.Add("Database=base_produtos");
     FParams.Add("Port=3389");
     FParams.Add("DriverID=MySQL");
+    FIdleCloser = std::thread([this] { CloseIdle(); });
 }
 
-TBaseDados::~TBaseDados() = default;
+TBaseDados::~TBaseDados()
+{
+    {
+        std::lock_guard guard(FLock);
+        FStopping = true;
+    }
+    FIdleWake.notify_all();
+    FIdleCloser.join();
+}
+
+void TBaseDados::CloseIdle()
+{
+    std::unique_lock guard(FLock);
+    while (!FStopping) {
+        const TClock::time_point now = TClock::now();
+        TClock::time_point next = TClock::time_point::max();
+        TSession* due = nullptr;
+        for (auto it = FIdle.begin(); it != FIdle.end(); ++it) {
+            TSession* s = *it;
+            if (!s->FOpen)
+                continue;
+            if (now - s->FIdleSince >= FIdleClose) {
+                due = s;
+                FIdle.erase(it);
+                break;
+            }
+            next = std::min(next, s->FIdleSince + FIdleClose);
+        }
+        if (!due) {
+            FIdleCheckAt = next;
+            if (next == TClock::time_point::max())
+                FIdleWake.wait(guard);
+            else
+                FIdleWake.wait_until(guard, next);
+            FIdleCheckAt = TClock::time_point::min();
+            continue;
+        }
+        // Off the idle list while it closes (counted open until closed): no request takes it.
+        guard.unlock();
+        due->FdConnection1.Close();
+        guard.lock();
+        SetOpen(*due, false);
+        FIdle.insert(FIdle.begin(), due);
+        FFree.notify_all(); // a pool held at what the server accepted may connect again
+    }
+}
 
 TBaseDados::TSession* TBaseDados::TakeIdle(bool AOpen)
 {
@@ -137,7 +183,11 @@ void TBaseDados::Release(TSession& ASession) noexcept
             ASession.FdConnection1.Close();
         // A statement may have found the connection gone and failed to make it again.
         SetOpen(ASession, ASession.FdConnection1.Connected());
+        ASession.FIdleSince = TClock::now();
         FIdle.push_back(&ASession);
+        // Sessions come back in time order, so a closer waiting for an earlier one needs no word.
+        if (ASession.FOpen && FIdleCheckAt == TClock::time_point::max())
+            FIdleWake.notify_one();
     }
     FFree.notify_all();
 }
@@ -166,6 +216,16 @@ void TBaseDados::SetRetryGrowth(TClock::duration AValue)
             FRetryGrowthAt = std::min(FRetryGrowthAt, TClock::now() + AValue);
     }
     FFree.notify_all();
+}
+
+void TBaseDados::SetIdleClose(TClock::duration AValue)
+{
+    {
+        std::lock_guard guard(FLock);
+        // Bounded, so that an idle time added to a point in time cannot overflow.
+        FIdleClose = std::clamp<TClock::duration>(AValue, TClock::duration::zero(), std::chrono::hours(24 * 365));
+    }
+    FIdleWake.notify_all();
 }
 
 size_t TBaseDados::SessionCount() const

@@ -6,8 +6,9 @@
 // Requests use the database concurrently, but a connection and its queries serve one request
 // at a time. So the form keeps a small pool of sessions, each one connection (FdConnection1)
 // with the lookup query (fdQuery1) and the insert query (FDQuery2) bound to it, made and
-// connected only when a request first needs one. A request leases a session with Use() and
-// holds it from its test of Connected through its last column read or its insert.
+// connected only when a request first needs one, and closed again once idle for a minute
+// (data_limits.hpp). A request leases a session with Use() and holds it from its test of
+// Connected through its last column read or its insert.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,9 +16,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/base/object.hpp"
+#include "platform/data/data_limits.hpp"
 #include "platform/data/fd_connection.hpp"
 #include "platform/data/fd_query.hpp"
 
@@ -35,8 +38,9 @@ public:
 
     private:
         friend class TBaseDados;
-        bool FOpen = false;          // its connection, as the pool last saw it
-        uint64_t FParamsVersion = 0; // the settings it was given last
+        bool FOpen = false;                               // its connection, as the pool last saw it
+        uint64_t FParamsVersion = 0;                      // the settings it was given last
+        std::chrono::steady_clock::time_point FIdleSince; // when it last came back
     };
 
     // Exclusive use of one session for as long as the lease lives.
@@ -58,12 +62,10 @@ public:
 
     using TClock = std::chrono::steady_clock;
 
-    // As many as the web layer lets requests run at once (32): fewer make requests queue here
-    // for a session while the server idles.
-    static constexpr size_t KDefaultMaxSessions = 32;
-    // How long the pool holds at the number of connections the server accepted before it tries
-    // one more.
-    static constexpr std::chrono::seconds KDefaultRetryGrowth{10};
+    // The pool's limits (platform/data/data_limits.hpp gives the reasons).
+    static constexpr size_t KDefaultMaxSessions = platform::data_limits::KMaxSessions;
+    static constexpr std::chrono::seconds KDefaultRetryGrowth = platform::data_limits::KRetryGrowth;
+    static constexpr std::chrono::seconds KDefaultIdleClose = platform::data_limits::KSessionIdleClose;
 
     TBaseDados();
     ~TBaseDados() override;
@@ -82,6 +84,8 @@ public:
     size_t MaxSessions() const;
     void SetMaxSessions(size_t AValue); // at least 1
     void SetRetryGrowth(TClock::duration AValue);
+    // A session idle longer than this closes its connection (a thread of the form's own does it).
+    void SetIdleClose(TClock::duration AValue);
     size_t SessionCount() const;   // sessions made so far
     size_t ConnectedCount() const; // of those, how many hold an open connection (idle ones)
     size_t OpenCount() const;      // sessions with an open connection, idle or in use
@@ -104,6 +108,8 @@ private:
     bool MayConnect() const;
     void SetOpen(TSession& ASession, bool AOpen);
     void Release(TSession& ASession) noexcept;
+    // The thread that closes the connections of sessions idle longer than FIdleClose.
+    void CloseIdle();
 
     mutable std::mutex FLock;
     std::condition_variable FFree; // a session came back, a connect ended, a limit changed
@@ -120,6 +126,13 @@ private:
     size_t FGrowthLimit = KNoHold;
     TClock::time_point FRetryGrowthAt;
     TClock::duration FRetryGrowth = KDefaultRetryGrowth;
+    TClock::duration FIdleClose = KDefaultIdleClose;
+    std::condition_variable FIdleWake; // a session to watch, a new idle time, the end
+    // When CloseIdle looks again: max while no open session is idle (a release then wakes it),
+    // min while it is awake.
+    TClock::time_point FIdleCheckAt = TClock::time_point::min();
+    bool FStopping = false;
+    std::thread FIdleCloser; // last: started once everything it uses is made
 };
 
 // The single instance; set by the program body.

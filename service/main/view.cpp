@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -349,6 +350,9 @@ void TMainView::DrainHistory()
     doc->setUndoRedoEnabled(false);
     if (clear)
         MemoHistorico->clear();
+    // Lines the window's bound would push out at once are not added at all.
+    if (ops.size() - first > size_t{THistory::KMaxShownLines})
+        first = ops.size() - THistory::KMaxShownLines;
     if (first < ops.size()) {
         // One conversion for the whole batch.
         size_t length = 0;
@@ -362,6 +366,11 @@ void TMainView::DrainHistory()
             batch += ops[i].Line;
         }
         MemoHistorico->appendPlainText(Q(batch));
+    }
+    if (const int32_t over = HistoryLineCount() - THistory::KMaxShownLines; over > 0) {
+        QTextCursor oldest(doc->firstBlock());
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, over);
+        oldest.removeSelectedText();
     }
     doc->setUndoRedoEnabled(true);
     FApplyingHistory = false;

@@ -20,6 +20,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include "own_database_program.hpp"
 #include "running_program.hpp"
 #include "service/main/basedados.hpp"
 #include "service/main/control.hpp"
@@ -108,32 +109,8 @@ class Faults : public RunningProgram {};
 
 // The product lookups' database is a server of the test's own, so it can be killed and
 // restarted (or configured as a shop's old server might be) without disturbing other tests.
-class FaultsWithOwnDatabase : public RunningProgram {
+class FaultsWithOwnDatabase : public ProgramWithOwnDatabase {
 protected:
-    // Server options of the test's database; a test class may change them.
-    virtual std::string ServerOptions() { return {}; }
-
-    void BeforeStart() override
-    {
-        MIROVANDEL_REQUIRE_TEST_DB();
-        FDb = std::make_unique<testsupport::TOwnMariaDb>("/tmp/mvdb-" + std::to_string(::getpid()), ServerOptions());
-        ASSERT_TRUE(FDb->Sql("insert into base_produtos.cad_produtos (ean, nome) values ('78900001', 'Cafe Moido')"));
-        FSavedForm = service::BaseDados;
-        FForm = std::make_unique<service::TBaseDados>();
-        FForm->SetParam("Port", std::to_string(FDb->Port()));
-        service::BaseDados = FForm.get();
-    }
-
-    int KeptLinks() override { return FForm ? static_cast<int>(FForm->ConnectedCount()) : 0; }
-
-    void TearDown() override
-    {
-        RunningProgram::TearDown();
-        service::BaseDados = FSavedForm;
-        FForm.reset();
-        FDb.reset();
-    }
-
     // Drops every link the program holds to the database, as a restarted router or an idle
     // timeout on the server would.
     void DropTheProgramsLinks()
@@ -149,23 +126,6 @@ protected:
             start = comma + 1;
         }
     }
-
-    std::optional<THttpReply> Get(const std::string& APath)
-    {
-        return RawExchange(FPort, "GET " + APath + " HTTP/1.1\r\nHost: shop\r\nConnection: close\r\n\r\n");
-    }
-
-    std::optional<THttpReply> Post(const std::string& ABody)
-    {
-        return RawExchange(FPort,
-                           "POST /api/grava HTTP/1.1\r\nHost: shop\r\nContent-Type: application/json\r\n"
-                           "Connection: close\r\nContent-Length: " +
-                               std::to_string(ABody.size()) + "\r\n\r\n" + ABody);
-    }
-
-    std::unique_ptr<testsupport::TOwnMariaDb> FDb;
-    std::unique_ptr<service::TBaseDados> FForm;
-    service::TBaseDados* FSavedForm = nullptr;
 };
 
 // An old shop server that is not in strict mode would cut a too long value down and store it.
