@@ -12,3 +12,5 @@ REPLACE INTO cad_produtos
   ('7891910000197', 'Açúcar Refinado União 1kg', '17019900', NULL, 'KG', 1, 'União', 'Mercearia'),
   ('7894900011517', 'Refrigerante Guaraná 2L', '22021000', '0300700', 'CX', 6, 'Antarctica', 'Bebidas'),
   ('00012345', 'Pão de Açúcar Artesanal', NULL, NULL, 'UN', NULL, NULL, 'Padaria');
+-- The product the README's first POST /api/grava stores: gone again, so that a demo shows it stored.
+DELETE FROM cad_produtos WHERE ean = '00004711';

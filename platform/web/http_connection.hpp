@@ -21,9 +21,9 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include "platform/base/beast_parser.hpp"
 #include "platform/web/http_app_request.hpp"
 #include "platform/web/http_event_loop.hpp"
 #include "platform/web/http_limits.hpp"
