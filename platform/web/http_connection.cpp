@@ -1,5 +1,8 @@
 #include "platform/web/http_connection.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include <boost/asio/post.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
@@ -13,15 +16,6 @@
 #include "platform/web/web_module.hpp"
 
 namespace platform::http {
-
-namespace {
-
-// What one read asks of the socket while a request's head comes in (it stays buffered until
-// complete); a body is read in larger pieces (the parser takes them over at once).
-constexpr size_t KReadSize = 4 * 1024;
-constexpr size_t KBodyReadSize = 64 * 1024;
-
-} // namespace
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -62,8 +56,11 @@ TConnection::~TConnection()
         FLoop.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
+        ReleaseBody();
         if (FCountsWriting)
             FShared.WritingConnections.fetch_sub(1);
+        if (FCountsLingering)
+            FShared.LingeringConnections.fetch_sub(1);
         FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     }
 }
@@ -101,6 +98,7 @@ void TConnection::Start()
 
 void TConnection::EnterIdle(TClock::time_point ANow)
 {
+    ReleaseBody();
     SetDeadline(ANow + FShared.IdleTimeout);
     const TClock::rep since = ANow.time_since_epoch().count();
     FIdleSince.store(since, std::memory_order_release);
@@ -115,7 +113,7 @@ void TConnection::WaitReadable()
         // A connection in use reads straight into its buffer: Asio tries the read at once only
         // when the last one may have left bytes behind, so waiting costs no system call.
         FReadIntoBuffer.store(true, std::memory_order_release);
-        FSocket.async_read_some(FBuffer.prepare(KReadSize), [self](const error_code& AError, size_t AReceived) {
+        FSocket.async_read_some(FBuffer.prepare(limits::KReadSize), [self](const error_code& AError, size_t AReceived) {
             self->Step([&] { self->OnReadable(AError, AReceived); });
         });
     } else {
@@ -186,6 +184,32 @@ void TConnection::Evict(TClock::rep AIdleSince)
         FShared.Occupied.fetch_add(1); // busy again (or closed meanwhile): it keeps its room
 }
 
+int TConnection::RoomRank(TClock::rep& ASince) const
+{
+    ASince = FBusySince.load(std::memory_order_acquire);
+    switch (FPhase.load(std::memory_order_acquire)) {
+    case TPhase::Lingering: return 1;
+    case TPhase::Reading: return 2;
+    case TPhase::Writing: return 3;
+    default: return 0;
+    }
+}
+
+void TConnection::EvictBusy(int ARank, TClock::rep ASince)
+{
+    auto self = shared_from_this();
+    TClock::rep since = 0;
+    int rank = 0;
+    {
+        std::lock_guard lock(FLock);
+        rank = RoomRank(since);
+    }
+    if (rank == ARank && since == ASince)
+        Close();
+    else if (FEvictionClaimed.exchange(false))
+        FShared.Occupied.fetch_add(1); // moved on meanwhile: it keeps its room
+}
+
 void TConnection::OnReadable(const error_code& AError, size_t AReceived)
 {
     const bool expired = std::exchange(FExpired, false);
@@ -231,7 +255,8 @@ void TConnection::NewParser()
     FParser->header_limit(static_cast<std::uint32_t>(limits::KMaxHeaderBytes));
     FParser->body_limit(static_cast<std::uint64_t>(limits::KMaxBodyBytes));
     FParser->eager(true);
-    FContinueSent = false;
+    FHeadChecked = false;
+    FChunked = false;
 }
 
 void TConnection::ReadRequest()
@@ -242,6 +267,8 @@ void TConnection::ReadRequest()
                 // The first bytes of a request: from here it must arrive whole in time.
                 const auto now = TClock::now();
                 LeaveIdle();
+                ReleaseBody();
+                SetBusySince(now);
                 FPhase.store(TPhase::Reading, std::memory_order_release);
                 FRequestDeadline = now + FShared.RequestTimeout;
                 SetDeadline(FRequestDeadline);
@@ -262,20 +289,30 @@ void TConnection::ReadRequest()
                 Refuse(ec);
                 return;
             }
+            bool askedToContinue = false;
+            if (FParser->is_header_done() && !FHeadChecked) {
+                FHeadChecked = true;
+                if (!CheckHead())
+                    return;
+                // HTTP/1.0 knows no interim replies.
+                askedToContinue = FParser->get().version() >= 11 &&
+                                  AsciiSameText(FParser->get()[bhttp::field::expect], "100-continue");
+            }
+            if (FChunked && !HoldBody(FParser->get().body().capacity())) {
+                RefuseWith(503, "Service Unavailable");
+                return;
+            }
             if (FParser->is_done()) {
                 RequestComplete();
                 return;
             }
-            if (FParser->is_header_done() && !FContinueSent) {
-                FContinueSent = true;
-                if (AsciiSameText(FParser->get()[bhttp::field::expect], "100-continue")) {
-                    FWriter.StartRaw("HTTP/1.1 100 Continue\r\n\r\n");
-                    WriteThen(TThen::ReadOn);
-                    return;
-                }
+            if (askedToContinue) {
+                FWriter.StartRaw("HTTP/1.1 100 Continue\r\n\r\n");
+                WriteThen(TThen::ReadOn);
+                return;
             }
         }
-        const size_t want = FParser && FParser->is_header_done() ? KBodyReadSize : KReadSize;
+        const size_t want = FParser && FParser->is_header_done() ? limits::KBodyReadSize : limits::KReadSize;
         error_code ec;
         const size_t n = FSocket.read_some(FBuffer.prepare(want), ec);
         if (ec == asio::error::would_block || ec == asio::error::try_again) {
@@ -329,25 +366,107 @@ void TConnection::RequestComplete()
 
 void TConnection::Refuse(const error_code& AError)
 {
-    FParser.reset();
-    FForm = TReplyForm{};
-    FForm.KeepAlive = false;
     if (AError == bhttp::error::header_limit)
-        SendSimple(431, "Request Header Fields Too Large", TThen::Linger);
+        RefuseWith(431, "Request Header Fields Too Large");
     else if (AError == bhttp::error::body_limit)
-        SendSimple(413, "Payload Too Large", TThen::Linger);
+        RefuseWith(413, "Payload Too Large");
     else if (AError == asio::error::timed_out)
-        SendSimple(408, "Request Timeout", TThen::Linger);
+        RefuseWith(408, "Request Timeout");
     else
-        SendSimple(400, "Bad Request", TThen::Linger);
+        RefuseWith(400, "Bad Request");
 }
 
-void TConnection::SendSimple(unsigned AStatus, std::string_view AText, TThen AThen)
+void TConnection::RefuseWith(unsigned AStatus, std::string_view AText)
+{
+    FParser.reset();
+    ReleaseBody();
+    FForm = TReplyForm{};
+    FForm.KeepAlive = false;
+    SendSimple(AStatus, AText, TThen::Linger, AStatus == 503);
+}
+
+namespace {
+
+std::string_view TrimSpace(std::string_view AText)
+{
+    while (!AText.empty() && (AText.front() == ' ' || AText.front() == '\t'))
+        AText.remove_prefix(1);
+    while (!AText.empty() && (AText.back() == ' ' || AText.back() == '\t'))
+        AText.remove_suffix(1);
+    return AText;
+}
+
+} // namespace
+
+bool TConnection::CheckHead()
+{
+    const auto& head = FParser->get();
+    // Transfer codings in the order applied, from every Transfer-Encoding line.
+    std::vector<std::string_view> codings;
+    const auto lines = head.equal_range(bhttp::field::transfer_encoding);
+    for (auto line = lines.first; line != lines.second; ++line) {
+        std::string_view rest(line->value().data(), line->value().size());
+        while (!rest.empty()) {
+            const size_t comma = rest.find(',');
+            std::string_view item = rest.substr(0, comma);
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            item = TrimSpace(item.substr(0, item.find(';')));
+            if (!item.empty())
+                codings.push_back(item);
+        }
+    }
+    if (!codings.empty() || head.count(bhttp::field::transfer_encoding) > 0) {
+        // A body whose end cannot be told the way every hop tells it could be read as another
+        // request (smuggling): only a body whose last coding is chunked, once, in HTTP/1.1.
+        const auto chunked = std::count_if(codings.begin(), codings.end(),
+                                           [](std::string_view ACoding) { return AsciiSameText(ACoding, "chunked"); });
+        if (head.version() < 11 || codings.empty() || !AsciiSameText(codings.back(), "chunked") || chunked != 1 ||
+            head.count(bhttp::field::content_length) > 0) {
+            RefuseWith(400, "Bad Request");
+            return false;
+        }
+        if (codings.size() > 1) {
+            RefuseWith(501, "Not Implemented"); // no coding but chunked is decoded
+            return false;
+        }
+        FChunked = true;
+        return true;
+    }
+    if (const auto length = FParser->content_length(); length && !HoldBody(static_cast<size_t>(*length))) {
+        RefuseWith(503, "Service Unavailable");
+        return false;
+    }
+    return true;
+}
+
+bool TConnection::HoldBody(size_t ABytes)
+{
+    if (ABytes <= FBodyHeld)
+        return true;
+    const size_t more = ABytes - FBodyHeld;
+    size_t held = FShared.BodyHeld.load();
+    do {
+        if (held + more > FShared.BodyBudget)
+            return false;
+    } while (!FShared.BodyHeld.compare_exchange_weak(held, held + more));
+    FBodyHeld = ABytes;
+    return true;
+}
+
+void TConnection::ReleaseBody()
+{
+    if (FBodyHeld > 0)
+        FShared.BodyHeld.fetch_sub(std::exchange(FBodyHeld, 0));
+}
+
+void TConnection::SendSimple(unsigned AStatus, std::string_view AText, TThen AThen, bool ARetryLater)
 {
     TWebResponse plain;
     plain.SetStatusCode(static_cast<int>(AStatus));
     plain.SetContentType("text/plain; charset=utf-8");
     plain.SetContent(std::string(AText));
+    if (ARetryLater)
+        plain.SetCustomHeader("Retry-After", std::to_string(limits::KBusyRetryAfter.count()));
     FWriter.Start(plain, FForm);
     if (AThen == TThen::Linger)
         FCloseAfter = true;
@@ -367,11 +486,23 @@ void TConnection::WriteThen(TThen AThen)
         return;
     case TReplyWriter::TStatus::Blocked:
         // The client takes no more for now: wait until it does, for the stall limit at most
-        // from the last progress.
+        // from the last progress, and no longer than its bytes so far allow at the least rate.
         if (FWriter.TakeProgress() || FPhase.load() != TPhase::Writing) {
-            FPhase.store(TPhase::Writing, std::memory_order_release);
-            LeaveIdle();
-            SetDeadline(TClock::now() + FShared.WriteStallTimeout);
+            const auto now = TClock::now();
+            if (FPhase.load() != TPhase::Writing) {
+                FWaitingSince = now;
+                SetBusySince(now);
+                FPhase.store(TPhase::Writing, std::memory_order_release);
+                LeaveIdle();
+            }
+            auto deadline = now + FShared.WriteStallTimeout;
+            if (FShared.MinSendRate > 0) {
+                const auto earned = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+                    static_cast<double>(FWriter.SentBytes()) / static_cast<double>(FShared.MinSendRate)));
+                deadline =
+                    std::min(deadline, FWaitingSince + std::max<TClock::duration>(FShared.SendRateGrace, earned));
+            }
+            SetDeadline(deadline);
         }
         if (!std::exchange(FCountsWriting, true))
             FShared.WritingConnections.fetch_add(1);
@@ -401,8 +532,13 @@ void TConnection::Then(TThen AThen)
 
 void TConnection::NextRequest()
 {
-    if (FDead || !FForm.KeepAlive || FCloseAfter || FShared.Stopping.load()) {
+    ReleaseBody();
+    if (FDead || FShared.Stopping.load()) {
         Close();
+        return;
+    }
+    if (!FForm.KeepAlive || FCloseAfter) {
+        StartLinger();
         return;
     }
     if (FBuffer.size() > 0) {
@@ -427,10 +563,15 @@ void TConnection::StartLinger()
     // Read and drop what the client still sends, so it reads our reply instead of a reset.
     error_code ec;
     FSocket.shutdown(tcp::socket::shutdown_send, ec);
+    ReleaseBody();
+    const auto now = TClock::now();
+    SetBusySince(now);
     FPhase.store(TPhase::Lingering, std::memory_order_release);
+    if (!std::exchange(FCountsLingering, true))
+        FShared.LingeringConnections.fetch_add(1);
     FBuffer.consume(FBuffer.size());
     FDropped = 0;
-    SetDeadline(TClock::now() + limits::KLingerTime);
+    SetDeadline(now + limits::KLingerTime);
     Drain();
 }
 
@@ -493,7 +634,10 @@ void TConnection::Close()
     ReleaseFile();
     if (std::exchange(FCountsWriting, false))
         FShared.WritingConnections.fetch_sub(1);
+    if (std::exchange(FCountsLingering, false))
+        FShared.LingeringConnections.fetch_sub(1);
     FParser.reset();
+    ReleaseBody();
     FBuffer.clear();
     FBuffer.shrink_to_fit();
     FLoop.Remove(*this);

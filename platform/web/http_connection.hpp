@@ -6,8 +6,8 @@
 //
 // Phases: Idle (between requests, or accepted and silent) -> Reading (a request has begun) ->
 // InWork (its chain runs, on the loop's thread or, once it blocked, on the thread it kept) ->
-// Writing (what the socket did not take of the reply) -> Idle or closed; after a 400, 408, 413
-// or 431: Lingering (the rest of the request read and dropped) -> closed.
+// Writing (what the socket did not take of the reply) -> Idle; or, when it closes after the
+// reply: Lingering (what the client still sends read and dropped) -> closed.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -39,11 +39,15 @@ struct TServerShared : TServerSettings {
     TQuerySSLPortEvent OnQuerySSLPort;
     // Open connections allowed (descriptors of replies still being sent from files count too).
     int MaxOpen = limits::KMaxOpenConnections;
+    // Request body bytes the connections hold, against BodyBudget.
+    std::atomic<size_t> BodyHeld{0};
 
     std::atomic<bool> Stopping{false};
     std::atomic<int> OpenConnections{0};
     // Of those, the ones whose reply waits for the client to take more.
     std::atomic<int> WritingConnections{0};
+    // And the ones lingering after their last reply (the first to make room at the cap).
+    std::atomic<int> LingeringConnections{0};
     // What counts against MaxOpen: open connections and the files of their replies, less the
     // connections chosen to make room (their room is taken as soon as they are chosen).
     std::atomic<int> Occupied{0};
@@ -83,6 +87,11 @@ public:
     // Closed when still idle since AIdleSince (it was chosen to make room for a new one); when
     // it is busy again, its room is given back.
     void Evict(TClock::rep AIdleSince);
+    // When not idle, how readily it gives its place up at the cap: 0 not at all, 1 lingering,
+    // 2 in the middle of a request, 3 its reply waits on the client; ASince: since when (any
+    // thread). EvictBusy closes it on its loop when it is still so since ASince.
+    int RoomRank(TClock::rep& ASince) const;
+    void EvictBusy(int ARank, TClock::rep ASince);
 
     // --- any thread ---
     // Chooses it to make room (one chooser at a time): its room counts as free from here on,
@@ -132,7 +141,17 @@ private:
     void NewParser();
     void RequestComplete();
     void Refuse(const boost::system::error_code& AError);
-    void SendSimple(unsigned AStatus, std::string_view AText, TThen AThen);
+    void RefuseWith(unsigned AStatus, std::string_view AText);
+    // The request's head as read: false when it was refused.
+    bool CheckHead();
+    // Counts ABytes of request body held against the servers' budget; false past it.
+    bool HoldBody(size_t ABytes);
+    void ReleaseBody();
+    void SetBusySince(TClock::time_point AWhen)
+    {
+        FBusySince.store(AWhen.time_since_epoch().count(), std::memory_order_release);
+    }
+    void SendSimple(unsigned AStatus, std::string_view AText, TThen AThen, bool ARetryLater = false);
     void WriteThen(TThen AThen);
     void Then(TThen AThen);
     void RunChain();
@@ -167,6 +186,8 @@ private:
     std::atomic<TClock::rep> FIdleSince{0};
     TIdleEntry FIdleEntry{*this};
     std::atomic<TClock::rep> FDeadline{0};
+    // Since when it reads its request, writes a reply the client has not taken, or lingers.
+    std::atomic<TClock::rep> FBusySince{0};
     std::atomic<bool> FEvictionClaimed{false};
     bool FExpired = false;                    // loop thread: a deadline cancelled the wait
     bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
@@ -175,7 +196,9 @@ private:
     // Reading (loop thread; the thread of a blocked chain only looks whether bytes are left).
     boost::beast::flat_buffer FBuffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> FParser;
-    bool FContinueSent = false;
+    bool FHeadChecked = false;
+    bool FChunked = false;
+    size_t FBodyHeld = 0; // counted in TServerShared::BodyHeld
     TClock::time_point FRequestDeadline;
     size_t FDropped = 0;
 
@@ -188,8 +211,10 @@ private:
     TWebRequestHandler::TLease FLease;
     TReplyWriter FWriter;
     TThen FThen = TThen::NextRequest;
-    bool FCountsFile = false;    // the writer's own file descriptor is counted in Occupied
-    bool FCountsWriting = false; // loop thread: counted in WritingConnections
+    bool FCountsFile = false;         // the writer's own file descriptor is counted in Occupied
+    bool FCountsWriting = false;      // loop thread: counted in WritingConnections
+    bool FCountsLingering = false;    // loop thread: counted in LingeringConnections
+    TClock::time_point FWaitingSince; // the reply began to wait on the client
 };
 
 } // namespace platform::http

@@ -181,7 +181,7 @@ void TListener::Accept(const std::shared_ptr<TAcceptor>& AAcceptor)
             }
             if (OutOfResources(AError)) {
                 // Nothing can be accepted for a moment; the listen queue holds the others.
-                a->Retry.expires_after(std::chrono::milliseconds(20));
+                a->Retry.expires_after(limits::KAcceptRetry);
                 a->Retry.async_wait([this, a](const error_code& AWaitError) {
                     if (a->Closed)
                         return;
@@ -197,7 +197,7 @@ void TListener::Accept(const std::shared_ptr<TAcceptor>& AAcceptor)
                 // wake each loop once for all its newcomers.
                 std::vector<std::vector<std::shared_ptr<TConnection>>> arrived(FLoops.size());
                 Admit(std::move(ASocket), target, a->Peer, arrived);
-                for (int more = 0; more < 256; ++more) {
+                for (int more = 0; more < limits::KAcceptBatch; ++more) {
                     TEventLoop& next = *FLoops[FNextLoop % FLoops.size()];
                     tcp::socket socket(next.Context());
                     error_code ec;
@@ -247,6 +247,9 @@ void TListener::Admit(tcp::socket ASocket, TEventLoop& ALoop, const tcp::endpoin
 
 bool TListener::MakeRoom()
 {
+    // A connection lingering after its last reply has done its work: it goes first.
+    if (FShared.LingeringConnections.load() > 0 && MakeRoomFromBusy(true))
+        return true;
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Each loop keeps its idle connections longest idle first: the oldest of their oldest.
         TEventLoop* where = nullptr;
@@ -259,13 +262,51 @@ bool TListener::MakeRoom()
             }
         }
         if (!where)
-            return false;
+            break;
         TConnection::TClock::rep since = 0;
         std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
         if (!chosen)
             continue; // busy again meanwhile
         FShared.Occupied.fetch_sub(1);
         asio::post(where->Context(), [chosen, since] { chosen->Evict(since); });
+        return true;
+    }
+    return MakeRoomFromBusy(false);
+}
+
+bool TListener::MakeRoomFromBusy(bool ALingeringOnly)
+{
+    using TClock = TConnection::TClock;
+    // Only at the cap with none idle, so looking at every connection is rare.
+    const TClock::rep oldEnough = (TClock::now() - std::chrono::duration_cast<TClock::duration>(FShared.EvictBusyAfter))
+                                      .time_since_epoch()
+                                      .count();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::shared_ptr<TConnection> chosen;
+        TEventLoop* where = nullptr;
+        int chosenRank = 0;
+        TClock::rep chosenSince = 0;
+        for (auto& loop : FLoops)
+            for (const auto& c : loop->Connections()) {
+                TClock::rep since = 0;
+                const int rank = c->RoomRank(since);
+                // A lingering one at once; a request or a reply only once it has had its time.
+                if (rank == 0 || since == 0 || c->EvictionClaimed() ||
+                    (rank > 1 && (ALingeringOnly || since > oldEnough)))
+                    continue;
+                if (!chosen || rank < chosenRank || (rank == chosenRank && since < chosenSince)) {
+                    chosen = c;
+                    where = loop.get();
+                    chosenRank = rank;
+                    chosenSince = since;
+                }
+            }
+        if (!chosen)
+            return false;
+        if (!chosen->ClaimEviction())
+            continue; // chosen by another meanwhile
+        FShared.Occupied.fetch_sub(1);
+        asio::post(where->Context(), [chosen, chosenRank, chosenSince] { chosen->EvictBusy(chosenRank, chosenSince); });
         return true;
     }
     return false;

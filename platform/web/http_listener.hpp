@@ -1,7 +1,8 @@
 #pragma once
 // The listening side of the HTTP server: one acceptor per binding on the first event loop, the
 // accepted connections dealt out to the loops in turn, and the open-connection cap: at the cap
-// the connection idle longest makes room; only when none is idle is a newcomer refused (503).
+// a connection lingering after its last reply makes room, else the one idle longest, else the
+// busy one that makes least use of its place; only when none qualifies is a newcomer refused.
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ private:
     void Admit(boost::asio::ip::tcp::socket ASocket, TEventLoop& ALoop, const boost::asio::ip::tcp::endpoint& APeer,
                std::vector<std::vector<std::shared_ptr<TConnection>>>& AArrived);
     bool MakeRoom();
+    // A lingering connection, else (unless ALingeringOnly) the oldest unfinished request, else
+    // the reply waiting longest on its client (see limits::KMaxOpenConnections).
+    bool MakeRoomFromBusy(bool ALingeringOnly);
 
     TServerShared& FShared;
     std::vector<std::unique_ptr<TEventLoop>>& FLoops;

@@ -109,6 +109,7 @@ void TReplyWriter::Clear()
     FCopyFile = false;
     FCloseAfter = false;
     FProgress = false;
+    FSentBytes = 0;
 }
 
 void TReplyWriter::StartRaw(std::string ABytes)
@@ -209,6 +210,7 @@ TReplyWriter::TStatus TReplyWriter::SendBytes(int ASocket, int AFlags, error_cod
         ssize_t n = ::send(ASocket, FBytes.data() + FSent, FBytes.size() - FSent, MSG_NOSIGNAL | AFlags);
         if (n > 0) {
             FSent += static_cast<size_t>(n);
+            FSentBytes += static_cast<uint64_t>(n);
             FProgress = true;
         } else if (n < 0 && errno == EINTR) {
             continue;
@@ -259,6 +261,7 @@ TReplyWriter::TStatus TReplyWriter::Write(int ASocket, error_code& AError)
         ssize_t n = ::sendfile(ASocket, FFile, &FOffset, chunk);
         if (n > 0) {
             FRemaining -= n;
+            FSentBytes += static_cast<uint64_t>(n);
             FProgress = true;
         } else if (n == 0) {
             FRemaining = 0;

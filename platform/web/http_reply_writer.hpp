@@ -56,6 +56,8 @@ public:
         FProgress = false;
         return p;
     }
+    // Bytes sent of this reply so far.
+    uint64_t SentBytes() const { return FSentBytes; }
     // The writer holds a descriptor of its own (KeepFile).
     bool OwnsFile() const { return FOwnsFile; }
     // Drops what is not sent; closes a kept file.
@@ -73,6 +75,7 @@ private:
     bool FCopyFile = false; // the descriptor takes no sendfile: read and write instead
     bool FCloseAfter = false;
     bool FProgress = false;
+    uint64_t FSentBytes = 0;
 };
 
 // The Date header's text for now; each thread formats it once a second.

@@ -73,6 +73,11 @@ int THTTPWebBrokerBridge::IdleConnectionCount() const
     return static_cast<int>(idle);
 }
 
+size_t THTTPWebBrokerBridge::BodyMemoryHeld() const
+{
+    return FImpl->Shared.BodyHeld.load();
+}
+
 int THTTPWebBrokerBridge::WritingConnectionCount() const
 {
     return FImpl->Shared.WritingConnections.load();

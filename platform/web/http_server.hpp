@@ -92,6 +92,18 @@ public:
     // Waits on silent clients (defaults: limits::KIdleTimeout, limits::KRequestTimeout).
     void SetIdleTimeout(std::chrono::milliseconds AValue) { FSettings.IdleTimeout = AValue; }
     void SetRequestTimeout(std::chrono::milliseconds AValue) { FSettings.RequestTimeout = AValue; }
+    // Request bodies held in memory by all connections (default limits::KMaxBodyMemory).
+    void SetBodyMemoryBudget(size_t AValue) { FSettings.BodyBudget = AValue; }
+    // The least rate a reply must average once AGrace has passed (limits::KMinSendRate, 0: none).
+    void SetMinSendRate(size_t ABytesPerSecond, std::chrono::milliseconds AGrace)
+    {
+        FSettings.MinSendRate = ABytesPerSecond;
+        FSettings.SendRateGrace = AGrace;
+    }
+    // How long a request or a reply must have waited before it may make room at the cap.
+    void SetEvictBusyAfter(std::chrono::milliseconds AValue) { FSettings.EvictBusyAfter = AValue; }
+    // Bytes of request bodies the connections hold at this moment (counted against the budget).
+    size_t BodyMemoryHeld() const;
 
     // Connections open at this moment.
     int ConnectionCount() const;

@@ -87,6 +87,7 @@ TEST_F(HttpServer, AtACapOfThousandsEachNewcomerClosesTheOneIdleLongest)
 TEST_F(HttpServer, AtTheCapWithNoConnectionIdleTheNewcomerGets503)
 {
     Server->SetMaxConnections(2);
+    Server->SetEvictBusyAfter(1h); // however slow the machine, neither request has had its time
     Handler = [&](TWebRequest&, TWebResponse& res) { res.SetContent("fine"); };
     Start();
     // Both in the middle of a request: neither is idle. Both wait idle first (silent since
