@@ -10,7 +10,7 @@
 
 #include "platform/base/gcc_restrict.hpp"
 #include "platform/base/process_tuning.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 

@@ -20,7 +20,7 @@
 #include "framework/relay/response.hpp"
 #include "framework/relay/web_module.hpp"
 #include "platform/json/json.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace fuzz {

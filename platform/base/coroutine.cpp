@@ -16,7 +16,7 @@
 #include <boost/context/stack_traits.hpp>
 #include <boost/context/detail/fcontext.hpp>
 
-#include "platform/web/http_limits.hpp"
+#include "platform/http/http_limits.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>

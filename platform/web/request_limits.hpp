@@ -1,5 +1,5 @@
 #pragma once
-// Limits of the web-request layer, past the HTTP server's own (platform/web/http_limits.hpp):
+// Limits of the web-request layer, past the HTTP server's own (platform/http/http_limits.hpp):
 // requests in work at once, and what a request's body may make the program build (its JSON
 // tree, its multipart form). Bodies come from the network and are not believed. README.md
 // "## Limits" lists them with what a client gets.

@@ -11,7 +11,7 @@
 #include "framework/relay/core/param/field.hpp"
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/framework_state.hpp"

@@ -12,8 +12,8 @@
 
 #include "platform/base/exception.hpp"
 #include "platform/data/fd_connection.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/http.hpp"
 #include "support/process_state.hpp"

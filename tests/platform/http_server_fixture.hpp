@@ -16,8 +16,8 @@
 
 #include "platform/base/exception.hpp"
 #include "platform/base/gcc_restrict.hpp"
-#include "platform/web/http_limits.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_limits.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_module.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "support/http.hpp"

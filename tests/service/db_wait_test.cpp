@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/base/exception.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "service/main/basedados.hpp"
 #include "support/http.hpp"

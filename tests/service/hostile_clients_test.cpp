@@ -22,7 +22,7 @@
 #include <QPushButton>
 
 #include "framework/relay/relay.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
 #include "running_program.hpp"
 #include "service/main/basedados.hpp"

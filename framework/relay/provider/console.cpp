@@ -7,7 +7,7 @@
 #include "framework/relay/web_module.hpp"
 #include "platform/base/exception.hpp"
 #include "platform/text/ascii.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace relay {

@@ -1,4 +1,4 @@
-#include "platform/web/http_request_builder.hpp"
+#include "platform/http/http_request_builder.hpp"
 
 #include "platform/net/percent_decoding.hpp"
 #include "platform/text/ascii.hpp"

@@ -1,4 +1,4 @@
-#include "platform/web/http_connection.hpp"
+#include "platform/http/http_connection.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -11,8 +11,8 @@
 #include "platform/base/exception.hpp"
 #include "platform/base/process_tuning.hpp"
 #include "platform/text/ascii.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_request_builder.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_request_builder.hpp"
 #include "platform/web/web_module.hpp"
 
 namespace platform::http {

@@ -5,7 +5,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
-#include "platform/web/http_app_request.hpp"
+#include "platform/http/http_app_request.hpp"
 
 namespace platform::http {
 

@@ -1,4 +1,4 @@
-#include "platform/web/http_event_loop.hpp"
+#include "platform/http/http_event_loop.hpp"
 
 #include <algorithm>
 #include <csignal>
@@ -7,9 +7,9 @@
 
 #include <boost/asio/post.hpp>
 
-#include "platform/web/http_connection.hpp"
-#include "platform/web/http_limits.hpp"
-#include "platform/web/http_loop_watchdog.hpp"
+#include "platform/http/http_connection.hpp"
+#include "platform/http/http_limits.hpp"
+#include "platform/http/http_loop_watchdog.hpp"
 
 namespace platform::http {
 

@@ -1,4 +1,4 @@
-#include "platform/web/http_reply_writer.hpp"
+#include "platform/http/http_reply_writer.hpp"
 
 #include <fcntl.h>
 #include <sys/sendfile.h>

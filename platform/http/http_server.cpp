@@ -1,4 +1,4 @@
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_server.hpp"
 
 #include <sys/resource.h>
 
@@ -9,10 +9,10 @@
 #include <boost/asio/post.hpp>
 
 #include "platform/base/exception.hpp"
-#include "platform/web/http_connection.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_listener.hpp"
-#include "platform/web/http_loop_watchdog.hpp"
+#include "platform/http/http_connection.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_listener.hpp"
+#include "platform/http/http_loop_watchdog.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform {

@@ -1,7 +1,7 @@
-#include "platform/web/http_loop_watchdog.hpp"
+#include "platform/http/http_loop_watchdog.hpp"
 
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_limits.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_limits.hpp"
 
 namespace platform::http {
 

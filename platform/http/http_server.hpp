@@ -2,7 +2,7 @@
 // The HTTP server behind the web-request layer: listens on its bindings and serves every
 // connection from a few I/O threads (Asio event loops; Beast parses and serializes). Requests
 // run through the web request handler on those threads; one that blocks keeps its thread while
-// its loop goes on on another (TLoopWatchdog). Limits: platform/web/http_limits.hpp.
+// its loop goes on on another (TLoopWatchdog). Limits: platform/http/http_limits.hpp.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/web/http_app_request.hpp"
-#include "platform/web/http_limits.hpp"
-#include "platform/web/http_server_settings.hpp"
+#include "platform/http/http_app_request.hpp"
+#include "platform/http/http_limits.hpp"
+#include "platform/http/http_server_settings.hpp"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/web/http_listener.hpp"
+#include "platform/http/http_listener.hpp"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,9 +12,9 @@
 #include <boost/asio/post.hpp>
 
 #include "platform/base/exception.hpp"
-#include "platform/web/http_connection.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_server.hpp"
+#include "platform/http/http_connection.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_server.hpp"
 
 namespace platform {
 

@@ -24,11 +24,11 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include "platform/base/beast_parser.hpp"
-#include "platform/web/http_app_request.hpp"
-#include "platform/web/http_event_loop.hpp"
-#include "platform/web/http_limits.hpp"
-#include "platform/web/http_reply_writer.hpp"
-#include "platform/web/http_server_settings.hpp"
+#include "platform/http/http_app_request.hpp"
+#include "platform/http/http_event_loop.hpp"
+#include "platform/http/http_limits.hpp"
+#include "platform/http/http_reply_writer.hpp"
+#include "platform/http/http_server_settings.hpp"
 #include "platform/web/web_request_handler.hpp"
 
 namespace platform::http {

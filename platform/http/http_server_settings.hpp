@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstddef>
 
-#include "platform/web/http_limits.hpp"
+#include "platform/http/http_limits.hpp"
 
 namespace platform::http {
 
