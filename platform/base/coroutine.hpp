@@ -106,12 +106,12 @@ private:
     uint32_t FFlags = 0; // TLocalFlag
     void* FPointers[TLocalPointer::KSlots] = {};
     bool FEnded = false;
-    // Sanitizers are told of every switch of stacks.
-    const void* FCallerBottom = nullptr;
-    size_t FCallerSize = 0;
-    void* FFakeStack = nullptr;
-    void* FTsanFiber = nullptr;
-    void* FTsanCaller = nullptr;
+    // Sanitizers are told of every switch of stacks (unused in a build without them).
+    [[maybe_unused]] const void* FCallerBottom = nullptr;
+    [[maybe_unused]] size_t FCallerSize = 0;
+    [[maybe_unused]] void* FFakeStack = nullptr;
+    [[maybe_unused]] void* FTsanFiber = nullptr;
+    [[maybe_unused]] void* FTsanCaller = nullptr;
 };
 
 // The stacks coroutines run on: fixed size (limits::KCoroutineStackBytes) with a guard page below,
