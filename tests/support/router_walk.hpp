@@ -32,7 +32,7 @@ inline relay::TRelayCallback Recorder(TLog& ALog, std::string AName)
     return [&ALog, AName](relay::TRelayRequest& ARequest, relay::TRelayResponse& AResponse, const relay::TProc&) {
         std::string entry = AName;
         if (ARequest.Params().ContainsKey("id"))
-            entry += ":" + ARequest.Params().Items("id");
+            entry.append(":").append(ARequest.Params().Items("id"));
         ALog.push_back(entry);
         AResponse.Send(AName);
     };
