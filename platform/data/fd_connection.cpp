@@ -376,19 +376,17 @@ void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFD
 {
     Open();
     TOnLink on(FLink.get());
-    const auto started = std::chrono::steady_clock::now();
     TFailure failure;
     if (TryExecute(AStatement, AValues, AResult, failure))
         return;
     const uint64_t session = FThreadId;
-    // The client library reports a wait for the answer that ran out as a lost link. The
-    // statement's time is then used up, and the server may still be at work on it (a held
-    // table, a paused server): it is not run again, and the server's end of the link is ended
-    // when the connection is next opened. The same for a wait ended by Abort.
+    // The client library reports a wait for the answer that ran out as a lost link; its waits
+    // all go through WaitForSocket, which marks the link. The statement's time is then used up,
+    // and the server may still be at work on it (a held table, a paused server): it is not run
+    // again, and the server's end of the link is ended when the connection is next opened. The
+    // same for a wait ended by Abort.
     const bool aborted = Aborted();
-    const bool timedOut = FLink->TimedOut ||
-                          (IsConnectionLost(failure.Code) && (failure.Reads || failure.Step == TStep::Prepare) &&
-                           FReadTimeout.count() > 0 && std::chrono::steady_clock::now() - started >= FReadTimeout);
+    const bool timedOut = FLink->TimedOut;
     const bool lost = IsConnectionLost(failure.Code) || timedOut || aborted;
     if (lost) {
         if (timedOut || aborted) {
