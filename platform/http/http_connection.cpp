@@ -40,8 +40,8 @@ void TServerShared::WaitForNoConnections()
 }
 
 TConnection::TConnection(TServerShared& AShared, TEventLoop& ALoop, tcp::socket ASocket, std::string ARemoteAddr)
-    : FShared(AShared), FLoop(ALoop), FSocket(std::move(ASocket)), FRemoteAddr(std::move(ARemoteAddr)),
-      FAcceptedAt(TClock::now())
+    : FShared(AShared), FLoop(ALoop), FRegistry(ALoop.Registry()), FSocket(std::move(ASocket)),
+      FRemoteAddr(std::move(ARemoteAddr)), FAcceptedAt(TClock::now())
 {
     FShared.ConnectionOpened();
 }
@@ -53,7 +53,7 @@ TConnection::~TConnection()
         error_code ec;
         FSocket.close(ec);
         FWriter.Clear();
-        FLoop.SetBusy(FIdleEntry);
+        FRegistry.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
         ReleaseBody();
@@ -70,7 +70,7 @@ TConnection::~TConnection()
 void TConnection::Start()
 {
     auto self = shared_from_this();
-    FLoop.Add(self);
+    FRegistry.Add(self);
     Step([&] {
         if (FShared.Stopping.load()) {
             Close();
@@ -102,7 +102,7 @@ void TConnection::EnterIdle(TClock::time_point ANow)
     SetDeadline(ANow + FShared.IdleTimeout);
     const TClock::rep since = ANow.time_since_epoch().count();
     FIdleSince = since;
-    FLoop.SetIdle(FIdleEntry, since);
+    FRegistry.SetIdle(FIdleEntry, since);
     FPhase.store(TPhase::Idle, std::memory_order_release);
 }
 
@@ -616,7 +616,7 @@ void TConnection::Close()
     ReleaseBody();
     FBuffer.clear();
     FBuffer.shrink_to_fit();
-    FLoop.Remove(*this);
+    FRegistry.Remove(*this);
     FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     ReleaseFreedMemory();
 }

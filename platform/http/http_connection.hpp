@@ -14,7 +14,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +26,7 @@
 
 #include "platform/base/beast_parser.hpp"
 #include "platform/http/http_app_request.hpp"
+#include "platform/http/http_connection_registry.hpp"
 #include "platform/http/http_event_loop.hpp"
 #include "platform/http/http_limits.hpp"
 #include "platform/http/http_reply_writer.hpp"
@@ -104,10 +104,9 @@ public:
     // --- on the thread that runs the request's chain ---
     void SendReply(const TWebResponse& AResponse) override;
 
-    // The loop's registry entry.
-    using TLoopEntry = std::list<std::shared_ptr<TConnection>>::iterator;
-    void SetLoopEntry(TLoopEntry AEntry) { FLoopEntry = AEntry; }
-    std::optional<TLoopEntry> TakeLoopEntry() { return std::exchange(FLoopEntry, std::nullopt); }
+    // Its entry in the loop's registry.
+    void SetLoopEntry(TConnectionRegistry::TEntry AEntry) { FLoopEntry = AEntry; }
+    std::optional<TConnectionRegistry::TEntry> TakeLoopEntry() { return std::exchange(FLoopEntry, std::nullopt); }
 
 private:
     enum class TPhase : uint8_t { Idle, Reading, InWork, Writing, Lingering, Closed };
@@ -133,7 +132,7 @@ private:
     void LeaveIdle()
     {
         if (std::exchange(FIdleSince, 0) != 0)
-            FLoop.SetBusy(FIdleEntry);
+            FRegistry.SetBusy(FIdleEntry);
     }
     void WaitReadable();
     void WaitWritable();
@@ -171,10 +170,11 @@ private:
 
     TServerShared& FShared;
     TEventLoop& FLoop;
+    TConnectionRegistry& FRegistry; // the loop's
     boost::asio::ip::tcp::socket FSocket;
     const std::string FRemoteAddr;
     const TClock::time_point FAcceptedAt;
-    std::optional<TLoopEntry> FLoopEntry;
+    std::optional<TConnectionRegistry::TEntry> FLoopEntry;
 
     // No lock: the phase changes on the loop's thread only, and the loop leaves the socket, the
     // writer and the parser alone while a request is InWork (its chain's, wherever it runs; a
