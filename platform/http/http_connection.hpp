@@ -2,7 +2,7 @@
 // One client connection of the HTTP server: the state machine that reads and parses requests
 // (Beast's parser), hands each one to the web request handler and writes the reply, on the
 // connection's event loop. Nothing here waits: reads and writes that cannot go on now resume
-// when the socket is ready, deadlines are checked by the loop (TEventLoop).
+// when the socket is ready, deadlines are checked by the loop's registry (TConnectionRegistry).
 //
 // Phases: Idle (between requests, or accepted and silent) -> Reading (a request has begun) ->
 // InWork (its chain runs, on the loop's thread or, once it blocked, on the thread it kept) ->
@@ -182,7 +182,7 @@ private:
     // from its own thread to choose one to make room.
     std::atomic<TPhase> FPhase{TPhase::Idle};
     // Since when it waits idle between requests (TClock ticks); 0 when not idle. While it is,
-    // it is on its loop's idle list too. Loop thread, as are the deadline and the flags below.
+    // it is on its registry's idle list too. Loop thread, as are the deadline and the flags below.
     TClock::rep FIdleSince = 0;
     TIdleEntry FIdleEntry{*this};
     TClock::rep FDeadline = 0;
