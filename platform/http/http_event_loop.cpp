@@ -1,8 +1,13 @@
 #include "platform/http/http_event_loop.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <future>
+#include <string>
 #include <system_error>
 
 #include <boost/asio/post.hpp>
@@ -40,7 +45,33 @@ namespace {
 thread_local bool GLeaveLoop = false;
 
 std::atomic<uint64_t> GThreadsCreated{0};
+std::atomic<uint64_t> GHandOffs{0};
 std::atomic<int> GThreadsAlive{0};
+
+pid_t ThisThreadId()
+{
+    thread_local const pid_t KId = ::gettid();
+    return KId;
+}
+
+// Whether the thread waits in the kernel (a read, a sleep, a lock), as /proc shows its state;
+// false while it runs or waits for a core only. Unknown: waiting.
+bool ThreadSleeps(pid_t AThread)
+{
+    const std::string path = "/proc/self/task/" + std::to_string(AThread) + "/stat";
+    std::FILE* f = std::fopen(path.c_str(), "re");
+    if (!f)
+        return true;
+    char buffer[512];
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    buffer[n] = 0;
+    // "pid (name) S ...": the name may hold anything, the state follows its last ')'.
+    const char* close = std::strrchr(buffer, ')');
+    if (!close || close[1] != ' ')
+        return true;
+    return close[2] != 'R';
+}
 
 // What a runner thread is told to do next.
 constexpr int KWait = 0, KRunLoop = 1, KNotNeeded = 2, KEnd = 3;
@@ -50,6 +81,11 @@ constexpr int KWait = 0, KRunLoop = 1, KNotNeeded = 2, KEnd = 3;
 uint64_t TEventLoop::ThreadsCreated()
 {
     return GThreadsCreated.load();
+}
+
+uint64_t TEventLoop::HandOffs()
+{
+    return GHandOffs.load();
 }
 
 int TEventLoop::ThreadsAlive()
@@ -209,6 +245,7 @@ uint64_t TEventLoop::BeginRun()
 {
     const uint64_t token = (++FChains << 1) | 1;
     FChainSince.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    FChainThread.store(ThisThreadId(), std::memory_order_relaxed);
     FChainState.store(token, std::memory_order_seq_cst);
     if (FWatchdog)
         FWatchdog->ChainBegun();
@@ -237,6 +274,11 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     const TClock::time_point since{TClock::duration(FChainSince.load(std::memory_order_relaxed))};
     if (ANow - since < AAfter)
         return state >> 1;
+    // A thread that runs, or was only preempted (a busy machine), gives the loop back soon by
+    // itself: handing over would make threads for nothing. Only one that has run that long
+    // without waiting in the kernel is handed off all the same.
+    if (ANow - since < limits::KRunningChainHandOffAfter && !ThreadSleeps(FChainThread.load(std::memory_order_relaxed)))
+        return state >> 1;
     // The thread for the loop first: when none can be had, the run keeps the loop for now.
     TRunner* runner = nullptr;
     try {
@@ -247,6 +289,8 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     // The blocked thread keeps its request; the other one runs the loop from here, unless the
     // run ended meanwhile.
     const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
+    if (blocked)
+        GHandOffs.fetch_add(1);
     Tell(*runner, blocked ? KRunLoop : KNotNeeded);
     return state >> 1;
 }

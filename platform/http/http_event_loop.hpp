@@ -71,6 +71,8 @@ public:
 
     // Threads made to run loops so far, and alive now, in the whole process.
     static uint64_t ThreadsCreated();
+    // Loops given to another thread so far, in the whole process.
+    static uint64_t HandOffs();
     static int ThreadsAlive();
 
     // The connections it holds, their idle list and their deadline checks.
@@ -99,7 +101,8 @@ private:
     // watchdog when it takes the loop away from that thread.
     std::atomic<uint64_t> FChainState{0};
     std::atomic<TClock::rep> FChainSince{0};
-    uint64_t FChains = 0; // the thread that runs the loop
+    std::atomic<int> FChainThread{0}; // the kernel's id of the thread that runs it
+    uint64_t FChains = 0;             // the thread that runs the loop
     std::mutex FRunnersLock;
     std::condition_variable FRunnerTold;
     std::list<TRunner> FRunners;

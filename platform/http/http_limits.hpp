@@ -60,13 +60,16 @@ inline constexpr int KAcceptBatch = 256;
 // other connections meanwhile. Route code that blocks otherwise (a slow disk, say) for longer
 // than KChainHandOffAfter keeps its thread, and its I/O thread's connections go to another
 // (one of at most KSpareLoopThreads kept for that, each ended once unused for
-// KSpareThreadLinger), so a request that blocks never holds up another. A watchdog looks every KWatchdogTick while
-// requests come, and sleeps once none came for KWatchdogRest.
+// KSpareThreadLinger), so a request that blocks never holds up another. Route code that runs
+// (or a thread a busy machine preempted) keeps the loop up to KRunningChainHandOffAfter. A
+// watchdog looks every KWatchdogTick while requests come, and sleeps once none came for
+// KWatchdogRest.
 inline constexpr int KIOThreadsPerCore = 1;
 inline constexpr std::chrono::microseconds KChainHandOffAfter{2000};
+inline constexpr std::chrono::milliseconds KRunningChainHandOffAfter{20};
 inline constexpr std::size_t KCoroutineStackBytes = 512 * 1024;
 inline constexpr int KSpareLoopThreads = 4;
-inline constexpr std::chrono::milliseconds KSpareThreadLinger{200};
+inline constexpr std::chrono::seconds KSpareThreadLinger{2};
 inline constexpr std::chrono::microseconds KWatchdogTick{1000};
 inline constexpr std::chrono::seconds KWatchdogRest{1};
 

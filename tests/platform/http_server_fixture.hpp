@@ -16,6 +16,7 @@
 
 #include "platform/base/exception.hpp"
 #include "platform/base/gcc_restrict.hpp"
+#include "platform/http/http_event_loop.hpp"
 #include "platform/http/http_limits.hpp"
 #include "platform/http/http_server.hpp"
 #include "platform/web/web_module.hpp"

@@ -199,3 +199,31 @@ TEST_F(HttpServer, AConnectionWhoseRouteBlockedGoesOnFromItsLoop)
     EXPECT_TRUE(blocked.WaitClosed(5s));
     EXPECT_EQ(Server->ConnectionCount(), 0);
 }
+
+TEST_F(HttpServer, RouteCodeThatRunsKeepsItsLoopAndRouteCodeThatSleepsGivesItUp)
+{
+    // Both last 6 ms, past the hand-off: one computes, the other waits in the kernel. Handing
+    // the loop over is for the second; for the first it would only make threads.
+    HandlerUnlocked = true;
+    Handler = [](TWebRequest& r, TWebResponse& res) {
+        const auto until = std::chrono::steady_clock::now() + 6ms;
+        if (r.PathInfo() == "/sleep")
+            std::this_thread::sleep_until(until);
+        else
+            while (std::chrono::steady_clock::now() < until) {
+            }
+        res.SetContent("done " + r.PathInfo());
+    };
+    Server->SetIOThreads(1);
+    Start();
+    TRawClient c("127.0.0.1", Port);
+    auto handOffs = [&](const std::string& APath) {
+        const uint64_t before = http::TEventLoop::HandOffs();
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(Ask(c, "GET " + APath + " HTTP/1.1\r\nHost: x\r\n\r\n"), "done " + APath);
+        return http::TEventLoop::HandOffs() - before;
+    };
+    // A loaded machine may still preempt the computing one for long now and then.
+    EXPECT_LE(handOffs("/compute"), 5u);
+    EXPECT_GE(handOffs("/sleep"), 10u);
+}
