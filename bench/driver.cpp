@@ -2,7 +2,9 @@
 // object, main window, data form, message loop), then the settings are typed into the window's
 // grid and its "Start" button is clicked, as an operator would.
 //
-// Usage: bench_mirovandel --port N --path DIR/ [--history on|off] [--seconds N]
+// Usage: bench_mirovandel --port N --path DIR/ [--history on|off] [--seconds N] [--db-port N]
+//   --db-port N    the database server's port instead of the program's fixed one (a server
+//                  of the bench's own, which it can stop without touching the shared one)
 //   --history off  the window's history is detached: lines are still made and queued by every
 //                  request, and a trim drops them unshown (what the history display costs)
 //   --seconds N    quit by itself after N seconds (default 1800)
@@ -21,6 +23,7 @@
 
 #include "platform/base/process_tuning.hpp"
 #include "service/history.hpp"
+#include "service/main/basedados.hpp"
 #include "service/main/forms.hpp"
 
 namespace {
@@ -40,7 +43,7 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 
 [[noreturn]] void Usage(const char* AProgram)
 {
-    std::fprintf(stderr, "usage: %s --port N --path DIR/ [--history on|off] [--seconds N]\n", AProgram);
+    std::fprintf(stderr, "usage: %s --port N --path DIR/ [--history on|off] [--seconds N] [--db-port N]\n", AProgram);
     std::exit(2);
 }
 
@@ -49,7 +52,7 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 int main(int argc, char* argv[])
 {
     platform::TuneProcess(); // as the program does at start-up
-    std::string port, path, history = "on";
+    std::string port, path, history = "on", dbPort;
     int seconds = 1800;
     for (int i = 1; i < argc; ++i) {
         auto value = [&]() -> std::string {
@@ -65,6 +68,8 @@ int main(int argc, char* argv[])
             history = value();
         else if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atoi(value().c_str());
+        else if (!std::strcmp(argv[i], "--db-port"))
+            dbPort = value();
         else
             Usage(argv[0]);
     }
@@ -79,6 +84,8 @@ int main(int argc, char* argv[])
 
     service::TMainView* view = service::CreateForms();
     view->show();
+    if (!dbPort.empty())
+        service::BaseDados->SetParam("Port", dbPort);
 
     if (history == "off") {
         // No display: lines are still made and queued; a trim drops those queued before it.
