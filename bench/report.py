@@ -102,6 +102,8 @@ def parse(path):
                 run["errors"] = sum(run.get(k, 0) for k in key_errors)
                 if run.get("threads_created") is not None and run.get("threads_seconds"):
                     run["threads_per_s"] = run["threads_created"] / run["threads_seconds"]
+                    if run.get("loop_threads_made") is not None:
+                        run["loop_threads_per_s"] = run["loop_threads_made"] / run["threads_seconds"]
                 runs.setdefault(key, {})[rnd] = run
     table = {}
     for key, rounds in runs.items():
@@ -144,6 +146,14 @@ def fmt_table(header, rows, md, align):
     def line(cells):
         return "  ".join(c.rjust(w) if a == "r" else c.ljust(w) for c, w, a in zip(cells, widths, align)).rstrip()
     return [line(header)] + [line(r) for r in rows]
+
+
+def threads_made(r):
+    if "threads_per_s" not in r:
+        return "-"
+    if "loop_threads_per_s" not in r:
+        return "%.1f" % r["threads_per_s"]
+    return "%.1f (%.1f)" % (r["threads_per_s"], r["loop_threads_per_s"])
 
 
 def yes_no(ok, md):
@@ -191,7 +201,7 @@ def render(table, extra, args):
             label = label % cores
         rows.append([ROUTES.get(route, route), label, "%.0f" % r["rps"], "%.2f" % (r["p50_us"] / 1000),
                      "%.2f" % (r["p99_us"] / 1000), "%.1f" % r["cpu_us"] if "cpu_us" in r else "-",
-                     "%.1f" % r["threads_per_s"] if "threads_per_s" in r else "-",
+                     threads_made(r),
                      "%.0f" % r["threads_alive"] if "threads_alive" in r else "-", "%d" % r["errors"]])
     out += fmt_table(["route", "server", "req/s", "p50 ms", "p99 ms", "CPU µs/req", "threads made/s", "threads",
                       "errors"], rows, md, ["l", "l", "r", "r", "r", "r", "r", "r", "r"])
@@ -199,7 +209,8 @@ def render(table, extra, args):
     out.append("Medians of the rounds. CPU µs/req: the server's user+system time over the run per answered "
                "request (nginx: master and workers; the database loop's is the MariaDB server's and is not "
                "counted). Threads made/s: threads the server created over the measured run (perf stat, "
-               "task:task_newtask) per second; threads: alive at its end.")
+               "task:task_newtask) per second, in brackets those the HTTP server made to run its loops "
+               "(hand-offs); threads: alive at its end.")
     out.append("")
 
     verdicts = []
@@ -239,12 +250,17 @@ def render(table, extra, args):
         p99 = [s[n]["p99_us"] / a[n]["p99_us"] for n in both]
         ok = statistics.median(p50) <= most and statistics.median(p99) <= most
         verdicts.append(ok)
+        refused = sum(s[n]["errors"] for n in both)
+        answered = sum(s[n]["requests"] for n in both)
         rows.append(["%s / %s" % (subject, anchor), ", ".join("%.2f" % x for x in p50), "%.2f" % statistics.median(p50),
-                     ", ".join("%.2f" % x for x in p99), "%.2f" % statistics.median(p99), "<= %.1f" % most,
-                     yes_no(ok, md)])
+                     ", ".join("%.2f" % x for x in p99), "%.2f" % statistics.median(p99),
+                     "%.1f%%" % (100.0 * refused / answered if answered else 0), "<= %.1f" % most, yes_no(ok, md)])
     if rows:
-        out += fmt_table(["comparison", "p50 ratio by round", "median", "p99 ratio by round", "median", "goal", "met"],
-                         rows, md, ["l", "l", "r", "l", "r", "r", "l"])
+        out += fmt_table(["comparison", "p50 ratio by round", "median", "p99 ratio by round", "median",
+                          "not 2xx", "goal", "met"], rows, md, ["l", "l", "r", "l", "r", "r", "r", "l"])
+        out.append("")
+        out.append("Latencies of /api/fotoexiste with the others beside it, against alone; not 2xx: its share of "
+                   "answers that were not 2xx (their latencies are counted in the ratios).")
         out.append("")
 
     made = [(k, r["threads_per_s"]) for k, r in table.items() if is_subject(k) and "threads_per_s" in r]
@@ -263,8 +279,9 @@ def render(table, extra, args):
                    "answered %s; %d answers not 2xx, %d wrk errors), p50 %.2f ms, p99 %.2f ms; %s." % (
                        d["rps"], status, d.get("status_err", 0), d["errors"], d["p50_us"] / 1000,
                        d["p99_us"] / 1000,
-                       ("/api/fotoexiste beside it: %.0f req/s, p99 %.2f ms, %d errors" % (
-                           f["rps"], f["p99_us"] / 1000, f["errors"])) if f else "/api/fotoexiste not measured"))
+                       ("/api/fotoexiste beside it: %.0f req/s, p99 %.2f ms, %d of %d answers not 2xx" % (
+                           f["rps"], f["p99_us"] / 1000, f["errors"], f["requests"])) if f
+                       else "/api/fotoexiste not measured"))
         out.append("")
 
     worst = [(k, r["p99_us"] / 1000) for k, r in table.items() if is_subject(k)]
