@@ -40,8 +40,8 @@ void TServerShared::WaitForNoConnections()
 }
 
 TConnection::TConnection(TServerShared& AShared, TEventLoop& ALoop, tcp::socket ASocket, std::string ARemoteAddr)
-    : FShared(AShared), FLoop(ALoop), FSocket(std::move(ASocket)), FRemoteAddr(std::move(ARemoteAddr)),
-      FAcceptedAt(TClock::now())
+    : FShared(AShared), FLoop(ALoop), FRegistry(ALoop.Registry()), FSocket(std::move(ASocket)),
+      FRemoteAddr(std::move(ARemoteAddr)), FAcceptedAt(TClock::now())
 {
     FShared.ConnectionOpened();
 }
@@ -53,7 +53,7 @@ TConnection::~TConnection()
         error_code ec;
         FSocket.close(ec);
         FWriter.Clear();
-        FLoop.SetBusy(FIdleEntry);
+        FRegistry.SetBusy(FIdleEntry);
         if (FCountsFile)
             FShared.Occupied.fetch_sub(1);
         ReleaseBody();
@@ -70,7 +70,7 @@ TConnection::~TConnection()
 void TConnection::Start()
 {
     auto self = shared_from_this();
-    FLoop.Add(self);
+    FRegistry.Add(self);
     Step([&] {
         if (FShared.Stopping.load()) {
             Close();
@@ -101,8 +101,8 @@ void TConnection::EnterIdle(TClock::time_point ANow)
     ReleaseBody();
     SetDeadline(ANow + FShared.IdleTimeout);
     const TClock::rep since = ANow.time_since_epoch().count();
-    FIdleSince.store(since, std::memory_order_release);
-    FLoop.SetIdle(FIdleEntry, since);
+    FIdleSince = since;
+    FRegistry.SetIdle(FIdleEntry, since);
     FPhase.store(TPhase::Idle, std::memory_order_release);
 }
 
@@ -112,13 +112,13 @@ void TConnection::WaitReadable()
     if (FPhase.load() != TPhase::Lingering && FBuffer.capacity() > 0) {
         // A connection in use reads straight into its buffer: Asio tries the read at once only
         // when the last one may have left bytes behind, so waiting costs no system call.
-        FReadIntoBuffer.store(true, std::memory_order_release);
+        FReadIntoBuffer = true;
         FSocket.async_read_some(FBuffer.prepare(limits::KReadSize), [self](const error_code& AError, size_t AReceived) {
             self->Step([&] { self->OnReadable(AError, AReceived); });
         });
     } else {
         // An idle one holds no buffer while it waits.
-        FReadIntoBuffer.store(false, std::memory_order_release);
+        FReadIntoBuffer = false;
         FSocket.async_wait(tcp::socket::wait_read,
                            [self](const error_code& AError) { self->Step([&] { self->OnReadable(AError, 0); }); });
     }
@@ -133,25 +133,20 @@ void TConnection::WaitWritable()
 
 void TConnection::CheckDeadline(TClock::time_point ANow)
 {
-    const TPhase phase = FPhase.load(std::memory_order_acquire);
+    // While a request is in work its chain may run on a thread that lost the loop: the socket,
+    // the writer and the buffer are the chain's until AfterWork runs here, and no wait is
+    // pending on the socket meanwhile. Every other phase is the loop's alone.
+    const TPhase phase = FPhase.load(std::memory_order_relaxed);
     if (phase == TPhase::InWork || phase == TPhase::Closed || FExpired || FDropBuffer)
         return;
     const TClock::rep now = ANow.time_since_epoch().count();
-    const TClock::rep deadline = FDeadline.load(std::memory_order_acquire);
-    const bool expired = deadline != 0 && now >= deadline;
+    const bool expired = FDeadline != 0 && now >= FDeadline;
     // An idle client costs no buffer: the read into it is called off and a bare wait follows.
-    const TClock::rep since = FIdleSince.load(std::memory_order_acquire);
-    const bool idleLong = phase == TPhase::Idle && since != 0 && FReadIntoBuffer.load(std::memory_order_acquire) &&
-                          ANow - TClock::time_point(TClock::duration(since)) >= limits::KIdleBufferRelease;
-    if (!expired && !idleLong)
-        return;
-    std::lock_guard lock(FLock);
-    const TPhase again = FPhase.load(std::memory_order_acquire);
-    if (again == TPhase::InWork || again == TPhase::Closed)
-        return;
-    if (expired && FDeadline.load(std::memory_order_acquire) <= now)
+    const bool idleLong = phase == TPhase::Idle && FIdleSince != 0 && FReadIntoBuffer &&
+                          ANow - TClock::time_point(TClock::duration(FIdleSince)) >= limits::KIdleBufferRelease;
+    if (expired)
         FExpired = true;
-    else if (idleLong && again == TPhase::Idle && FIdleSince.load() == since && FBuffer.size() == 0)
+    else if (idleLong && FBuffer.size() == 0)
         FDropBuffer = true;
     else
         return;
@@ -161,24 +156,14 @@ void TConnection::CheckDeadline(TClock::time_point ANow)
 
 void TConnection::Shutdown()
 {
-    auto self = shared_from_this();
-    {
-        std::lock_guard lock(FLock);
-        if (FPhase.load() == TPhase::InWork)
-            return; // closed once its reply is written (FinishWork sees the stop)
-    }
+    if (FPhase.load() == TPhase::InWork)
+        return; // closed once its reply is written (AfterWork sees the stop)
     Close();
 }
 
 void TConnection::Evict(TClock::rep AIdleSince)
 {
-    auto self = shared_from_this();
-    bool idle;
-    {
-        std::lock_guard lock(FLock);
-        idle = FPhase.load() == TPhase::Idle && FIdleSince.load() == AIdleSince;
-    }
-    if (idle)
+    if (FPhase.load() == TPhase::Idle && FIdleSince == AIdleSince)
         Close();
     else if (FEvictionClaimed.exchange(false))
         FShared.Occupied.fetch_add(1); // busy again (or closed meanwhile): it keeps its room
@@ -197,14 +182,8 @@ int TConnection::RoomRank(TClock::rep& ASince) const
 
 void TConnection::EvictBusy(int ARank, TClock::rep ASince)
 {
-    auto self = shared_from_this();
     TClock::rep since = 0;
-    int rank = 0;
-    {
-        std::lock_guard lock(FLock);
-        rank = RoomRank(since);
-    }
-    if (rank == ARank && since == ASince)
+    if (RoomRank(since) == ARank && since == ASince)
         Close();
     else if (FEvictionClaimed.exchange(false))
         FShared.Occupied.fetch_add(1); // moved on meanwhile: it keeps its room
@@ -621,15 +600,12 @@ void TConnection::Close()
     if (FPhase.load() == TPhase::Closed)
         return;
     auto self = shared_from_this();
-    {
-        std::lock_guard lock(FLock);
-        FPhase.store(TPhase::Closed, std::memory_order_release);
-        LeaveIdle();
-        ClearDeadline();
-        error_code ec;
-        FSocket.shutdown(tcp::socket::shutdown_both, ec);
-        FSocket.close(ec);
-    }
+    FPhase.store(TPhase::Closed, std::memory_order_release);
+    LeaveIdle();
+    ClearDeadline();
+    error_code ec;
+    FSocket.shutdown(tcp::socket::shutdown_both, ec);
+    FSocket.close(ec);
     FWriter.Clear();
     ReleaseFile();
     if (std::exchange(FCountsWriting, false))
@@ -640,7 +616,7 @@ void TConnection::Close()
     ReleaseBody();
     FBuffer.clear();
     FBuffer.shrink_to_fit();
-    FLoop.Remove(*this);
+    FRegistry.Remove(*this);
     FShared.ConnectionClosed(!FEvictionClaimed.exchange(false));
     ReleaseFreedMemory();
 }
@@ -721,16 +697,10 @@ void TConnection::FinishWork(bool AOwnsLoop)
         AfterWork();
         return;
     }
-    // The chain blocked, and the loop went on on another thread: this one may only start the
-    // next wait (under the lock the loop's closing and cancelling take) or post to the loop.
-    if (!FDead && !FWriter.Busy() && FForm.KeepAlive && !FCloseAfter && FBuffer.size() == 0) {
-        std::lock_guard lock(FLock);
-        if (!FShared.Stopping.load()) {
-            EnterIdle(TClock::now());
-            WaitReadable();
-            return;
-        }
-    }
+    // The chain blocked, and the loop went on on another thread: this one leaves the connection
+    // alone from here (its phase is still InWork, so the loop does not touch it either) and
+    // hands it back. The post orders all the chain wrote (the writer, FDead, FCloseAfter)
+    // before the loop reads it.
     asio::post(FLoop.Context(), [self = shared_from_this()] { self->Step([&] { self->AfterWork(); }); });
 }
 

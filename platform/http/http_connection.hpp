@@ -2,17 +2,18 @@
 // One client connection of the HTTP server: the state machine that reads and parses requests
 // (Beast's parser), hands each one to the web request handler and writes the reply, on the
 // connection's event loop. Nothing here waits: reads and writes that cannot go on now resume
-// when the socket is ready, deadlines are checked by the loop (TEventLoop).
+// when the socket is ready, deadlines are checked by the loop's registry (TConnectionRegistry).
 //
 // Phases: Idle (between requests, or accepted and silent) -> Reading (a request has begun) ->
 // InWork (its chain runs, on the loop's thread or, once it blocked, on the thread it kept) ->
 // Writing (what the socket did not take of the reply) -> Idle; or, when it closes after the
-// reply: Lingering (what the client still sends read and dropped) -> closed.
+// reply: Lingering (what the client still sends read and dropped) -> closed. Every phase change
+// and every socket operation but the chain's own SendReply happens on the loop: a chain that
+// lost the loop only posts back to it.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,7 @@
 
 #include "platform/base/beast_parser.hpp"
 #include "platform/http/http_app_request.hpp"
+#include "platform/http/http_connection_registry.hpp"
 #include "platform/http/http_event_loop.hpp"
 #include "platform/http/http_limits.hpp"
 #include "platform/http/http_reply_writer.hpp"
@@ -102,10 +104,9 @@ public:
     // --- on the thread that runs the request's chain ---
     void SendReply(const TWebResponse& AResponse) override;
 
-    // The loop's registry entry.
-    using TLoopEntry = std::list<std::shared_ptr<TConnection>>::iterator;
-    void SetLoopEntry(TLoopEntry AEntry) { FLoopEntry = AEntry; }
-    std::optional<TLoopEntry> TakeLoopEntry() { return std::exchange(FLoopEntry, std::nullopt); }
+    // Its entry in the loop's registry.
+    void SetLoopEntry(TConnectionRegistry::TEntry AEntry) { FLoopEntry = AEntry; }
+    std::optional<TConnectionRegistry::TEntry> TakeLoopEntry() { return std::exchange(FLoopEntry, std::nullopt); }
 
 private:
     enum class TPhase : uint8_t { Idle, Reading, InWork, Writing, Lingering, Closed };
@@ -130,8 +131,8 @@ private:
     // Between requests no more (a request begins, a reply waits for the client, it closes).
     void LeaveIdle()
     {
-        if (FIdleSince.exchange(0, std::memory_order_acq_rel) != 0)
-            FLoop.SetBusy(FIdleEntry);
+        if (std::exchange(FIdleSince, 0) != 0)
+            FRegistry.SetBusy(FIdleEntry);
     }
     void WaitReadable();
     void WaitWritable();
@@ -164,36 +165,35 @@ private:
     void Drain();
     void ReleaseFile();
     void Close();
-    void SetDeadline(TClock::time_point AWhen)
-    {
-        FDeadline.store(AWhen.time_since_epoch().count(), std::memory_order_release);
-    }
-    void ClearDeadline() { FDeadline.store(0, std::memory_order_release); }
+    void SetDeadline(TClock::time_point AWhen) { FDeadline = AWhen.time_since_epoch().count(); }
+    void ClearDeadline() { FDeadline = 0; }
 
     TServerShared& FShared;
     TEventLoop& FLoop;
+    TConnectionRegistry& FRegistry; // the loop's
     boost::asio::ip::tcp::socket FSocket;
     const std::string FRemoteAddr;
     const TClock::time_point FAcceptedAt;
-    std::optional<TLoopEntry> FLoopEntry;
+    std::optional<TConnectionRegistry::TEntry> FLoopEntry;
 
-    // Guards the socket against the loop thread closing or cancelling it while the thread of a
-    // chain that blocked starts the next wait on it.
-    std::mutex FLock;
+    // No lock: the phase changes on the loop's thread only, and the loop leaves the socket, the
+    // writer and the parser alone while a request is InWork (its chain's, wherever it runs; a
+    // chain that lost the loop posts back to it). Atomic for the listener, which looks at it
+    // from its own thread to choose one to make room.
     std::atomic<TPhase> FPhase{TPhase::Idle};
     // Since when it waits idle between requests (TClock ticks); 0 when not idle. While it is,
-    // it is on its loop's idle list too.
-    std::atomic<TClock::rep> FIdleSince{0};
+    // it is on its registry's idle list too. Loop thread, as are the deadline and the flags below.
+    TClock::rep FIdleSince = 0;
     TIdleEntry FIdleEntry{*this};
-    std::atomic<TClock::rep> FDeadline{0};
+    TClock::rep FDeadline = 0;
     // Since when it reads its request, writes a reply the client has not taken, or lingers.
     std::atomic<TClock::rep> FBusySince{0};
     std::atomic<bool> FEvictionClaimed{false};
-    bool FExpired = false;                    // loop thread: a deadline cancelled the wait
-    bool FDropBuffer = false;                 // loop thread: the wait was cancelled to free the buffer
-    std::atomic<bool> FReadIntoBuffer{false}; // the pending wait reads into FBuffer
+    bool FExpired = false;        // a deadline cancelled the wait
+    bool FDropBuffer = false;     // the wait was cancelled to free the buffer
+    bool FReadIntoBuffer = false; // the pending wait reads into FBuffer
 
-    // Reading (loop thread; the thread of a blocked chain only looks whether bytes are left).
+    // Reading (loop thread).
     boost::beast::flat_buffer FBuffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> FParser;
     bool FHeadChecked = false;

@@ -7,7 +7,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "platform/http/http_connection.hpp"
 #include "platform/http/http_limits.hpp"
 #include "platform/http/http_loop_watchdog.hpp"
 
@@ -23,11 +22,15 @@ void BlockSigPipe()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-TEventLoop::TEventLoop(TLoopWatchdog* AWatchdog) : FWatchdog(AWatchdog), FCheck(FContext) {}
+TEventLoop::TEventLoop(TLoopWatchdog* AWatchdog) : FWatchdog(AWatchdog)
+{
+    FRegistry.Attach(FContext);
+}
 
 TEventLoop::~TEventLoop()
 {
     StopThread();
+    FRegistry.Detach(); // while the context is still there
 }
 
 namespace {
@@ -246,115 +249,6 @@ uint64_t TEventLoop::HandOffIfBlocked(TClock::time_point ANow, TClock::duration 
     const bool blocked = FChainState.compare_exchange_strong(state, state & ~uint64_t(1), std::memory_order_acq_rel);
     Tell(*runner, blocked ? KRunLoop : KNotNeeded);
     return state >> 1;
-}
-
-void TEventLoop::Add(const std::shared_ptr<TConnection>& AConnection)
-{
-    {
-        std::lock_guard lock(FLock);
-        FConnections.push_front(AConnection);
-        AConnection->SetLoopEntry(FConnections.begin());
-    }
-    if (!FCheckScheduled)
-        ScheduleCheck();
-}
-
-void TEventLoop::Remove(TConnection& AConnection)
-{
-    std::shared_ptr<TConnection> last; // released after the lock
-    std::lock_guard lock(FLock);
-    if (auto entry = AConnection.TakeLoopEntry()) {
-        last = std::move(**entry);
-        FConnections.erase(*entry);
-    }
-    if (FConnections.empty() && FCheckScheduled)
-        FCheck.cancel(); // nothing to check: the loop may run out of work
-}
-
-std::vector<std::shared_ptr<TConnection>> TEventLoop::Connections()
-{
-    std::lock_guard lock(FLock);
-    return {FConnections.begin(), FConnections.end()};
-}
-
-void TEventLoop::SetIdle(TIdleEntry& AEntry, TClock::rep ASince)
-{
-    std::lock_guard lock(FIdleLock);
-    if (AEntry.is_linked())
-        FIdle.erase(FIdle.iterator_to(AEntry));
-    AEntry.Since = ASince;
-    // Nearly always the newest; a connection accepted a moment before it began to wait may
-    // come after one that went idle meanwhile.
-    auto at = FIdle.end();
-    while (at != FIdle.begin() && std::prev(at)->Since > ASince)
-        --at;
-    FIdle.insert(at, AEntry);
-}
-
-void TEventLoop::SetBusy(TIdleEntry& AEntry)
-{
-    std::lock_guard lock(FIdleLock);
-    if (AEntry.is_linked())
-        FIdle.erase(FIdle.iterator_to(AEntry));
-}
-
-size_t TEventLoop::IdleCount()
-{
-    std::lock_guard lock(FIdleLock);
-    return FIdle.size();
-}
-
-TEventLoop::TClock::rep TEventLoop::LongestIdleSince()
-{
-    std::lock_guard lock(FIdleLock);
-    // Chosen ones leave the list; one that went idle again before its closing saw it was busy
-    // meanwhile stays chosen until then.
-    for (const TIdleEntry& e : FIdle)
-        if (!e.Owner.EvictionClaimed())
-            return e.Since;
-    return 0;
-}
-
-std::shared_ptr<TConnection> TEventLoop::ChooseLongestIdle(TClock::rep& ASince)
-{
-    std::lock_guard lock(FIdleLock);
-    for (TIdleEntry& e : FIdle) {
-        std::shared_ptr<TConnection> connection = e.Owner.weak_from_this().lock();
-        if (!connection || !connection->ClaimEviction())
-            continue; // being destroyed, or chosen already
-        ASince = e.Since;
-        FIdle.erase(FIdle.iterator_to(e));
-        return connection;
-    }
-    return nullptr;
-}
-
-void TEventLoop::ScheduleCheck()
-{
-    FCheckScheduled = true;
-    FCheck.expires_after(limits::KDeadlineCheckInterval);
-    FCheck.async_wait([this](const boost::system::error_code& AError) {
-        FCheckScheduled = false;
-        if (!AError) {
-            CheckDeadlines();
-        } else {
-            std::lock_guard lock(FLock);
-            if (!FConnections.empty())
-                ScheduleCheck(); // cancelled when the last one went, and one came since
-        }
-    });
-}
-
-void TEventLoop::CheckDeadlines()
-{
-    const auto now = TClock::now();
-    bool any = false;
-    for (const auto& c : Connections()) {
-        c->CheckDeadline(now);
-        any = true;
-    }
-    if (any)
-        ScheduleCheck();
 }
 
 } // namespace platform::http

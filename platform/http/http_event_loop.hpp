@@ -1,11 +1,12 @@
 #pragma once
-// One I/O thread of the HTTP server: an Asio event loop, the connections it holds, a check of
-// their deadlines every limits::KDeadlineCheckInterval, and the requests' route code, each on a
-// coroutine of the loop (platform::TCoroutine): a database wait suspends it and the loop goes on.
-// Route code that blocks without suspending (a slow disk, say) for longer than
-// limits::KChainHandOffAfter keeps its thread: the loop's watchdog (TLoopWatchdog) gives the
+// One I/O thread of the HTTP server: an Asio event loop, the threads that run it and the requests'
+// route code, each on a coroutine of the loop (platform::TCoroutine): a database wait suspends it
+// and the loop goes on. Route code that blocks without suspending (a slow disk, say) for longer
+// than limits::KChainHandOffAfter keeps its thread: the loop's watchdog (TLoopWatchdog) gives the
 // loop to another thread, one kept parked for that when there is one, so its other connections
-// go on; the blocked thread ends its request and is parked in turn.
+// go on; the blocked thread ends its request, posts its connection back to the loop and is
+// parked in turn. The connections the loop holds, and their deadlines, are its registry's
+// (TConnectionRegistry).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,22 +21,13 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/intrusive/list.hpp>
 
 #include "platform/base/coroutine.hpp"
+#include "platform/http/http_connection_registry.hpp"
 
 namespace platform::http {
 
-class TConnection;
 class TLoopWatchdog;
-
-// A connection's place in its loop's list of idle connections.
-struct TIdleEntry : boost::intrusive::list_base_hook<> {
-    explicit TIdleEntry(TConnection& AOwner) : Owner(AOwner) {}
-    TConnection& Owner;
-    std::chrono::steady_clock::rep Since = 0; // under the loop's idle lock
-};
 
 // Blocks SIGPIPE for the calling thread: a write to a client that has gone then only fails with
 // its error code, whatever the program does with the signal. Every thread of the server calls it.
@@ -81,24 +73,8 @@ public:
     static uint64_t ThreadsCreated();
     static int ThreadsAlive();
 
-    // The connections held; added and removed on the loop's thread. The first one added starts
-    // the deadline checks, which end when none is left.
-    void Add(const std::shared_ptr<TConnection>& AConnection);
-    void Remove(TConnection& AConnection);
-    // The connections held at this moment (any thread).
-    std::vector<std::shared_ptr<TConnection>> Connections();
-
-    // The connections that wait idle between requests (or silent since they were accepted),
-    // longest idle first, so that the one to close at the connection cap is found without
-    // looking at the others. Any thread; a connection is on the list from SetIdle to SetBusy.
-    void SetIdle(TIdleEntry& AEntry, TClock::rep ASince);
-    void SetBusy(TIdleEntry& AEntry);
-    size_t IdleCount();
-    // Since when the longest idle connection not yet chosen to make room waits; 0: none.
-    TClock::rep LongestIdleSince();
-    // Chooses that connection to make room (TConnection::ClaimEviction) and takes it off the
-    // list; ASince: since when it waits. Null when there is none.
-    std::shared_ptr<TConnection> ChooseLongestIdle(TClock::rep& ASince);
+    // The connections it holds, their idle list and their deadline checks.
+    TConnectionRegistry& Registry() { return FRegistry; }
 
 private:
     struct TRunner {
@@ -110,14 +86,11 @@ private:
     TRunner* TakeRunner();
     void RunnerMain(TRunner& ARunner);
     void Tell(TRunner& ARunner, int AGo);
-    void ScheduleCheck();
-    void CheckDeadlines();
 
     // Declared before the context: connections that its queued handlers still hold leave the
-    // list when the context drops them.
-    std::mutex FIdleLock;
-    boost::intrusive::list<TIdleEntry> FIdle;
-
+    // idle list when the context drops them, so the registry must outlive it. Its timer and
+    // the connections it still holds are the context's: dropped before it (Detach).
+    TConnectionRegistry FRegistry;
     boost::asio::io_context FContext;
     TLoopWatchdog* const FWatchdog;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> FWork;
@@ -132,11 +105,6 @@ private:
     std::list<TRunner> FRunners;
     std::vector<TRunner*> FParked; // threads that gave the loop away, kept for the next hand-off
     bool FStopping = false;        // under FRunnersLock
-
-    boost::asio::steady_timer FCheck;
-    bool FCheckScheduled = false; // loop thread only
-    std::mutex FLock;             // guards FConnections
-    std::list<std::shared_ptr<TConnection>> FConnections;
 };
 
 } // namespace platform::http

@@ -255,7 +255,7 @@ bool TListener::MakeRoom()
         TEventLoop* where = nullptr;
         TConnection::TClock::rep oldest = std::numeric_limits<TConnection::TClock::rep>::max();
         for (auto& loop : FLoops) {
-            const TConnection::TClock::rep since = loop->LongestIdleSince();
+            const TConnection::TClock::rep since = loop->Registry().LongestIdleSince();
             if (since != 0 && since < oldest) {
                 oldest = since;
                 where = loop.get();
@@ -264,7 +264,7 @@ bool TListener::MakeRoom()
         if (!where)
             break;
         TConnection::TClock::rep since = 0;
-        std::shared_ptr<TConnection> chosen = where->ChooseLongestIdle(since);
+        std::shared_ptr<TConnection> chosen = where->Registry().ChooseLongestIdle(since);
         if (!chosen)
             continue; // busy again meanwhile
         FShared.Occupied.fetch_sub(1);
@@ -287,7 +287,7 @@ bool TListener::MakeRoomFromBusy(bool ALingeringOnly)
         int chosenRank = 0;
         TClock::rep chosenSince = 0;
         for (auto& loop : FLoops)
-            for (const auto& c : loop->Connections()) {
+            for (const auto& c : loop->Registry().Connections()) {
                 TClock::rep since = 0;
                 const int rank = c->RoomRank(since);
                 // A lingering one at once; a request or a reply only once it has had its time.

@@ -3,6 +3,8 @@
 // accepted connections dealt out to the loops in turn, and the open-connection cap: at the cap
 // a connection lingering after its last reply makes room, else the one idle longest, else the
 // busy one that makes least use of its place; only when none qualifies is a newcomer refused.
+// It finds them in the loops' registries (TConnectionRegistry) from the first loop's thread, and
+// reads of a connection only atomics; the one chosen is closed on its own loop.
 #include <memory>
 #include <string>
 #include <vector>

@@ -69,7 +69,7 @@ int THTTPWebBrokerBridge::IdleConnectionCount() const
 {
     size_t idle = 0;
     for (const auto& loop : FImpl->Loops)
-        idle += loop->IdleCount();
+        idle += loop->Registry().IdleCount();
     return static_cast<int>(idle);
 }
 
@@ -177,7 +177,7 @@ void THTTPWebBrokerBridge::CloseConnections()
     // over meanwhile, so every loop gets to it.
     for (auto& loop : FImpl->Loops)
         asio::post(loop->Context(), [l = loop.get()] {
-            for (auto& c : l->Connections())
+            for (auto& c : l->Registry().Connections())
                 c->Shutdown();
         });
     s.WaitForNoConnections();

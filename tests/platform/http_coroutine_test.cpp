@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -236,5 +237,62 @@ TEST_F(HttpCoroutine, InsertsInFlightAtOnceWaitWithoutLimitWhileALookupTimesOut)
     EXPECT_EQ(Ask("SELECT COUNT(*) FROM cad_produtos WHERE ean LIKE '" + tag + "%' AND nome = 'gated 11'"),
               std::to_string(KClients));
     Ask("DELETE FROM cad_produtos WHERE ean LIKE '" + tag + "%'");
+    ExpectFewThreadsMade();
+}
+
+TEST_F(HttpCoroutine, AStreamOfShortDatabaseWaitsLeavesEachLoopToItsOtherClients)
+{
+    // 1.5 ms per wait: under the hand-off threshold, so a loop that waited in place would keep
+    // every other client of its thread waiting behind it, and never hand it over.
+    TLinks links("60");
+    links.Prime(KClients + 2);
+    ThreadsBefore = http::TEventLoop::ThreadsCreated();
+    std::mutex lock;
+    std::map<std::thread::id, int> waiting; // statements under way, by the thread they began on
+    int fastServed = 0, fastBesideAWait = 0;
+    RouteByPath = [&](const std::string& APath) -> std::string {
+        const auto thread = std::this_thread::get_id();
+        if (APath == "/fast") {
+            std::lock_guard hold(lock);
+            ++fastServed;
+            if (waiting[thread] > 0)
+                ++fastBesideAWait;
+            return "fast";
+        }
+        {
+            std::lock_guard hold(lock);
+            ++waiting[thread];
+        }
+        std::string answer = links.Run("SELECT SLEEP(0.0015)");
+        std::lock_guard hold(lock);
+        --waiting[thread];
+        return answer;
+    };
+    std::atomic<bool> done{false};
+    std::atomic<int> waited{0}, failed{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < KClients; ++i)
+        clients.emplace_back([&] {
+            TRawClient client("127.0.0.1", Port);
+            while (!done.load()) {
+                auto reply = client.Send("GET /short HTTP/1.1\r\nHost: x\r\n\r\n") ? client.ReadReply(30s)
+                                                                                   : std::nullopt;
+                if (!reply || reply->Body != "0") {
+                    ++failed;
+                    return;
+                }
+                ++waited;
+            }
+        });
+    EXPECT_TRUE(WaitFor([&] { return waited.load() >= 4 * KClients; }, 60s)) << waited.load() << " answered";
+    ExpectFastRouteServed(300);
+    done = true;
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(failed.load(), 0);
+    // Served on a thread while that thread's own requests waited for the database: nearly all
+    // of them (none at all when a wait holds its thread).
+    std::lock_guard hold(lock);
+    EXPECT_GE(fastBesideAWait * 2, fastServed) << fastBesideAWait << " of " << fastServed;
     ExpectFewThreadsMade();
 }

@@ -129,3 +129,73 @@ TEST_F(HttpServer, PipelinedRefusalsAreAnsweredInOrder)
     }
     ExpectReleased(gate, blocked);
 }
+
+// A route that blocks without suspending keeps its thread; the loop goes on on another one and
+// takes the connection back once the reply is written, for its next requests as for the others'.
+TEST_F(HttpServer, AConnectionWhoseRouteBlockedGoesOnFromItsLoop)
+{
+    TGate first;
+    TGate atStop;
+    HandlerUnlocked = true;
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/block")
+            first.Wait();
+        else if (r.PathInfo() == "/block-at-stop")
+            atStop.Wait();
+        else if (r.PathInfo() == "/sleep")
+            std::this_thread::sleep_for(20ms); // well past the hand-off, never suspending
+        res.SetContent("done " + r.PathInfo());
+    };
+    Server->SetIOThreads(1); // every connection on the one loop
+    Start();
+    TRawClient blocked("127.0.0.1", Port);
+    TRawClient other("127.0.0.1", Port);
+    ASSERT_EQ(Ask(other), "done /");
+    ASSERT_TRUE(blocked.Send("GET /block HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(first.WaitForWaiting(1));
+    // Answered only because the loop went to another thread.
+    EXPECT_EQ(Ask(other), "done /");
+    first.Open();
+    auto r = blocked.ReadReply(5s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Body, "done /block");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Ask(blocked), "done /");
+        EXPECT_EQ(Ask(other), "done /");
+    }
+
+    // Many such, on connections kept alive, between requests that do not block.
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 4; ++t)
+        clients.emplace_back([&] {
+            TRawClient c("127.0.0.1", Port);
+            for (int i = 0; i < 10; ++i) {
+                answered += Ask(c, "GET /sleep HTTP/1.1\r\nHost: x\r\n\r\n") == "done /sleep";
+                answered += Ask(c) == "done /";
+            }
+        });
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(answered.load(), 80);
+    EXPECT_EQ(Ask(blocked), "done /");
+
+    // The stop waits for the blocked request; its reply goes out whole, then the connection closes.
+    ASSERT_TRUE(blocked.Send("GET /block-at-stop HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(atStop.WaitForWaiting(1));
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        Server->SetActive(false);
+        stopped = true;
+    });
+    EXPECT_TRUE(other.WaitClosed(5s));
+    EXPECT_FALSE(stopped.load());
+    atStop.Open();
+    EXPECT_TRUE(WaitFor([&] { return stopped.load(); }, 10s));
+    stopper.join();
+    r = blocked.ReadReply(5s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Body, "done /block-at-stop");
+    EXPECT_TRUE(blocked.WaitClosed(5s));
+    EXPECT_EQ(Server->ConnectionCount(), 0);
+}
