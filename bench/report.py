@@ -248,19 +248,21 @@ def render(table, extra, args):
             continue
         p50 = [s[n]["p50_us"] / a[n]["p50_us"] for n in both]
         p99 = [s[n]["p99_us"] / a[n]["p99_us"] for n in both]
-        ok = statistics.median(p50) <= most and statistics.median(p99) <= most
-        verdicts.append(ok)
         refused = sum(s[n]["errors"] for n in both)
         answered = sum(s[n]["requests"] for n in both)
+        # Quick refusals would only flatter the latencies.
+        ok = statistics.median(p50) <= most and statistics.median(p99) <= most and refused <= answered / 1000
+        verdicts.append(ok)
         rows.append(["%s / %s" % (subject, anchor), ", ".join("%.2f" % x for x in p50), "%.2f" % statistics.median(p50),
                      ", ".join("%.2f" % x for x in p99), "%.2f" % statistics.median(p99),
-                     "%.1f%%" % (100.0 * refused / answered if answered else 0), "<= %.1f" % most, yes_no(ok, md)])
+                     "%.1f%%" % (100.0 * refused / answered if answered else 0), "<= %.1f, 2xx" % most, yes_no(ok, md)])
     if rows:
         out += fmt_table(["comparison", "p50 ratio by round", "median", "p99 ratio by round", "median",
                           "not 2xx", "goal", "met"], rows, md, ["l", "l", "r", "l", "r", "r", "r", "l"])
         out.append("")
         out.append("Latencies of /api/fotoexiste with the others beside it, against alone; not 2xx: its share of "
-                   "answers that were not 2xx (their latencies are counted in the ratios).")
+                   "answers that were not 2xx (their latencies are counted in the ratios). Goal: p50 and p99 at most "
+                   "twice the figures alone, and (nearly) every answer 2xx (at most 0.1 % others).")
         out.append("")
 
     made = [(k, r["threads_per_s"]) for k, r in table.items() if is_subject(k) and "threads_per_s" in r]
