@@ -1,10 +1,14 @@
 // The database's ceiling for "/api/desc/:id": THREADS threads, each with its own
 // connection, run the route's SELECT over random existing codes for SECONDS and read
 // every column of the first row, straight through the MariaDB C client.
-// Usage: bench_db_loop CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [MODE]
+// Usage: bench_db_loop CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [MODE] [RUN_ID]
 //   MODE text     (default) the statement with the code escaped into it: one round trip
 //        prepare  a server-side prepared statement made, run and closed per query
 //        cached   one prepared statement per connection, run again with each code
+//        grava    the ceiling for "POST /api/grava": the route's INSERT of fresh products,
+//                 one prepared statement per connection (as the program's sessions keep
+//                 it), autocommit; codes start with 3, then RUN_ID, the thread and a counter,
+//                 so they collide neither with the route's ("2...") nor with other runs
 // Prints one RESULT line in the format of the bench's wrk scripts.
 #include <mysql.h>
 
@@ -31,7 +35,27 @@ const char* const KSelect =
     " FROM base_produtos.cad_produtos\r\n"
     "where ean = ";
 
-enum class Mode { Text, Prepare, Cached };
+// The route's statement, its parameters as the program's query turns them into markers.
+const char* const KInsert =
+    "insert into base_produtos.cad_produtos (Ean, Nome, Ncm, Cest_codigo, embalagem)\r\n"
+    "values(?, ?, ?, ?, ?)";
+
+enum class Mode { Text, Prepare, Cached, Grava };
+
+// Runs the insert once with VALUES bound.
+bool RunInsert(MYSQL_STMT* stmt, const std::string (&values)[5])
+{
+    MYSQL_BIND params[5] = {};
+    unsigned long lengths[5];
+    for (int i = 0; i < 5; ++i) {
+        lengths[i] = values[i].size();
+        params[i].buffer_type = MYSQL_TYPE_STRING;
+        params[i].buffer = const_cast<char*>(values[i].data());
+        params[i].buffer_length = lengths[i];
+        params[i].length = &lengths[i];
+    }
+    return !mysql_stmt_bind_param(stmt, params) && !mysql_stmt_execute(stmt) && mysql_stmt_affected_rows(stmt) == 1;
+}
 
 // Runs one prepared statement with CODE bound and reads every column of the first row.
 bool RunPrepared(MYSQL_STMT* stmt, const std::string& code, size_t& bytes)
@@ -83,12 +107,17 @@ struct Result {
 };
 
 void Worker(const std::vector<std::string>& codes, const char* host, unsigned port, Mode mode, unsigned seed,
-            Clock::time_point start, Clock::time_point end, std::atomic<int>& ready, Result& out)
+            long runId, int thread, Clock::time_point start, Clock::time_point end, std::atomic<int>& ready,
+            Result& out)
 {
     MYSQL* db = mysql_init(nullptr);
     my_bool reconnect = 1;
     mysql_options(db, MYSQL_OPT_RECONNECT, &reconnect);
     mysql_options(db, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // What the program's sessions run on every connect.
+    mysql_options(db, MYSQL_INIT_COMMAND,
+                  "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'),"
+                  " autocommit = 1");
     if (!mysql_real_connect(db, host, "Pelvador", "Rwt507kpxm%", "base_produtos", port, nullptr, 0)) {
         std::fprintf(stderr, "connect: %s\n", mysql_error(db));
         ++out.errors;
@@ -103,16 +132,31 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
     std::vector<char> escaped;
     const std::string prepared = std::string(KSelect) + "?";
     MYSQL_STMT* cached = nullptr;
-    if (mode == Mode::Cached) {
+    if (mode == Mode::Cached || mode == Mode::Grava) {
+        const std::string text = mode == Mode::Grava ? std::string(KInsert) : prepared;
         cached = mysql_stmt_init(db);
-        if (mysql_stmt_prepare(cached, prepared.data(), prepared.size())) {
+        if (mysql_stmt_prepare(cached, text.data(), text.size())) {
             std::fprintf(stderr, "prepare: %s\n", mysql_stmt_error(cached));
             ++out.errors;
             return;
         }
     }
+    long seq = 0;
     std::this_thread::sleep_until(start);
     for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        if (mode == Mode::Grava) {
+            char ean[32];
+            std::snprintf(ean, sizeof ean, "3%05ld%02d%07ld", runId % 100000, thread % 100, ++seq);
+            const std::string values[5] = {ean, std::string("Produto de teste ") + ean, "19059090", "1706200", "UN"};
+            if (!RunInsert(cached, values)) {
+                if (out.errors++ == 0)
+                    std::fprintf(stderr, "insert: %s\n", mysql_stmt_error(cached));
+                continue;
+            }
+            out.latencies_us.push_back(static_cast<uint32_t>(
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count()));
+            continue;
+        }
         const std::string& code = codes[pick(rng)];
         if (mode != Mode::Text) {
             MYSQL_STMT* stmt = cached;
@@ -171,7 +215,9 @@ void Worker(const std::vector<std::string>& codes, const char* host, unsigned po
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [text|prepare|cached]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s CODES_FILE [THREADS] [SECONDS] [HOST] [PORT] [text|prepare|cached|grava] [RUN_ID]\n",
+                     argv[0]);
         return 2;
     }
     std::vector<std::string> codes;
@@ -188,7 +234,11 @@ int main(int argc, char** argv)
     const char* host = argc > 4 ? argv[4] : "127.0.0.1";
     const unsigned port = argc > 5 ? static_cast<unsigned>(std::atoi(argv[5])) : 3389;
     const std::string mode_name = argc > 6 ? argv[6] : "text";
-    const Mode mode = mode_name == "prepare" ? Mode::Prepare : mode_name == "cached" ? Mode::Cached : Mode::Text;
+    const Mode mode = mode_name == "prepare"  ? Mode::Prepare
+                      : mode_name == "cached" ? Mode::Cached
+                      : mode_name == "grava"  ? Mode::Grava
+                                              : Mode::Text;
+    const long runId = argc > 7 ? std::atol(argv[7]) : 0;
 
     mysql_library_init(0, nullptr, nullptr);
     std::vector<Result> results(threads);
@@ -198,7 +248,7 @@ int main(int argc, char** argv)
     const auto start = Clock::now() + std::chrono::milliseconds(500);
     const auto end = start + std::chrono::seconds(seconds);
     for (int i = 0; i < threads; ++i)
-        pool.emplace_back(Worker, std::cref(codes), host, port, mode, 1234u + i, start, end, std::ref(ready),
+        pool.emplace_back(Worker, std::cref(codes), host, port, mode, 1234u + i, runId, i, start, end, std::ref(ready),
                           std::ref(results[i]));
     for (auto& t : pool)
         t.join();

@@ -2,7 +2,12 @@
 // object, main window, data form, message loop), then the settings are typed into the window's
 // grid and its "Start" button is clicked, as an operator would.
 //
-// Usage: bench_mirovandel --port N --path DIR/ [--history on|off] [--seconds N]
+// Usage: bench_mirovandel --port N --path DIR/ [--history on|off] [--seconds N] [--db-port N]
+//                         [--stats FILE]
+//   --stats FILE   every 100 ms FILE is rewritten with "loop_threads_created=N loop_threads_alive=M":
+//                  the threads the server made to run its loops (hand-offs) so far, and alive
+//   --db-port N    the database server's port instead of the program's fixed one (a server
+//                  of the bench's own, which it can stop without touching the shared one)
 //   --history off  the window's history is detached: lines are still made and queued by every
 //                  request, and a trim drops them unshown (what the history display costs)
 //   --seconds N    quit by itself after N seconds (default 1800)
@@ -20,7 +25,9 @@
 #include <QTimer>
 
 #include "platform/base/process_tuning.hpp"
+#include "platform/http/http_event_loop.hpp"
 #include "service/history.hpp"
+#include "service/main/basedados.hpp"
 #include "service/main/forms.hpp"
 
 namespace {
@@ -40,7 +47,9 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 
 [[noreturn]] void Usage(const char* AProgram)
 {
-    std::fprintf(stderr, "usage: %s --port N --path DIR/ [--history on|off] [--seconds N]\n", AProgram);
+    std::fprintf(stderr,
+                 "usage: %s --port N --path DIR/ [--history on|off] [--seconds N] [--db-port N] [--stats FILE]\n",
+                 AProgram);
     std::exit(2);
 }
 
@@ -49,7 +58,7 @@ bool SetGridValue(QTableWidget* AGrid, const QString& AKey, const QString& AValu
 int main(int argc, char* argv[])
 {
     platform::TuneProcess(); // as the program does at start-up
-    std::string port, path, history = "on";
+    std::string port, path, history = "on", dbPort, stats;
     int seconds = 1800;
     for (int i = 1; i < argc; ++i) {
         auto value = [&]() -> std::string {
@@ -65,6 +74,10 @@ int main(int argc, char* argv[])
             history = value();
         else if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atoi(value().c_str());
+        else if (!std::strcmp(argv[i], "--db-port"))
+            dbPort = value();
+        else if (!std::strcmp(argv[i], "--stats"))
+            stats = value();
         else
             Usage(argv[0]);
     }
@@ -79,6 +92,8 @@ int main(int argc, char* argv[])
 
     service::TMainView* view = service::CreateForms();
     view->show();
+    if (!dbPort.empty())
+        service::BaseDados->SetParam("Port", dbPort);
 
     if (history == "off") {
         // No display: lines are still made and queued; a trim drops those queued before it.
@@ -98,6 +113,21 @@ int main(int argc, char* argv[])
     std::fprintf(stderr, "bench_mirovandel: listening on %s, pictures in %s, history %s\n", port.c_str(), path.c_str(),
                  history.c_str());
     QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
+    QTimer statsTimer;
+    if (!stats.empty()) {
+        // Written aside and renamed, so a reader never sees half a line.
+        QObject::connect(&statsTimer, &QTimer::timeout, [&stats] {
+            const std::string aside = stats + ".new";
+            if (std::FILE* f = std::fopen(aside.c_str(), "w")) {
+                std::fprintf(f, "loop_threads_created=%llu loop_threads_alive=%d\n",
+                             static_cast<unsigned long long>(platform::http::TEventLoop::ThreadsCreated()),
+                             platform::http::TEventLoop::ThreadsAlive());
+                std::fclose(f);
+                std::rename(aside.c_str(), stats.c_str());
+            }
+        });
+        statsTimer.start(100);
+    }
 
     const int result = application.exec();
 
