@@ -69,7 +69,7 @@ inline constexpr std::chrono::microseconds KChainHandOffAfter{2000};
 inline constexpr std::chrono::milliseconds KRunningChainHandOffAfter{20};
 inline constexpr std::size_t KCoroutineStackBytes = 512 * 1024;
 inline constexpr int KSpareLoopThreads = 4;
-inline constexpr std::chrono::seconds KSpareThreadLinger{2};
+inline constexpr std::chrono::seconds KSpareThreadLinger{10};
 inline constexpr std::chrono::microseconds KWatchdogTick{1000};
 inline constexpr std::chrono::seconds KWatchdogRest{1};
 
