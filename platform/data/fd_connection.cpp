@@ -90,6 +90,11 @@ unsigned Seconds(std::chrono::seconds AValue) noexcept
 
 const char* const KStopping = "The server is stopping: the database is no longer waited for";
 
+std::string NoAnswerWithin(long long ASeconds)
+{
+    return "No answer from the database server within " + std::to_string(ASeconds) + " s";
+}
+
 // Set while the calling code (its coroutine, or its thread) runs a statement that changes data.
 TLocalFlag GAwaitAnswer;
 
@@ -263,7 +268,7 @@ void TFDConnection::Open()
                                                    : ParseUnsigned(readTimeoutText, 86400, "read timeout");
     const std::string changeTimeoutText = Params.Values("ChangeTimeout");
     const unsigned changeTimeout = changeTimeoutText.empty()
-                                       ? static_cast<unsigned>(data_limits::KChangeTimeout.count())
+                                       ? Seconds(data_limits::KChangeTimeout)
                                        : ParseUnsigned(changeTimeoutText, 86400, "change timeout");
     const std::string server = Params.Values("Server");
     const std::string user = Params.Values("User_Name");
@@ -411,16 +416,14 @@ void TFDConnection::Execute(const std::string& AStatement, const std::vector<TFD
             throw EFDAnswerLost("The server stopped before the database answered; the row may have been stored",
                                 failure.Code, TCause::Stopped, session);
         if (timedOut)
-            throw EFDAnswerLost("No answer from the database server within " +
-                                    std::to_string(FLink->ChangeTimeout / 1000) + " s; the row may have been stored",
+            throw EFDAnswerLost(NoAnswerWithin(FLink->ChangeTimeout / 1000) + "; the row may have been stored",
                                 failure.Code, TCause::TimedOut, session);
         throw EFDAnswerLost(std::move(failure.Message), failure.Code, TCause::Dropped, session);
     }
     if (aborted)
         throw EFDDBEngineException(KStopping, failure.Code);
     if (timedOut)
-        throw EFDDBEngineException(
-            "No answer from the database server within " + std::to_string(FReadTimeout.count()) + " s", failure.Code);
+        throw EFDDBEngineException(NoAnswerWithin(FReadTimeout.count()), failure.Code);
     throw EFDDBEngineException(std::move(failure.Message), failure.Code);
 }
 
