@@ -2,10 +2,10 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "framework/relay/request.hpp"
 #include "framework/relay/response.hpp"
+#include "platform/base/coroutine.hpp"
 #include "platform/base/exception.hpp"
 #include "platform/data/data_limits.hpp"
 #include "platform/json/json.hpp"
@@ -49,7 +49,7 @@ bool StoredAfterDrop(TBaseDados::TLease& ADb, uint64_t AServerSession, const std
                 break;
             if (std::chrono::steady_clock::now() >= until)
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            platform::AwaitFor(std::chrono::milliseconds(20));
         }
         q.Close();
         q.SQL().Clear();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <new>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <boost/asio/post.hpp>
@@ -375,6 +376,19 @@ int AwaitHandle(int AHandle, bool ARead, int ATimeoutMs)
     if (wait->Result <= 0)
         errno = wait->Error;
     return wait->Result;
+}
+
+void AwaitFor(std::chrono::steady_clock::duration ADelay)
+{
+    TCoroutine* co = TCoroutine::Current();
+    if (!co || !co->TryPause()) {
+        std::this_thread::sleep_for(ADelay);
+        return;
+    }
+    // Resumed by the loop this coroutine runs on, so not before it has suspended.
+    asio::steady_timer timer(co->Host().Context(), ADelay);
+    timer.async_wait([co = co->shared_from_this()](const boost::system::error_code&) { co->Resume(); });
+    co->Suspend();
 }
 
 struct TAwaitQueue::TWaiter {

@@ -135,6 +135,9 @@ private:
 // On a coroutine it suspends meanwhile, so the loop goes on; elsewhere it polls.
 int AwaitHandle(int AHandle, bool ARead, int ATimeoutMs);
 
+// Waits ADelay: on a coroutine it suspends meanwhile, so the loop goes on; elsewhere it sleeps.
+void AwaitFor(std::chrono::steady_clock::duration ADelay);
+
 // Waiting for a state that another thread changes under ALock (a session pool's free one, say):
 // a coroutine suspends (the lock released meanwhile), any other thread blocks on a
 // condition_variable. Wait returns after a Notify, at AUntil, or spuriously: check the state again.

@@ -14,6 +14,7 @@
 
 #include <poll.h>
 
+#include "platform/base/coroutine.hpp"
 #include "platform/base/exception.hpp"
 #include "platform/base/gcc_restrict.hpp"
 #include "platform/http/http_event_loop.hpp"

@@ -227,3 +227,29 @@ TEST_F(HttpServer, RouteCodeThatRunsKeepsItsLoopAndRouteCodeThatSleepsGivesItUp)
     EXPECT_LE(handOffs("/compute"), 5u);
     EXPECT_GE(handOffs("/sleep"), 10u);
 }
+
+TEST_F(HttpServer, RouteCodeThatAwaitsATimeLeavesItsLoopToOthers)
+{
+    HandlerUnlocked = true;
+    std::atomic<bool> answeredMeanwhile{false};
+    Handler = [&](TWebRequest& r, TWebResponse& res) {
+        if (r.PathInfo() == "/await")
+            platform::AwaitFor(300ms);
+        else
+            answeredMeanwhile = true;
+        res.SetContent("done " + r.PathInfo());
+    };
+    Server->SetIOThreads(1);
+    Start();
+    const uint64_t handOffs = http::TEventLoop::HandOffs();
+    TRawClient waiting("127.0.0.1", Port);
+    TRawClient other("127.0.0.1", Port);
+    ASSERT_TRUE(waiting.Send("GET /await HTTP/1.1\r\nHost: x\r\n\r\n"));
+    // Served by the one loop while the first request waits, without handing that loop over.
+    EXPECT_EQ(Ask(other), "done /");
+    auto r = waiting.ReadReply(5s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Body, "done /await");
+    EXPECT_TRUE(answeredMeanwhile.load());
+    EXPECT_EQ(http::TEventLoop::HandOffs(), handOffs);
+}
